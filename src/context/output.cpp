@@ -1,0 +1,105 @@
+#include "context/output.hpp"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <memory>
+
+#include "driver/converter.hpp"
+#include "driver/fatal.hpp"
+
+namespace tek {
+
+namespace {
+
+constexpr size_t OUT_BUFFER_SIZE = 1 << 16;
+constexpr size_t COPY_BUFFER_SIZE = 0x8000;
+
+bool write_all(int fd, const uint8_t* data, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool out_open(OutFile& f, const char* path, bool read_back) {
+  int flags = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC;
+  f.fd = ::open(path, flags, 0666);
+  if (f.fd < 0) return false;
+  f.buf.clear();
+  f.buf.reserve(OUT_BUFFER_SIZE);
+  return true;
+}
+
+void out_flush(Converter& cv, OutFile& f) {
+  if (f.buf.empty()) return;
+  bool ok = write_all(f.fd, f.buf.data(), f.buf.size());
+  f.buf.clear();
+  if (!ok) fatal_error(cv, ERR_WRITE);
+}
+
+void out_write(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+  if (f.buf.size() + n > OUT_BUFFER_SIZE) out_flush(cv, f);
+  if (n >= OUT_BUFFER_SIZE) {
+    if (!write_all(f.fd, data, n)) fatal_error(cv, ERR_WRITE);
+    return;
+  }
+  f.buf.insert(f.buf.end(), data, data + n);
+}
+
+void out_close(Converter& cv, OutFile& f) {
+  if (!f.is_open()) return;
+  out_flush(cv, f);
+  int fd = f.fd;
+  f.fd = -1;
+  if (::close(fd) != 0 && errno != EINTR) fatal_error(cv, ERR_WRITE);
+}
+
+void out_discard(OutFile& f) {
+  if (!f.is_open()) return;
+  ::close(f.fd);
+  f.fd = -1;
+  f.buf.clear();
+}
+
+void out_close_quietly(OutFile& f) {
+  if (!f.is_open()) return;
+  write_all(f.fd, f.buf.data(), f.buf.size());
+  out_discard(f);
+}
+
+void out_append(Converter& cv, OutFile& dst, OutFile& src) {
+  out_flush(cv, src);
+  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(cv, ERR_SEEK);
+  std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[COPY_BUFFER_SIZE]);
+  if (!copy) fatal_error(cv, ERR_MEMORY);
+  for (;;) {
+    ssize_t r = ::read(src.fd, copy.get(), COPY_BUFFER_SIZE);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      fatal_error(cv, ERR_READ);
+    }
+    if (r == 0) break;
+    out_write(cv, dst, copy.get(), static_cast<size_t>(r));
+  }
+}
+
+int say(Converter& cv, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vfprintf(cv.out.console, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
+}  // namespace tek

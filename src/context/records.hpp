@@ -1,0 +1,181 @@
+// Context file record layouts, shared by the writer and by readers of finished files.
+//
+// A record is a tag byte followed by little-endian fields packed without padding; a name is a
+// length byte and that many bytes. Each layout below lists the fields after the tag (after the
+// common part, for TYPE), as pointers to the members of the record's value struct, so that
+// encoding and decoding follow one definition.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tek {
+
+enum Tag : uint8_t {
+  TAG_HEADER = 0,
+  TAG_PUBLIC = 1,
+  TAG_STARTLOCAL = 2,
+  TAG_ENDLOCAL = 3,
+  TAG_SETLOCAL = 4,
+  TAG_FILE = 5,
+  TAG_ENDLINE = 6,
+  TAG_LINE = 7,
+  TAG_TYPE = 9,
+  TAG_MEMBER = 10,
+  TAG_OBJECT = 11,
+  TAG_MODULE = 13,
+  TAG_ADDRFLAG = 14,
+};
+
+// Type kinds.
+enum Kind : uint8_t {
+  K_VOID = 1,
+  K_8SIGNED = 2,
+  K_8UNSIGNED = 3,
+  K_16SIGNED = 4,
+  K_16UNSIGNED = 5,
+  K_32SIGNED = 6,
+  K_32UNSIGNED = 7,
+  K_64SIGNED = 8,
+  K_64UNSIGNED = 9,
+  K_32FLOAT = 10,
+  K_64FLOAT = 11,
+  K_EXTFLOAT = 12,
+  K_STRUCT = 13,
+  K_UNION = 14,
+  K_ENUM = 15,
+  K_FUNCTION = 16,
+  K_16POINTER = 17,
+  K_32POINTER = 18,
+  K_ARRAY = 19,
+  K_BITFIELD = 20,
+  K_TYPEDEF = 21,
+  K_FARFUNC = 22,
+  K_ESPOINTER = 23,
+  K_SSPOINTER = 24,
+  K_CSPOINTER = 25,
+  K_HUGEPNT = 26,
+  K_BIT = 27,
+  K_CLASS = 28,
+};
+
+constexpr size_t MAX_NAME = 255;
+
+// Record values. Numeric fields are held in 32 bits; the layouts give their widths in the file.
+struct HeaderValue {
+  uint32_t ver = 0, compiler = 0, compiler_ver = 0, cpu = 0;
+};
+struct PublicValue {
+  uint32_t mode = 0, addr = 0, cls = 0, typeix = 0, modix = 0;
+  std::string name;
+};
+struct AddrValue {  // STARTLOCAL, ENDLOCAL
+  uint32_t addr = 0;
+};
+struct SetLocalValue {
+  uint32_t cls = 0, offset = 0, typeix = 0;
+  std::string name;
+};
+struct FileValue {
+  std::string name;
+};
+struct EndLineValue {
+  uint32_t mode = 0;
+};
+struct LineValue {
+  uint32_t line = 0, addr = 0;
+};
+struct TypeValue {
+  uint32_t kind = 0, selfix = 0;
+  uint32_t size = 0, count = 0, retix = 0, argc = 0, typeix = 0, reserved = 0, limit = 0, sign = 0,
+           offs = 0;
+  std::string name;
+};
+struct MemberValue {
+  uint32_t typeix = 0, offset = 0, value = 0, bitoffs = 0, bitsize = 0;
+  std::string name;
+};
+struct ObjectValue {
+  uint32_t mode = 0, addr = 0, length = 0;
+  std::vector<uint8_t> data;  // filled by readers; writers pass the bytes separately
+};
+struct ModuleValue {
+  uint32_t modix = 0;
+  std::string name;
+};
+struct AddrFlagValue {
+  uint32_t addr = 0, flag = 0;
+};
+
+// One field of a layout: its width in bytes (1, 2 or 4), or 0 for the name.
+template <class V>
+struct Field {
+  uint8_t width;
+  uint32_t V::*member;
+};
+
+template <class V>
+using Layout = std::span<const Field<V>>;
+
+Layout<HeaderValue> header_layout();
+Layout<PublicValue> public_layout();
+Layout<AddrValue> addr_layout();
+Layout<SetLocalValue> set_local_layout();
+Layout<FileValue> file_layout();
+Layout<EndLineValue> end_line_layout();
+Layout<LineValue> line_layout();
+Layout<TypeValue> type_common_layout();
+// Kind-specific part of a TYPE record; empty for kinds 1-12 and for undefined kinds.
+Layout<TypeValue> type_layout(uint32_t kind);
+// MEMBER fields by the kind of the TYPE record before it; empty for kinds without members.
+Layout<MemberValue> member_layout(uint32_t last_kind);
+// The fixed fields of OBJECT (mode, addr, length); the data bytes follow.
+Layout<ObjectValue> object_layout();
+Layout<ModuleValue> module_layout();
+Layout<AddrFlagValue> addr_flag_layout();
+
+// A name as stored: cut to 255 bytes and ending at its first 0 byte.
+std::string_view record_name(std::string_view name);
+
+void put_le(std::vector<uint8_t>& out, uint32_t value, int width);
+uint32_t get_le(const uint8_t* p, int width);
+
+// Appends the fields of a layout; the name field writes the length byte and the name.
+template <class V>
+void encode_fields(std::vector<uint8_t>& out, const V& v, Layout<V> layout, std::string_view name) {
+  for (const Field<V>& f : layout) {
+    if (f.width == 0) {
+      std::string_view n = record_name(name);
+      out.push_back(static_cast<uint8_t>(n.size()));
+      out.insert(out.end(), n.begin(), n.end());
+    } else {
+      put_le(out, v.*f.member, f.width);
+    }
+  }
+}
+
+// Reads the fields of a layout from bytes at pos; false when the bytes end first.
+template <class V>
+bool decode_fields(std::span<const uint8_t> bytes, size_t& pos, V& v, Layout<V> layout,
+                   std::string* name) {
+  for (const Field<V>& f : layout) {
+    if (f.width == 0) {
+      if (pos >= bytes.size()) return false;
+      size_t n = bytes[pos];
+      if (bytes.size() - pos - 1 < n) return false;
+      if (name) name->assign(reinterpret_cast<const char*>(bytes.data() + pos + 1), n);
+      pos += 1 + n;
+    } else {
+      if (bytes.size() - pos < f.width) return false;
+      v.*f.member = get_le(bytes.data() + pos, f.width);
+      pos += f.width;
+    }
+  }
+  return true;
+}
+
+}  // namespace tek

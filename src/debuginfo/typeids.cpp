@@ -1,0 +1,145 @@
+#include "debuginfo/typeids.hpp"
+
+#include <algorithm>
+
+#include "context/emit.hpp"
+#include "driver/converter.hpp"
+
+namespace tek {
+
+namespace {
+
+constexpr uint32_t ID_COUNT = 0x10000;
+constexpr uint16_t FREE_ID = 0xFFFF;
+
+// Kinds of the predefined basic types, selfix 256 to 271.
+constexpr uint8_t PREDEFINED[16] = {K_VOID,     K_VOID,       K_8SIGNED,  K_8UNSIGNED,
+                                    K_16SIGNED, K_16UNSIGNED, K_32SIGNED, K_32UNSIGNED,
+                                    K_32SIGNED, K_32UNSIGNED, K_32FLOAT,  K_64FLOAT,
+                                    K_EXTFLOAT, K_VOID,       K_VOID,     K_VOID};
+constexpr int32_t PREDEFINED_FIRST = 256;
+
+// Values of the basic type table: predefined selfix values, or bare kind codes.
+constexpr int32_t T_VOID = 257, T_S8 = 258, T_U8 = 259, T_S16 = 260, T_U16 = 261, T_S32 = 262,
+                  T_U32 = 263, T_F32 = 266, T_F64 = 267;
+
+int32_t basic_type_value(uint32_t code, uint32_t size, uint32_t flags) {
+  const bool bit6 = (flags & 0x40) != 0;
+  switch (code) {
+    case 0:
+      return T_VOID;
+    case 2:
+    case 6:
+      return bit6 ? T_U8 : T_S8;
+    case 3:
+      if (size == 4) return bit6 ? T_U32 : T_S32;
+      return bit6 ? T_U16 : T_S16;
+    case 4:
+      return (flags & 0x0F) ? T_F64 : T_F32;
+    case 5:
+      return K_BIT;
+    case 8:
+      return K_ENUM;
+    case 9:
+      return K_STRUCT;
+    case 10:
+      return K_UNION;
+    case 17:
+      if (size == 2) return bit6 ? K_32POINTER : K_16POINTER;
+      if (size == 4) return bit6 ? K_ARRAY : K_32POINTER;
+      // No kind fits other pointer sizes: the value records code, size and flags.
+      return static_cast<int32_t>(0x11 | size << 8 | (flags & 0xFF) << 16) + (bit6 ? 1 : 0);
+    default:
+      return 0;
+  }
+}
+
+// Starts a new table fill: every id becomes unregistered.
+void new_fill(TypeIdState& ts) {
+  if (++ts.fill == 0) {  // the stamps wrapped: clear them once
+    std::fill(ts.stamp.get(), ts.stamp.get() + ID_COUNT, 0u);
+    ts.fill = 1;
+  }
+  ts.used = 0;
+}
+
+}  // namespace
+
+TypeIdState::TypeIdState()
+    : first_slot(new uint32_t[ID_COUNT]()), stamp(new uint32_t[ID_COUNT]()) {}
+
+void reset_type_ids(TypeIdState& ts) {
+  new_fill(ts);
+  ts.registrations = 0;
+  ts.selfix_base = 0;
+  ts.anon = ANON_FIRST;
+}
+
+void set_sid(Converter& cv, uint16_t id) {
+  TypeIdState& ts = cv.types;
+  ts.registrations += 1;
+  // The id 0xFFFF marks a free slot: registering it takes no slot. A full table keeps nothing.
+  if (id == FREE_ID || ts.used >= TYPE_SLOTS) return;
+  if (ts.stamp[id] != ts.fill) {
+    ts.stamp[id] = ts.fill;
+    ts.first_slot[id] = ts.used;
+  }
+  ts.used += 1;
+}
+
+int32_t get_sid(Converter& cv, uint16_t id) {
+  TypeIdState& ts = cv.types;
+  if (id != FREE_ID && ts.stamp[id] == ts.fill)
+    return ts.selfix_base + static_cast<int32_t>(ts.first_slot[id]) + SELFIX_FIRST;
+  say(cv, "undefined id (get_sid)\n");
+  return ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
+}
+
+void rebase_type_ids(Converter& cv) {
+  TypeIdState& ts = cv.types;
+  ts.selfix_base = ts.registrations;
+  new_fill(ts);
+}
+
+uint8_t function_kind(const Converter& cv) {
+  return (cv.settings.far_all || cv.types.far_functions) ? K_FARFUNC : K_FUNCTION;
+}
+
+void emit_predefined_types(Converter& cv) {
+  for (int i = 0; i < 16; ++i) {
+    TypeValue v;
+    v.kind = PREDEFINED[i];
+    v.selfix = static_cast<uint32_t>(PREDEFINED_FIRST + i);
+    emit_type(cv, v);
+  }
+}
+
+int handle_basetype(Converter& cv) {
+  uint32_t n = get_byte(cv);
+  for (uint32_t i = 0; i < n; ++i) get_byte(cv);
+  uint32_t index = get_byte(cv);
+  uint32_t code = get_byte(cv);
+  uint32_t size = get_addr(cv) & 0xFF;
+  uint32_t flags = get_byte(cv);
+  skip_rec(cv);
+  if (index < cv.types.basic.size()) cv.types.basic[index] = basic_type_value(code, size, flags);
+  return 0;
+}
+
+int handle_dbgunit(Converter& cv) {
+  if (cv.syms.sym.pending == 1) flush_symbol(cv);
+  uint32_t flags = get_byte(cv);
+  cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
+  cv.types.far_functions = (flags & 0x0F) == 0;
+  cv.units.current_unit = static_cast<int32_t>(get_word(cv));
+  get_word(cv);
+  get_word(cv);
+  get_byte(cv);
+  get_byte(cv);
+  skip_rec(cv);
+  cv.src.file_count = 0;
+  cv.types.anon = ANON_FIRST;
+  return 0;
+}
+
+}  // namespace tek

@@ -1,0 +1,43 @@
+// Type ids, selfix numbering and the basic types.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace tek {
+
+struct Converter;
+
+constexpr uint32_t TYPE_SLOTS = 0x4000;
+constexpr int32_t SELFIX_FIRST = 288;  // selfix of slot 0 at selfix base 0
+constexpr uint16_t ANON_FIRST = 0x8000;
+
+struct TypeIdState {
+  // The table fill maps an id to its first slot; slots are taken in order, so the table itself
+  // reduces to the number of slots used and, per id, the slot of its first registration in the
+  // current fill (valid while its generation stamp equals the fill's).
+  std::unique_ptr<uint32_t[]> first_slot;  // 0x10000 entries
+  std::unique_ptr<uint32_t[]> stamp;       // 0x10000 entries
+  uint32_t fill = 1;
+  uint32_t used = 0;
+  int32_t registrations = 0;
+  int32_t selfix_base = 0;
+  uint16_t anon = ANON_FIRST;
+  std::array<int32_t, 128> basic{};  // basic type index -> typeix; survives passes
+  bool far_functions = false;
+
+  TypeIdState();
+};
+
+void reset_type_ids(TypeIdState& ts);
+void set_sid(Converter& cv, uint16_t id);
+int32_t get_sid(Converter& cv, uint16_t id);
+void rebase_type_ids(Converter& cv);
+uint8_t function_kind(const Converter& cv);
+
+void emit_predefined_types(Converter& cv);
+int handle_basetype(Converter& cv);
+int handle_dbgunit(Converter& cv);
+
+}  // namespace tek

@@ -1,0 +1,16 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/converter.hpp"
+#include "driver/run.hpp"
+#include "driver/signals.hpp"
+
+int main(int argc, char** argv) {
+  tek::install_signal_cleanup();
+  std::vector<std::string> args(argv, argv + argc);
+  auto cv = std::make_unique<tek::Converter>();
+  int status = tek::tekconv_main(*cv, args);
+  tek::untrack_outputs();
+  return status;
+}

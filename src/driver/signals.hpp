@@ -1,0 +1,29 @@
+// Interrupted runs: SIGINT, SIGTERM and SIGHUP remove the files that the run created and has
+// not finished, then end the process with status 128 + the signal number.
+#pragma once
+
+#include <signal.h>
+
+#include <string>
+
+namespace tek {
+
+void install_signal_cleanup();
+// Registers a file to remove if a signal ends the run.
+void track_output(const std::string& name);
+// Forgets the registered files: the run has finished with them.
+void untrack_outputs();
+
+// Holds the cleanup signals back while it lives, so that a file is never created without
+// being registered.
+struct SignalBlock {
+  SignalBlock();
+  ~SignalBlock();
+  SignalBlock(const SignalBlock&) = delete;
+  SignalBlock& operator=(const SignalBlock&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace tek

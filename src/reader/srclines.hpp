@@ -1,0 +1,26 @@
+// Source file names and line number tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+namespace tek {
+
+struct Converter;
+
+struct SourceState {
+  // File-name slots, kept sparse: a slot absent from the map holds an empty name. Slots are
+  // overwritten, never cleared, and survive debug units and passes.
+  std::unordered_map<uint32_t, std::string> names;
+  int64_t file_count = 0;  // slots filled in the current debug unit
+  uint16_t current_file = 0;
+};
+
+const std::string& source_name(const SourceState& ss, uint32_t slot);
+
+int handle_srcfiles(Converter& cv);
+int handle_curfile(Converter& cv);
+int handle_lines(Converter& cv);
+
+}  // namespace tek

@@ -1,0 +1,60 @@
+// The TEKA record stream: framing and field readers over a buffered input file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace tek {
+
+struct Converter;
+
+constexpr size_t INPUT_BUFFER_SIZE = 1 << 16;
+
+struct InputFile {
+  int fd = -1;
+  std::unique_ptr<uint8_t[]> buf;
+  size_t pos = 0;
+  size_t len = 0;
+  bool at_eof = false;
+  // Testing aid: when nonzero, the read that would pass this many bytes of input fails as an
+  // I/O error does.
+  uint64_t fail_after = 0;
+  uint64_t consumed = 0;
+};
+
+struct ReaderState {
+  InputFile in;
+  uint16_t long_len = 0;
+  // Body bytes of the current record that the field readers have not consumed.
+  uint16_t rec_len = 0;
+  int32_t file_debug_level = 0;
+  int32_t debug_level = 0;
+};
+
+// Opens the input for a pass; false when it cannot be opened or is not a regular file stream
+// (a directory).
+bool open_input(Converter& cv, const char* path);
+void close_input(Converter& cv);
+
+// Slow path of next_input_byte: refills the buffer. Past the end of the file every byte reads
+// as 0; a read that fails with an I/O error is fatal.
+uint8_t refill_input(Converter& cv);
+
+uint32_t get_raw(Converter& cv, int n);
+size_t get_block(Converter& cv, uint8_t* buf, size_t n);
+uint32_t get_rectype(Converter& cv);
+void get_reclen(Converter& cv);
+void skip_rec(Converter& cv);
+
+uint32_t get_byte(Converter& cv);
+uint32_t get_word(Converter& cv);
+uint32_t get_tri(Converter& cv);
+uint32_t get_long(Converter& cv);
+uint32_t get_addr(Converter& cv);
+
+// Reads a length-prefixed name with get_byte into a 256-byte buffer: at most 255 characters
+// are kept, and the name ends at its first 0 byte. All n bytes are consumed.
+void get_name(Converter& cv, char* name);
+
+}  // namespace tek
