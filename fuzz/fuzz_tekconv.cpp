@@ -1,0 +1,10 @@
+// libFuzzer entry point: the whole converter, in-process, in every run mode.
+#include <cstddef>
+#include <cstdint>
+
+#include "harness.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tekfuzz::run_one(data, size);
+  return 0;
+}

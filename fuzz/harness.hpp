@@ -1,0 +1,43 @@
+// The fuzz harness: runs the whole converter in-process on one input, in the run mode and with
+// the options that the input's first byte selects.
+//
+// Input layout:
+//   byte 0      selector: bits 0-2 the run mode (see Mode), bit 3 -l, bit 4 -ps, bit 5 -m16,
+//               bit 6 -fullpath, bit 7 a companion file follows
+//   [bit 7]     2 bytes big-endian length L, then L bytes written to main.cpd (the companion file
+//               of any source file named main.c)
+//   rest        the object file
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tekfuzz {
+
+enum Mode : uint8_t {
+  MODE_CONVERT = 0,
+  MODE_DUMP_ALL = 1,
+  MODE_CHECK = 2,
+  MODE_DUMP_FILES = 3,
+  MODE_DUMP_TYPES = 4,
+  MODE_DUMP_PUBLICS = 5,
+  MODE_DUMP_LOCALS = 6,
+  MODE_CONVERT_2 = 7,
+};
+
+// Bytes of output after which a run is abandoned: like a file size limit, it keeps inputs whose
+// count fields ask for gigabytes of output from stalling the fuzzer.
+constexpr uint64_t OUTPUT_BUDGET = 8u << 20;
+
+// Runs one input and removes the files the run left behind; the run works in a private
+// directory (created on first use), or in the current directory when private_dir is false.
+// Returns the exit status of the run, or -1 when the budget stopped it.
+int run_one(const uint8_t* data, size_t size, bool private_dir = true);
+
+// Builds a harness input from its parts.
+std::vector<uint8_t> make_input(uint8_t selector, const std::vector<uint8_t>& object,
+                                const std::string& companion = {});
+
+}  // namespace tekfuzz

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the fuzz target and runs it from the seed corpus for a bounded time.
+# Usage: fuzz/run.sh [seconds] [extra libFuzzer options...]
+# Any crash, leak, timeout or out-of-memory finding makes it fail; the input is written to
+# build-fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-120}
+shift || true
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+work=build-fuzz/corpus
+mkdir -p "$work" build-fuzz/artifacts
+build-fuzz/fuzz/make_seeds "$work"
+for f in fuzz/regressions/*; do [ -f "$f" ] && cp "$f" "$work/"; done
+
+build-fuzz/fuzz/fuzz_tekconv "$work" \
+  -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+  -artifact_prefix=build-fuzz/artifacts/ "$@"

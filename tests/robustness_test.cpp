@@ -1,0 +1,302 @@
+// Hostile and damaged input, interrupted runs, failing reads, and bounded resources.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "driver/converter.hpp"
+#include "driver/run.hpp"
+#include "example_program.hpp"
+#include "harness.hpp"
+#include "support.hpp"
+
+using namespace tektest;
+using namespace tekrec;
+
+namespace {
+
+class RobustnessTest : public TempDirTest {};
+
+struct Child {
+  pid_t pid = -1;
+};
+
+// Starts the tekconv binary with its output discarded.
+Child spawn(const std::vector<std::string>& args) {
+  Child c;
+  c.pid = ::fork();
+  if (c.pid == 0) {
+    FILE* null = std::fopen("/dev/null", "w");
+    ::dup2(fileno(null), 1);
+    std::vector<char*> argv = {const_cast<char*>(TEKCONV_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(TEKCONV_BINARY, argv.data());
+    _exit(127);
+  }
+  return c;
+}
+
+struct Finished {
+  int status = -1;  // exit status, or 128 + signal when killed
+  long max_rss_kb = 0;
+};
+
+Finished wait_for(Child c) {
+  int st = 0;
+  struct rusage ru {};
+  ::wait4(c.pid, &st, 0, &ru);
+  Finished f;
+  f.status = WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+  f.max_rss_kb = ru.ru_maxrss;
+  return f;
+}
+
+bool wait_until_exists(const std::string& path, pid_t pid) {
+  for (int i = 0; i < 20000; ++i) {
+    if (exists(path)) return true;
+    int st;
+    if (::waitpid(pid, &st, WNOHANG) == pid) return false;  // ended before
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// An input whose image takes long to write: REPEAT records of 65535 copies of 1000 bytes.
+Builder long_image(int records) {
+  Builder b;
+  b.hdr().unit("m", "MC68000", 1, 0x04).cl(0, "P").sect(0, 0);
+  const std::vector<uint8_t> pattern(1000, 0xA5);
+  for (int i = 0; i < records; ++i) b.repeat(0xFFFF, pattern);
+  return b.end();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Interrupted runs remove what they created and end with 128 + the signal number.
+
+TEST_F(RobustnessTest, SignalDuringConversionRemovesItsFiles) {
+  long_image(60).write("in.abs");
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    Child c = spawn({"in.abs"});
+    // The local stream is opened last: once it exists, all three files do.
+    ASSERT_TRUE(wait_until_exists("in.cl$", c.pid)) << "the run ended before it could be stopped";
+    ::kill(c.pid, sig);
+    Finished f = wait_for(c);
+    EXPECT_EQ(f.status, 128 + sig);
+    EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
+  }
+}
+
+TEST_F(RobustnessTest, SignalDuringTypeCheckRemovesTheScratchFile) {
+  long_image(60).write("in.abs");
+  Child c = spawn({"-k", "in.abs"});
+  ASSERT_TRUE(wait_until_exists("selfix.$$$", c.pid));
+  ::kill(c.pid, SIGTERM);
+  EXPECT_EQ(wait_for(c).status, 128 + SIGTERM);
+  EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
+}
+
+TEST_F(RobustnessTest, FinishedConversionIsNotTouchedByTheCleanup) {
+  Builder b;
+  b.hdr().end();
+  b.write("in.abs");
+  EXPECT_EQ(wait_for(spawn({"in.abs"})).status, 0);
+  EXPECT_EQ(dir_entries(), (std::vector<std::string>{"in.abs", "in.ctx"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// An input read that fails is a read error, not the end of the file.
+
+TEST_F(RobustnessTest, DeviceReadErrorIsFatal) {
+  // Reading /proc/self/mem at offset 0 fails with EIO.
+  RunResult r = run_binary({"-s", "/proc/self/mem"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.body(), predefined_dump() + "Error : Read error\n");
+}
+
+TEST_F(RobustnessTest, InjectedReadErrorEndsConversionAndRemovesItsFiles) {
+  Builder b;
+  b.hdr().unit("m", "MC68000", 1, 0x04).cl(0, "P").sect(0, 0);
+  b.data(std::vector<uint8_t>(5000, 1)).end();
+  b.write("in.abs");
+
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* console = ::open_memstream(&text, &size);
+  int status;
+  {
+    auto cv = std::make_unique<tek::Converter>();
+    cv->out.console = console;
+    cv->rd.in.fail_after = 100;
+    status = tek::tekconv_main(*cv, {"tekconv", "in.abs"});
+  }
+  std::fclose(console);
+  std::string out(text, size);
+  std::free(text);
+
+  EXPECT_EQ(status, 255);
+  EXPECT_EQ(out, std::string(BANNER) + "Error : Read error\n");
+  EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory follows the input's records, not its count fields.
+
+long baseline_rss_kb() {
+  Builder b;
+  b.hdr().end();
+  b.write("base.abs");
+  long kb = wait_for(spawn({"-s", "base.abs"})).max_rss_kb;
+  std::filesystem::remove("base.abs");
+  return kb;
+}
+
+constexpr long ALLOWANCE_KB = 48 * 1024;
+
+TEST_F(RobustnessTest, HugeRepeatIsStreamed) {
+  const long base = baseline_rss_kb();
+  Builder b;
+  b.hdr().unit("m", "MC68000", 1, 0x04).cl(0, "P").sect(0, 0);
+  b.repeat(0xFFFF, std::vector<uint8_t>(65533, 0x11));  // 4 GiB of image
+  b.end().write("in.abs");
+  Finished f = wait_for(spawn({"-sg", "in.abs"}));
+  EXPECT_EQ(f.status, 0);
+  EXPECT_LT(f.max_rss_kb, base + ALLOWANCE_KB);
+}
+
+TEST_F(RobustnessTest, HugeCompanionIndexIsStoredSparsely) {
+  const long base = baseline_rss_kb();
+  write_file("main.cpd", "[HD]\n[DEBUG]\n4294967295 - 0 far _far\n1 - 0 near _near\n");
+  Builder b;
+  b.hdr().unit("m", "H8/300H", 1, 0x04).cl(0x100, "P");
+  b.dbgunit(0, 0).srcfiles({{"", "main.c"}}).basetype(1, 3, 4, 0);
+  b.symbol({VARIABLE, 0, "_near", basic_type(1), in_section(2, 0, 0, 4), {}});
+  b.symbol({VARIABLE, 0, "_far", basic_type(1), in_section(2, 0, 4, 4), {}});
+  b.end().write("in.abs");
+  Finished f = wait_for(spawn({"-sg", "in.abs"}));
+  EXPECT_EQ(f.status, 0);
+  EXPECT_LT(f.max_rss_kb, base + ALLOWANCE_KB);
+  // The lookup still finds the entry with the highest index.
+  RunResult r = run_tekconv({"-sg", "in.abs"});
+  EXPECT_NE(r.out.find("name=[far]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("name=[near]"), std::string::npos) << r.out;
+}
+
+TEST_F(RobustnessTest, ManyUnitsWithHugeSectionCounts) {
+  const long base = baseline_rss_kb();
+  Builder b;
+  b.hdr();
+  // Each UNIT declares 65535 sections; only a handful are described.
+  for (int i = 0; i < 20000; ++i) b.unit("u", "ARM", 0xFFFF, 0x04);
+  b.locate(0xFFFE).cl(0x1234, "LAST").end();
+  b.write("in.abs");
+  Finished f = wait_for(spawn({"in.abs"}));
+  EXPECT_EQ(f.status, 0);
+  EXPECT_LT(f.max_rss_kb, base + ALLOWANCE_KB);
+}
+
+TEST_F(RobustnessTest, DeepAggregateNesting) {
+  const long base = baseline_rss_kb();
+  Builder b;
+  b.hdr().unit("m", "MC68000", 1, 0x04).cl(0, "P").dbgunit(0, 0).basetype(1, 3, 4, 0);
+  const int depth = 10000;  // within the 0x4000 type id slots of one fill
+  for (int i = 0; i < depth; ++i) {
+    b.symbol({STRUCT_TAG, static_cast<uint16_t>(i), "s", {}, aggregate_tag(4), {}});
+    b.aggr_begin();
+    b.symbol({MEMBER, 0, "m", basic_type(1), member_at(0, 4), {}});
+  }
+  for (int i = 0; i < depth; ++i) b.aggr_end();
+  b.end().write("in.abs");
+  Finished f = wait_for(spawn({"-st", "in.abs"}));
+  EXPECT_EQ(f.status, 0);
+  // A saved level holds one tag; the levels are what the records themselves describe.
+  EXPECT_LT(f.max_rss_kb, base + ALLOWANCE_KB);
+
+  // And the innermost aggregate is written first, every level with its own member.
+  RunResult r = run_tekconv({"-st", "in.abs"});
+  const std::string first = "\nTYPE:      type=0x0d:STRUCT    ,selfix=" + [] {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", 288 + depth - 1);
+    return std::string(buf);
+  }();
+  EXPECT_NE(r.out.find(first), std::string::npos);
+  EXPECT_EQ(r.out.find("\nTYPE:      type=0x0d"), r.out.find(first));
+}
+
+// ---------------------------------------------------------------------------------------------
+// No input makes the run quadratic in its size.
+
+TEST_F(RobustnessTest, NestedAggregatesInsideALargeBodyStayLinear) {
+  // A body of 16000 members, then 20000 nested empty aggregates opened and closed inside it:
+  // copying the enclosing members at every nested level would move gigabytes.
+  Builder b;
+  b.hdr().unit("m", "MC68000", 1, 0x04).cl(0, "P").dbgunit(0, 0).basetype(1, 3, 4, 0);
+  b.symbol({STRUCT_TAG, 1, "outer", {}, aggregate_tag(4), {}}).aggr_begin();
+  for (int i = 0; i < 16000; ++i) b.symbol({MEMBER, 0, "m", basic_type(1), member_at(0, 4), {}});
+  for (int i = 0; i < 20000; ++i)
+    b.symbol({STRUCT_TAG, 2, "inner", {}, aggregate_tag(0), {}}).aggr_begin().aggr_end();
+  b.symbol({MEMBER, 0, "last", basic_type(1), member_at(4, 4), {}});
+  b.aggr_end().end();
+  b.write("in.abs");
+
+  auto start = std::chrono::steady_clock::now();
+  RunResult r = run_tekconv({"-st", "in.abs"});
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_LT(seconds, 30.0);
+  // The outer body kept all its members around the nested ones.
+  EXPECT_NE(r.out.find("size=00000004,count=3e81,name=[outer]"), std::string::npos);
+}
+
+TEST_F(RobustnessTest, CompanionFileIsReadOncePerPass) {
+  // 20000 SRCFILES records naming the same H8 source: its 5000-line companion file is read once.
+  std::string cpd = "[HD]\n[DEBUG]\n";
+  for (int i = 1; i <= 5000; ++i) cpd += std::to_string(i) + " - 0 n" + std::to_string(i) + " o\n";
+  write_file("main.cpd", cpd);
+  Builder b;
+  b.hdr().unit("m", "H8/300H", 1, 0x04).cl(0, "P").dbgunit(0, 0);
+  for (int i = 0; i < 20000; ++i) b.srcfiles({{"", "main.c"}});
+  b.end().write("in.abs");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(run_tekconv({"-s", "in.abs"}).status, 0);
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 30.0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fuzz harness: the example in every run mode, and every input the fuzzer found.
+
+TEST_F(RobustnessTest, ExampleInEveryRunMode) {
+  const Bytes object = example_program().bytes();
+  for (int selector = 0; selector < 0x80; selector += 1) {
+    std::vector<uint8_t> in =
+        tekfuzz::make_input(static_cast<uint8_t>(selector), object, example_companion());
+    int status = tekfuzz::run_one(in.data(), in.size(), false);
+    EXPECT_EQ(status, 0) << "selector " << selector;
+  }
+  EXPECT_TRUE(dir_entries().empty());
+}
+
+TEST_F(RobustnessTest, FuzzRegressions) {
+  const std::filesystem::path dir = std::filesystem::path(TEKCONV_SOURCE_DIR) / "fuzz/regressions";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    std::string data = read_file(entry.path().string());
+    int status =
+        tekfuzz::run_one(reinterpret_cast<const uint8_t*>(data.data()), data.size(), false);
+    EXPECT_TRUE(status == 0 || status == 1 || status == 255 || status == -1) << status;
+    ++replayed;
+  }
+  EXPECT_TRUE(dir_entries().empty());
+  std::printf("replayed %d inputs\n", replayed);
+}
+
+}  // namespace

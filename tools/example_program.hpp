@@ -1,0 +1,16 @@
+// The example program shipped under examples/, built record by record.
+#pragma once
+
+#include <string>
+
+#include "recbuild/recbuild.hpp"
+
+namespace tekrec {
+
+// prog.abs: two units of different processors, sections, an image of DATA, ZERO and REPEAT
+// records, and the debug information of a small program.
+Builder example_program();
+// main.cpd: the companion file of main.c, the H8 unit's source file.
+std::string example_companion();
+
+}  // namespace tekrec
