@@ -11,11 +11,13 @@ shift || true
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
-work=build-fuzz/corpus
-mkdir -p "$work" build-fuzz/artifacts
+# Absolute paths: the harness moves into a private directory on its first run.
+work=$PWD/build-fuzz/corpus
+artifacts=$PWD/build-fuzz/artifacts
+mkdir -p "$work" "$artifacts"
 build-fuzz/fuzz/make_seeds "$work"
 for f in fuzz/regressions/*; do [ -f "$f" ] && cp "$f" "$work/"; done
 
 build-fuzz/fuzz/fuzz_tekconv "$work" \
   -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
-  -artifact_prefix=build-fuzz/artifacts/ "$@"
+  -artifact_prefix="$artifacts/" "$@"
