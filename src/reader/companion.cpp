@@ -1,10 +1,7 @@
 #include "reader/companion.hpp"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -57,7 +54,6 @@ void split_fields(const std::string& line, std::string (&fields)[5]) {
 
 // strtol in base 10 on a 64-bit long (clamped on overflow), taken as unsigned 32-bit.
 uint32_t entry_index(const std::string& field) {
-  errno = 0;
   long v = std::strtol(field.c_str(), nullptr, 10);
   return static_cast<uint32_t>(static_cast<unsigned long>(v));
 }
