@@ -401,3 +401,44 @@ TEST_F(SourceLinesTest, ShortRecords) {
 }
 
 }  // namespace
+
+namespace {
+
+// A SRCFILES record whose entry count runs past its body: the entries beyond the body are empty
+// names, which empty their slots, and the count still advances by the whole entry count.
+TEST_F(SourceLinesTest, EntryCountBeyondTheBody) {
+  Builder b = prologue();
+  std::vector<tekrec::SourceFile> twelve;
+  for (int i = 0; i < 12; ++i) twelve.push_back({"", "f" + std::to_string(i) + ".c"});
+  b.srcfiles(twelve);
+  b.dbgunit(0x00, 0);
+  // Entry count 0xFFFF, but only two entries in the body.
+  b.record(tekrec::SRCFILES, tekrec::Fields()
+                                 .u16(0xFFFF)
+                                 .name("")
+                                 .name("a.c")
+                                 .u16(0)
+                                 .u16(0)
+                                 .u16(0)
+                                 .u16(0)
+                                 .name("")
+                                 .name("b.c")
+                                 .u16(0)
+                                 .u16(0)
+                                 .u16(0)
+                                 .u16(0));
+  b.srcfiles({{"", "next.c"}});  // slot 0xFFFF
+  b.locate(0);
+  for (uint16_t file : {0, 1, 2, 11, 0xFFFE, 0xFFFF}) b.curfile(file).lines({});
+  b.end();
+  const std::string expected =
+      "\nFILE:      [a.c]\nENDLINE:   mode=0000"
+      "\nFILE:      [b.c]\nENDLINE:   mode=0000"
+      "\nFILE:      []\nENDLINE:   mode=0000"
+      "\nFILE:      []\nENDLINE:   mode=0000"
+      "\nFILE:      []\nENDLINE:   mode=0000"
+      "\nFILE:      [next.c]\nENDLINE:   mode=0000";
+  EXPECT_EQ(dump(b, "-sf"), HEADER_LINE + expected);
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "reader/srclines.hpp"
 
+#include <iterator>
 #include <new>
 
 #include "context/emit.hpp"
@@ -23,6 +24,17 @@ void read_part(Converter& cv, std::string& name, bool& ended) {
   }
 }
 
+// Empties the n slots from first on (slot numbers wrap at 32 bits), visiting whichever is
+// smaller: the range or the filled slots.
+void clear_slots(SourceState& ss, uint32_t first, uint32_t n) {
+  if (n <= ss.names.size()) {
+    for (uint32_t j = 0; j < n; ++j) ss.names.erase(first + j);
+    return;
+  }
+  for (auto it = ss.names.begin(); it != ss.names.end();)
+    it = (it->first - first < n) ? ss.names.erase(it) : std::next(it);
+}
+
 }  // namespace
 
 const std::string& source_name(const SourceState& ss, uint32_t slot) {
@@ -37,6 +49,14 @@ int handle_srcfiles(Converter& cv) {
   std::string name;
   for (uint32_t i = 0; i < k; ++i) {
     const uint32_t slot = static_cast<uint32_t>(ss.file_count + i);
+    if (cv.rd.rec_len == 0) {
+      // The body is used up: every remaining entry reads as an empty name. Storing them one by
+      // one would give the same slots and the same companion table, at the cost of a loop that
+      // a 5-byte record can make 65535 entries long.
+      clear_slots(ss, slot, k - i);
+      load_companion(cv, std::string());
+      break;
+    }
     name.clear();
     bool ended = false;
     read_part(cv, name, ended);
