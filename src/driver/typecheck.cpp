@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -18,6 +20,36 @@ namespace tek {
 namespace {
 
 constexpr size_t SCAN_BUFFER_SIZE = 1 << 16;
+constexpr int MAX_LINK_HOPS = 40;
+
+namespace fs = std::filesystem;
+
+// The file a path leads to, whether or not it exists yet: symbolic links at its end are followed
+// as far as they go (a dangling link leads to the file that opening it would create), the rest
+// is made absolute and normalised.
+fs::path destination(const fs::path& path) {
+  std::error_code ec;
+  fs::path p = path;
+  for (int hops = 0; hops < MAX_LINK_HOPS; ++hops) {
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+    fs::path target = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  fs::path full = fs::absolute(p, ec);
+  if (ec) return p.lexically_normal();
+  fs::path resolved = fs::weakly_canonical(full, ec);
+  return ec ? full.lexically_normal() : resolved;
+}
+
+// True when creating the scratch file would create or truncate the input: the same path, the
+// same existing file under another name or link, or, for an input that does not exist yet, the
+// place where the scratch file would be created.
+bool scratch_is_input(const std::string& input) {
+  if (same_file(SCRATCH_NAME, input)) return true;
+  if (input.empty()) return false;
+  return destination(SCRATCH_NAME) == destination(input);
+}
 
 // Writes the marks over the scratch file from its start.
 void store_marks(Converter& cv) {
@@ -79,7 +111,7 @@ void check_typeix(Converter& cv, uint32_t typeix) {
 int run_check(Converter& cv, const std::string& input) {
   cv.settings.check_pass = 1;
   // The scratch file must never be the input itself.
-  if (same_file(SCRATCH_NAME, input)) fatal_error(cv, ERR_CREATE);
+  if (scratch_is_input(input)) fatal_error(cv, ERR_CREATE);
   {
     SignalBlock hold;
     if (!out_open(cv.out.main, SCRATCH_NAME, true)) fatal_error(cv, ERR_CREATE);
