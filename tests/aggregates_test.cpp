@@ -255,6 +255,29 @@ TEST_F(AggregateTest, TagWithoutAggrBeginAtTopLevel) {
                          pub(0x2004, INT, "w") + "logic error (member set)\n");
 }
 
+// A tag without a location part opens no level: its AGGR begin takes over the open body, and
+// its AGGR end returns to the level saved before that body.
+TEST_F(AggregateTest, TagWithoutLocationPartInsideANestedBody) {
+  Builder b = program();
+  b.symbol(structure(0x30, "R", 8))
+      .aggr_begin()
+      .symbol(member("r1", 1, 0))
+      .symbol(structure(0x31, "S", 4))
+      .aggr_begin()
+      .symbol(sym(R::MEMBER, "a", R::basic_type(1), R::member_at(0, 4)))
+      .symbol(sym(R::STRUCT_TAG, "T", {}, {}, 0x32))
+      .aggr_begin()  // S's body and members are given up
+      .symbol(member("x", 2, 0))
+      .aggr_end()  // T keeps the size of the last location part
+      .symbol(member("r2", 2, 4))
+      .aggr_end()
+      .end();
+  EXPECT_EQ(dump(b, "-st"), TYPES_HEAD + "undefined id (get_sid)\n" +
+                                agg(STRUCT, UNDEFINED, 4, 1, "T") + mem(CHAR, 0, "x") +
+                                agg(STRUCT, FIRST, 8, 2, "R") + mem(INT, 0, "r1") +
+                                mem(CHAR, 4, "r2"));
+}
+
 TEST_F(AggregateTest, TagWithoutLocationPartRegistersNothing) {
   Builder b = program();
   b.symbol(sym(R::STRUCT_TAG, "S", {}, {}, 0x30))
