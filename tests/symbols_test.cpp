@@ -643,16 +643,6 @@ TEST_F(SymbolTest, FunctionWithParametersAndScope) {
                         .bytes());
 }
 
-TEST_F(SymbolTest, FunctionRecordOrderInDump) {
-  Builder b = program();
-  b.symbol(fn(0x21, "f", R::in_section(2, 0, 0x100, 0x20)))
-      .symbol(var("a", R::in_frame(8)))
-      .blkend(0x40)
-      .end();
-  EXPECT_EQ(dump(b), HEAD + pub(0, 0x1100, "EXT", FIRST, 1, "f") + func(FIRST, INT, 0) +
-                         startl(0x1100) + setl(8, "AUTO", INT, "a") + endl_(0x111F));
-}
-
 TEST_F(SymbolTest, FarFunctions) {
   const struct {
     uint8_t unit_flags;
@@ -691,6 +681,21 @@ TEST_F(SymbolTest, FunctypeMakesTheSymbolAFunctionType) {
   EXPECT_EQ(dump(b), HEAD + pub(0, 0x1000, "EXT", FIRST, 1, "f") + func(FIRST, INT, 0) +
                          startl(0x1000) + func(FIRST + 1, FIRST, 4) + ptr32(FIRST + 2, FIRST + 1) +
                          pub(0, 0x2000, "EXT", FIRST + 2, 1, "fp"));
+}
+
+// FUNCTYPE changes the symbol state only: a member keeps the type it was collected with.
+TEST_F(SymbolTest, FunctypeAfterAMemberLeavesTheMember) {
+  Builder b = program();
+  b.symbol(sym(R::STRUCT_TAG, "S", {}, R::aggregate_tag(4), 0x30))
+      .aggr_begin()
+      .symbol(sym(R::MEMBER, "cb", R::basic_type(1), R::member_at(0)))
+      .functype()
+      .dpt(0)  // wraps the member's own type
+      .aggr_end()
+      .end();
+  EXPECT_EQ(dump(b, "-st"), predefined_dump() + HEADER_LINE + func(FIRST + 1, INT, 0) +
+                                ptr32(FIRST + 2, INT) + strct(FIRST, 4, 1, "S") +
+                                mem(FIRST + 2, 0, "cb"));
 }
 
 TEST_F(SymbolTest, FunctionSymbolInsideABodyIsAMember) {
