@@ -1,5 +1,7 @@
 // Aggregates (enumerations, structures, classes, unions), arrays and pointers.
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "context/emit.hpp"
 #include "debuginfo/symbols.hpp"

@@ -1,7 +1,9 @@
 #include "debuginfo/symbols.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "context/emit.hpp"
 #include "driver/converter.hpp"
