@@ -6,8 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <span>
 
+#include "ctxdump/ctxdump.hpp"
 #include "driver/converter.hpp"
 #include "driver/fatal.hpp"
 #include "driver/run.hpp"
@@ -69,14 +72,23 @@ std::vector<std::string> arguments(uint8_t selector) {
     case MODE_DUMP_PUBLICS:
       args.push_back("-sg");
       break;
-    case MODE_DUMP_LOCALS:
-      args.push_back("-ss");
-      break;
     default:
       break;
   }
   args.push_back(INPUT);
   return args;
+}
+
+// Every record the converter writes must read back: the listing reaches the end of the file.
+void read_back(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  if (tek::ctxdump_bytes(bytes, path, {false, true}, null_console(), null_console()) != 0) {
+    std::fprintf(stderr, "the context file written by the conversion does not read back\n");
+    ::abort();
+  }
+  tek::ctxdump_bytes(bytes, path, {true, false}, null_console(), null_console());
 }
 
 }  // namespace
@@ -97,6 +109,11 @@ int run_one(const uint8_t* data, size_t size, bool private_dir) {
     data += len;
     size -= len;
   }
+  if ((selector & 7) == MODE_CTXDUMP) {
+    const std::span<const uint8_t> bytes(data, size);
+    tek::ctxdump_bytes(bytes, INPUT, {false, true}, null_console(), null_console());
+    return tek::ctxdump_bytes(bytes, INPUT, {true, false}, null_console(), null_console());
+  }
   write_bytes(INPUT, data, size);
 
   int status;
@@ -111,6 +128,7 @@ int run_one(const uint8_t* data, size_t size, bool private_dir) {
     }
   }
   tek::untrack_outputs();
+  if ((selector & 7) == MODE_CONVERT_READ && status == 0) read_back("in.ctx");
   for (const char* name : LEFTOVERS) ::unlink(name);
   return status;
 }

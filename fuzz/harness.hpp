@@ -23,16 +23,17 @@ enum Mode : uint8_t {
   MODE_DUMP_FILES = 3,
   MODE_DUMP_TYPES = 4,
   MODE_DUMP_PUBLICS = 5,
-  MODE_DUMP_LOCALS = 6,
-  MODE_CONVERT_2 = 7,
+  MODE_CTXDUMP = 6,       // the object bytes read as a context file by ctxdump
+  MODE_CONVERT_READ = 7,  // a conversion, then ctxdump on the context file it wrote
 };
 
 // Bytes of output after which a run is abandoned: like a file size limit, it keeps inputs whose
 // count fields ask for gigabytes of output from stalling the fuzzer.
 constexpr uint64_t OUTPUT_BUDGET = 8u << 20;
 
-// Runs one input and removes the files the run left behind; the run works in a private
-// directory (created on first use), or in the current directory when private_dir is false.
+// Runs one input and removes the files the run left behind. A context file that a conversion
+// finished must read back whole: anything else aborts, so the fuzzer reports it. the run works in a
+// private directory (created on first use), or in the current directory when private_dir is false.
 // Returns the exit status of the run, or -1 when the budget stopped it.
 int run_one(const uint8_t* data, size_t size, bool private_dir = true);
 

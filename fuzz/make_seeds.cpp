@@ -4,11 +4,16 @@
 //
 // Usage: make_seeds output_directory
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "driver/converter.hpp"
+#include "driver/run.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
 #include "recbuild/recbuild.hpp"
@@ -102,6 +107,25 @@ std::vector<Seed> seeds() {
   return s;
 }
 
+// The context file that a conversion of the object writes, for seeds of ctxdump.
+std::vector<uint8_t> converted(const Builder& object) {
+  const std::string dir = std::filesystem::temp_directory_path() / "tekconv-seeds";
+  std::filesystem::create_directories(dir);
+  object.write(dir + "/in.abs");
+  {
+    FILE* null = std::fopen("/dev/null", "w");
+    auto cv = std::make_unique<tek::Converter>();
+    cv->out.console = null;
+    tek::tekconv_main(*cv, {"tekconv", dir + "/in.abs"});
+    std::fclose(null);
+  }
+  std::ifstream in(dir + "/in.ctx", std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  std::filesystem::remove_all(dir);
+  return bytes;
+}
+
 void write(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -126,6 +150,13 @@ int main(int argc, char** argv) {
             tekfuzz::make_input(selector, seed.object.bytes(), seed.companion));
       ++n;
     }
+  }
+  // Finished context files for ctxdump.
+  for (const Seed& seed : seeds()) {
+    if (!seed.companion.empty()) continue;  // converted without its companion file
+    write(dir + "/ctx-" + seed.name,
+          tekfuzz::make_input(tekfuzz::MODE_CTXDUMP, converted(seed.object)));
+    ++n;
   }
   std::printf("Wrote %d seeds to %s\n", n, dir.c_str());
   return 0;
