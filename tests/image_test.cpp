@@ -191,20 +191,6 @@ TEST_F(ImageTest, RepeatLargeCount) {
   EXPECT_BYTES(convert(b), expected(want));
 }
 
-// In the symbol dump an OBJECT line shows the first and last address; an empty chunk ends one
-// below its start.
-TEST_F(ImageTest, DumpLines) {
-  Builder b = at_0x1000();
-  b.data(seq(300)).zero(0).repeat(2, {0xAA, 0xBB}).end();
-  EXPECT_EQ(dump(b, "-s"), predefined_dump() +
-                               "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0"
-                               "\nMODULE:    modix=00000001,name=[m]"
-                               "\nObject : 00001000 - 000010ff"
-                               "\nObject : 00001100 - 0000112b"
-                               "\nObject : 0000112c - 0000112b"
-                               "\nObject : 0000112c - 0000112f");
-}
-
 // In a segmented unit the OBJECT address is converted while the location advances unconverted.
 TEST_F(ImageTest, SegmentedUnit) {
   Builder b;
@@ -295,18 +281,6 @@ TEST_F(ImageTest, ZeroWithoutTrailer) {
   RunResult r = run_on(b);
   EXPECT_EQ(r.body(), std::string("Invalid record\n") + CREATED);
   EXPECT_BYTES(ctx_file(), expected({{0x1000, fill(256, 0)}, {0x1100, fill(2, 0)}}));
-}
-
-// A DATA body longer than 255 bytes comes with a 2-byte length; the largest one.
-TEST_F(ImageTest, LargestDataRecord) {
-  Builder b = at_0x1000();
-  const Bytes data = seq(0xFFFF, 4);
-  b.data(data).data({0xEE}).end();
-  std::vector<Chunk> want;
-  for (uint32_t i = 0; i < 255; ++i) want.push_back({0x1000 + i * 256, slice(data, i * 256, 256)});
-  want.push_back({0x1000 + 255 * 256, slice(data, 255 * 256, 255)});
-  want.push_back({0x1000 + 0xFFFF, {0xEE}});
-  EXPECT_BYTES(convert(b), expected(want));
 }
 
 // The location is a 32-bit address and wraps past 0xFFFFFFFF.

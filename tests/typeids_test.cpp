@@ -141,21 +141,6 @@ TEST_F(TypeIdsTest, IdFFFF) {
   EXPECT_EQ(tek::get_sid(f.cv, 8), 4 + 288);
 }
 
-// The pass start forgets everything, including the registration count.
-TEST_F(TypeIdsTest, PassStartReset) {
-  Fresh f;
-  tek::set_sid(f.cv, 1);
-  tek::set_sid(f.cv, 2);
-  tek::rebase_type_ids(f.cv);
-  tek::set_sid(f.cv, 3);
-  f.cv.types.anon = 0x8123;
-  tek::reset_type_ids(f.cv.types);
-  EXPECT_EQ(f.cv.types.anon, 0x8000);
-  EXPECT_EQ(tek::get_sid(f.cv, 3), 0x4000 + 288);
-  tek::set_sid(f.cv, 7);
-  EXPECT_EQ(tek::get_sid(f.cv, 7), 288);
-}
-
 // ---------------------------------------------------------------------------------------------
 // The same through records
 
@@ -260,53 +245,25 @@ struct BaseTypeCase {
 // Each BASETYPE sets one index; a variable of that basic type shows the stored value as its
 // type (through SETLOCAL, for a frame variable).
 TEST_F(TypeIdsTest, BaseTypeMapping) {
+  // clang-format off
   const BaseTypeCase cases[] = {
-      {0, 0, 0, 257},
-      {0, 4, 0x4F, 257},
-      {1, 4, 0, 0},
-      {2, 1, 0, 258},
-      {2, 1, 0x40, 259},
-      {6, 1, 0x00, 258},
-      {6, 1, 0xC0, 259},
-      {6, 1, 0x3F, 258},
-      {3, 4, 0, 262},
-      {3, 4, 0x40, 263},
-      {3, 2, 0, 260},
-      {3, 2, 0x40, 261},
-      {3, 1, 0x40, 261},
-      {3, 8, 0, 260},
-      {3, 0x104, 0, 262},   // only the low 8 bits of the size count
+      {0, 0, 0, 257}, {0, 4, 0x4F, 257}, {1, 4, 0, 0}, {2, 1, 0, 258},
+      {2, 1, 0x40, 259}, {6, 1, 0x00, 258}, {6, 1, 0xC0, 259}, {6, 1, 0x3F, 258},
+      {3, 4, 0, 262}, {3, 4, 0x40, 263}, {3, 2, 0, 260}, {3, 2, 0x40, 261},
+      {3, 1, 0x40, 261}, {3, 8, 0, 260},
+      {3, 0x104, 0, 262},  // only the low 8 bits of the size count
       {3, 0x4, 0xBF, 262},  // bit 6 clear
-      {4, 4, 0, 266},
-      {4, 8, 0x01, 267},
-      {4, 8, 0x08, 267},
-      {4, 4, 0x40, 266},
-      {4, 4, 0xF0, 266},
-      {5, 1, 0, 27},
-      {7, 4, 0, 0},
-      {8, 2, 0, 15},
-      {9, 12, 0, 13},
-      {10, 12, 0x40, 14},
-      {11, 4, 0, 0},
-      {12, 4, 0, 0},
-      {13, 4, 0, 0},
-      {14, 4, 0, 0},
-      {15, 4, 0, 0},
-      {16, 4, 0, 0},
-      {17, 2, 0, 17},
-      {17, 2, 0x40, 18},
-      {17, 4, 0, 18},
-      {17, 4, 0x40, 19},
-      {17, 0x202, 0x40, 18},
-      {17, 3, 0, 0x000311},
-      {17, 3, 0x40, 0x400312},
-      {17, 8, 0xC5, 0xC50812},
-      {17, 0, 0x01, 0x010011},
-      {17, 0x1FF, 0x80, 0x80FF11},
-      {18, 4, 0, 0},
-      {32, 4, 0, 0},
+      {4, 4, 0, 266}, {4, 8, 0x01, 267}, {4, 8, 0x08, 267}, {4, 4, 0x40, 266},
+      {4, 4, 0xF0, 266}, {5, 1, 0, 27}, {7, 4, 0, 0}, {8, 2, 0, 15},
+      {9, 12, 0, 13}, {10, 12, 0x40, 14}, {11, 4, 0, 0}, {12, 4, 0, 0},
+      {13, 4, 0, 0}, {14, 4, 0, 0}, {15, 4, 0, 0}, {16, 4, 0, 0},
+      {17, 2, 0, 17}, {17, 2, 0x40, 18}, {17, 4, 0, 18}, {17, 4, 0x40, 19},
+      {17, 0x202, 0x40, 18}, {17, 3, 0, 0x000311}, {17, 3, 0x40, 0x400312}, {17, 8, 0xC5, 0xC50812},
+      {17, 0, 0x01, 0x010011}, {17, 0x1FF, 0x80, 0x80FF11}, {18, 4, 0, 0}, {32, 4, 0, 0},
       {255, 4, 0x40, 0},
   };
+  // clang-format on
+
   Builder b = program();
   Ctx locals;
   uint8_t index = 0;
@@ -336,19 +293,6 @@ TEST_F(TypeIdsTest, BaseTypeIndexOutsideTheTable) {
                                .set_local(3, 8, 0, "c")  // never set
                                .predefined()
                                .bytes());
-}
-
-// A later BASETYPE replaces an entry; a variable read before it keeps the earlier value.
-TEST_F(TypeIdsTest, BaseTypeOverwrite) {
-  Builder b = program();
-  b.basetype(1, 3, 4, 0);
-  b.symbol({tekrec::VARIABLE, 0, "a", tekrec::basic_type(1), tekrec::in_frame(0), {}});
-  b.basetype(1, 3, 4, 0x40);
-  b.symbol({tekrec::VARIABLE, 0, "b", tekrec::basic_type(1), tekrec::in_frame(4), {}});
-  b.end();
-  EXPECT_BYTES(
-      convert(b),
-      program_main().set_local(3, 0, 262, "a").set_local(3, 4, 263, "b").predefined().bytes());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -392,23 +336,6 @@ TEST_F(TypeIdsTest, DbgUnitFlags) {
                                           .function(c.kind, 288, 262, 0)
                                           .bytes());
   }
-}
-
-// Each debug unit sets the level anew: extra words in the first unit, none in the second.
-TEST_F(TypeIdsTest, DbgUnitLevelPerUnit) {
-  Builder b;
-  b.hdr(0, 2);
-  b.unit("m", "MC68000", 1, 0x04).cl(0x1000, "P");
-  b.dbgunit(0x10, 0).symbol(variable("a", tekrec::basic_type(0), 1));
-  b.dbgunit(0x01, 0).symbol(variable("b", tekrec::basic_type(0), 2));
-  b.dbgunit(0x10, 0).symbol(variable("c", tekrec::basic_type(0), 3));
-  b.end();
-  EXPECT_BYTES(convert(b), program_main()
-                               .pub(0, 0x1001, 1, 0, 1, "a")
-                               .pub(0, 0x1002, 1, 0, 1, "b")
-                               .pub(0, 0x1003, 1, 0, 1, "c")
-                               .predefined()
-                               .bytes());
 }
 
 // DBGUNIT writes a pending symbol before it reads its fields (the symbol keeps the unit it was
@@ -533,39 +460,6 @@ TEST_F(TypeIdsTest, SecondPassKeepsAndResetsState) {
                 "\nMODULE:    modix=00000002,name=[h]");
   EXPECT_TRUE(cv.units.h8);
   EXPECT_EQ(cv.units.ri_mode, 1);
-}
-
-// The type index check reads the input twice and finds every type of the second pass among
-// those of the first (288 and 289, and the basic type 262); the other predefined types are
-// reported as never referenced.
-TEST_F(TypeIdsTest, TypeIndexCheckSeesEqualNumbering) {
-  Builder b = program();
-  b.basetype(1, 3, 4, 0);
-  b.dbgunit(0x10, 0);
-  b.symbol({tekrec::FUNCTION,
-            0x10,
-            "f",
-            tekrec::basic_type(1),
-            tekrec::in_section(2, 0, 0x20, 0x10),
-            {}});
-  b.symbol(variable("g", tekrec::type_id(0x10), 0x40)).blkend(0);
-  b.srcfiles({{"", "a.c"}});
-  b.symbol({tekrec::FUNCTION,
-            0x11,
-            "h",
-            tekrec::basic_type(1),
-            tekrec::in_section(2, 0, 0x60, 0x10),
-            {}});
-  b.symbol(variable("i", tekrec::type_id(0x11), 0x80));
-  b.end();
-  RunResult r = run_on(b, {"-k"});
-  EXPECT_EQ(r.status, 0);
-  std::string unreferenced;
-  for (const char* selfix : {"00000100", "00000101", "00000102", "00000103", "00000104", "00000105",
-                             "00000107", "00000108", "00000109", "0000010a", "0000010b", "0000010c",
-                             "0000010d", "0000010e", "0000010f"})
-    unreferenced += std::string("No reference self index ") + selfix + "\n";
-  EXPECT_EQ(r.body(), unreferenced + "Type index is good\n");
 }
 
 }  // namespace

@@ -74,20 +74,6 @@ TEST_F(UnitsTest, AddressWidthFromFirstNonzeroFlagsAndLatestSegmentedFlag) {
   EXPECT_BYTES(ctx_file(), want.bytes());
 }
 
-TEST_F(UnitsTest, ModuleIndexIsUnitPlusOne) {
-  Builder b;
-  b.hdr();
-  b.unit("first", "MC68000", 0, 0x04);
-  b.unit("second", "SH7032", 0, 0x04);
-  b.unit("third", "H8/300H", 0, 0x04);
-  b.end();
-  EXPECT_EQ(dump(b, "-s"), predefined_dump() +
-                               "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0"
-                               "\nMODULE:    modix=00000001,name=[first]"
-                               "\nMODULE:    modix=00000002,name=[second]"
-                               "\nMODULE:    modix=00000003,name=[third]");
-}
-
 // A UNIT record opens the slot after the current unit, also when SECT has moved the current
 // unit back: that slot is opened afresh, with new sections and a new processor.
 TEST_F(UnitsTest, UnitReopensSlotAfterSectMovedCurrentUnit) {
@@ -118,6 +104,31 @@ TEST_F(UnitsTest, UnitReopensSlotAfterSectMovedCurrentUnit) {
       .object(0x2000, {4})
       .predefined();
   EXPECT_BYTES(ctx_file(), want.bytes());
+}
+
+// CL fills the slot of the current section and advances it; LOCATE sets it, SECT leaves it.
+TEST_F(UnitsTest, CurrentSectionRoles) {
+  Builder b;
+  b.hdr();
+  b.unit("u", "MC68000", 2, 0x04).cl(0x1000, "A");
+  b.sect(0, 0).data({1});
+  b.cl(0x2000, "B");  // section 1
+  b.locate(1).data({2});
+  b.locate(0).data({3});
+  b.cl(0x3000, "A2");  // section 0 again
+  b.locate(0).data({4});
+  b.sect(0, 1).data({5});
+  b.end();
+  EXPECT_BYTES(convert(b), Ctx()
+                               .header()
+                               .module(1, "u")
+                               .object(0x1000, {1})
+                               .object(0x2000, {2})
+                               .object(0x1000, {3})
+                               .object(0x3000, {4})
+                               .object(0x2000, {5})
+                               .predefined()
+                               .bytes());
 }
 
 // DBGUNIT may name a unit beyond the opened ones; the next UNIT opens the slot after it, and
@@ -174,81 +185,39 @@ struct ProcessorCase {
 };
 
 TEST_F(UnitsTest, IdentifyProcessor) {
+  // clang-format off
   const ProcessorCase cases[] = {
       // Every table name. Names that begin with "SH" give 9 and names that begin with "H8"
       // give 20 with the H8 flag, whatever follows.
-      {"MC68000", 0, false, 0},
-      {"MC68008", 1, false, 0},
-      {"MC68010", 2, false, 0},
-      {"MC68HC000", 3, false, 0},
-      {"MC68HC001", 4, false, 0},
-      {"MC68EC000", 5, false, 0},
-      {"MC68020", 6, false, 0},
-      {"MC68030", 7, false, 0},
-      {"MC68040", 8, false, 0},
-      {"SH7032", 9, false, 0},
-      {"SH7604", 9, false, 0},
-      {"SH7750", 9, false, 0},
-      {"SH7708", 9, false, 0},
-      {"SH7709", 9, false, 0},
-      {"SH7709A", 9, false, 0},
-      {"SH7729", 9, false, 0},
-      {"MPC821", 16, false, 0},
-      {"MPC860", 17, false, 0},
-      {"SR320S30", 18, false, 0},
-      {"SR320", 19, false, 0},
-      {"H8S2600", 20, true, 0},
-      {"H8S2655", 20, true, 0},
-      {"HD6432655", 22, false, 0},
-      {"HD6432653", 23, false, 0},
-      {"HD6472655", 24, false, 0},
-      {"HD6413003", 25, false, 0},
-      {"HD6433040", 26, false, 0},
-      {"HD6433041", 27, false, 0},
-      {"HD6433042", 28, false, 0},
-      {"HD6473042", 29, false, 0},
-      {"HD6473072", 30, false, 0},
-      {"HD6433071", 31, false, 0},
-      {"HD6433070", 32, false, 0},
-      {"HD6413002", 33, false, 0},
-      {"HD6433048", 34, false, 0},
-      {"HD6473048", 35, false, 0},
-      {"HD6433047", 36, false, 0},
-      {"HD6433044", 37, false, 0},
-      {"HD64F3048", 38, false, 0},
-      {"M8086-16", 39, false, 0},
-      {"V8086-16", 40, false, 0},
-      {"M8086", 41, false, 0},
-      {"V8086", 42, false, 0},
-      {"ARM", 43, false, 0},
-      {"RI10", 44, false, 1},
+      {"MC68000", 0, false, 0}, {"MC68008", 1, false, 0}, {"MC68010", 2, false, 0},
+      {"MC68HC000", 3, false, 0}, {"MC68HC001", 4, false, 0}, {"MC68EC000", 5, false, 0},
+      {"MC68020", 6, false, 0}, {"MC68030", 7, false, 0}, {"MC68040", 8, false, 0},
+      {"SH7032", 9, false, 0}, {"SH7604", 9, false, 0}, {"SH7750", 9, false, 0},
+      {"SH7708", 9, false, 0}, {"SH7709", 9, false, 0}, {"SH7709A", 9, false, 0},
+      {"SH7729", 9, false, 0}, {"MPC821", 16, false, 0}, {"MPC860", 17, false, 0},
+      {"SR320S30", 18, false, 0}, {"SR320", 19, false, 0}, {"H8S2600", 20, true, 0},
+      {"H8S2655", 20, true, 0}, {"HD6432655", 22, false, 0}, {"HD6432653", 23, false, 0},
+      {"HD6472655", 24, false, 0}, {"HD6413003", 25, false, 0}, {"HD6433040", 26, false, 0},
+      {"HD6433041", 27, false, 0}, {"HD6433042", 28, false, 0}, {"HD6473042", 29, false, 0},
+      {"HD6473072", 30, false, 0}, {"HD6433071", 31, false, 0}, {"HD6433070", 32, false, 0},
+      {"HD6413002", 33, false, 0}, {"HD6433048", 34, false, 0}, {"HD6473048", 35, false, 0},
+      {"HD6433047", 36, false, 0}, {"HD6433044", 37, false, 0}, {"HD64F3048", 38, false, 0},
+      {"M8086-16", 39, false, 0}, {"V8086-16", 40, false, 0}, {"M8086", 41, false, 0},
+      {"V8086", 42, false, 0}, {"ARM", 43, false, 0}, {"RI10", 44, false, 1},
       {"RI20", 45, false, 2},
-      // Prefix rules and the substring scan in table order.
-      {"H8/300H", 20, true, 0},
-      {"H8", 20, true, 0},
-      {"SH", 9, false, 0},
-      {"SHARC", 9, false, 0},
-      {"xSH7750", 11, false, 0},
-      {"xSH7709A", 13, false, 0},  // "SH7709" comes first in the table
-      {"xSH7729y", 15, false, 0},
-      {"xH8S2655", 21, false, 0},  // found in the table: no H8 flag
-      {"HD6433042F", 28, false, 0},
-      {"SR320S", 19, false, 0},
-      {"SR320S30X", 18, false, 0},
-      {"M8086-16B", 39, false, 0},
-      {"M8086-8", 41, false, 0},
-      {"ARM7TDMI", 43, false, 0},
-      {"StrongARM", 43, false, 0},
-      {"MC68000-RI20", 0, false, 0},  // MC68000 is found first: RI mode untouched
-      {"xRI20", 45, false, 2},
-      {"RI10RI20", 44, false, 1},
-      // Nothing found: code 0.
-      {"", 0, false, 0},
-      {"Z80", 0, false, 0},
-      {"sh7750", 0, false, 0},  // case-sensitive
-      {"h8/300", 0, false, 0},
-      {"arm", 0, false, 0},
+      // Prefix rules and the substring scan in table order. "SH7709" comes before "SH7709A";
+      // an H8 name found by the scan sets no H8 flag; MC68000 is found before RI20.
+      {"H8/300H", 20, true, 0}, {"H8", 20, true, 0}, {"SH", 9, false, 0},
+      {"SHARC", 9, false, 0}, {"xSH7750", 11, false, 0}, {"xSH7709A", 13, false, 0},
+      {"xSH7729y", 15, false, 0}, {"xH8S2655", 21, false, 0}, {"HD6433042F", 28, false, 0},
+      {"SR320S", 19, false, 0}, {"SR320S30X", 18, false, 0}, {"M8086-16B", 39, false, 0},
+      {"M8086-8", 41, false, 0}, {"ARM7TDMI", 43, false, 0}, {"StrongARM", 43, false, 0},
+      {"MC68000-RI20", 0, false, 0}, {"xRI20", 45, false, 2}, {"RI10RI20", 44, false, 1},
+      // Nothing found (the comparison is case-sensitive): code 0.
+      {"", 0, false, 0}, {"Z80", 0, false, 0}, {"sh7750", 0, false, 0},
+      {"h8/300", 0, false, 0}, {"arm", 0, false, 0},
   };
+  // clang-format on
   for (const ProcessorCase& c : cases) {
     SCOPED_TRACE(c.name);
     tek::Converter cv;
@@ -392,12 +361,6 @@ TEST_F(UnitsTest, GetRegister) {
   }
 }
 
-TEST_F(UnitsTest, GetRegisterWithoutOpenedUnitUsesFirstProcessor) {
-  tek::Converter cv;  // current unit -1
-  load_body(cv, Fields().name("a3"));
-  EXPECT_EQ(tek::get_register(cv), 11);
-}
-
 // Register variables in units of different processors, written as SETLOCAL class 4.
 TEST_F(UnitsTest, RegisterVariablesFollowTheirUnitsProcessor) {
   Builder b;
@@ -477,26 +440,22 @@ TEST_F(UnitsTest, AddressForms) {
 // ---------------------------------------------------------------------------------------------
 // CL
 
-TEST_F(UnitsTest, ClNotSupported) {
-  for (uint8_t flags : {0x08, 0xFF}) {
+// Flag bit 0x08 marks a CL record that is not supported; the other bits are not looked at.
+TEST_F(UnitsTest, ClFlags) {
+  for (uint8_t flags : {0x08, 0xFF, 0xF7}) {
     SCOPED_TRACE(flags);
+    const bool rejected = flags & 0x08;
     Builder b;
     b.hdr();
     b.unit("u", "MC68000", 2, 0x04).cl(0x1000, "P", flags);
     b.sect(0, 0).data({1}).end();
     RunResult r = run_on(b);
-    EXPECT_EQ(r.body(), std::string("Not support record (CL)\n") + CREATED);
-    EXPECT_BYTES(ctx_file(), Ctx().header().module(1, "u").predefined().bytes());
+    EXPECT_EQ(r.body(), std::string(rejected ? "Not support record (CL)\n" : "") + CREATED);
+    Ctx want;
+    want.header().module(1, "u");
+    if (!rejected) want.object(0x1000, {1});
+    EXPECT_BYTES(ctx_file(), want.predefined().bytes());
   }
-}
-
-// Other flag bits are not looked at.
-TEST_F(UnitsTest, ClOtherFlagsAccepted) {
-  Builder b;
-  b.hdr();
-  b.unit("u", "MC68000", 1, 0x04).cl(0x1000, "P", 0xF7);
-  b.sect(0, 0).data({1}).end();
-  EXPECT_BYTES(convert(b), Ctx().header().module(1, "u").object(0x1000, {1}).predefined().bytes());
 }
 
 // The flag test comes before the section check.
@@ -591,6 +550,39 @@ TEST_F(UnitsTest, RiProgramSections) {
         .predefined();
     EXPECT_BYTES(convert(b), want.bytes());
   }
+}
+
+// Section kinds are set by CL records read while RI mode is 2, whatever the unit's processor:
+// a "PR_" section of an RI10 unit read before the RI20 unit stays kind 0, while one of a later
+// MC68000 unit becomes kind 1.
+TEST_F(UnitsTest, SectionKindsSetOnlyInRiMode2) {
+  Builder b;
+  b.hdr();
+  b.unit("a", "RI10", 1, 0x04).cl(0x100, "PR_A");
+  b.unit("b", "RI20", 1, 0x04).cl(0x200, "PR_B");
+  b.unit("c", "MC68000", 1, 0x04).cl(0x300, "PR_C");
+  const char* names[] = {"x", "y", "z"};
+  for (uint16_t u = 0; u < 3; ++u) {
+    b.sect(u, 0);
+    b.symbol({tekrec::VARIABLE,
+              0,
+              names[u],
+              tekrec::basic_type(0),
+              tekrec::in_section(2, 0, 0x10, 4),
+              {}});
+    b.blkend(0);
+  }
+  b.end();
+  EXPECT_BYTES(convert(b), Ctx()
+                               .header()
+                               .module(1, "a")
+                               .module(2, "b")
+                               .module(3, "c")
+                               .pub(0, 0x110, 1, 0, 1, "x")
+                               .pub(0xA0, 0x210, 1, 0, 2, "y")
+                               .pub(0xA0, 0x310, 1, 0, 3, "z")
+                               .predefined()
+                               .bytes());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -697,16 +689,6 @@ TEST_F(UnitsTest, AflagAddressUnconvertedAndRestSkipped) {
                                .object(0x12340005, {1})
                                .predefined()
                                .bytes());
-}
-
-// The AFLAG offset is an address field: one byte while the address width is 0 or 1.
-TEST_F(UnitsTest, AflagOffsetFollowsAddressWidth) {
-  Builder b;
-  b.hdr();
-  b.unit("u", "ARM", 1, 0x00).cl(0x80, "P");
-  b.aflag(0, 0x7F, 1).end();
-  ASSERT_EQ(b.addr_width(), 0);
-  EXPECT_BYTES(convert(b), Ctx().header().module(1, "u").addr_flag(0xFF, 1).predefined().bytes());
 }
 
 }  // namespace
