@@ -10,14 +10,6 @@ namespace tek {
 
 namespace {
 
-// Kinds of the predefined basic types that open every type section, selfix 256 to 271.
-constexpr uint8_t PREDEFINED_KINDS[16] = {K_VOID,     K_VOID,       K_8SIGNED,  K_8UNSIGNED,
-                                          K_16SIGNED, K_16UNSIGNED, K_32SIGNED, K_32UNSIGNED,
-                                          K_32SIGNED, K_32UNSIGNED, K_32FLOAT,  K_64FLOAT,
-                                          K_EXTFLOAT, K_VOID,       K_VOID,     K_VOID};
-constexpr uint32_t PREDEFINED_FIRST = 256;
-constexpr size_t PREDEFINED_COUNT = 16;
-
 // Decodes a fresh value, so that no field keeps what an earlier record held.
 template <class V>
 bool decode_value(const CtxReader& r, size_t& pos, V& v, Layout<V> layout, std::string* name) {

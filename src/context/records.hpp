@@ -65,6 +65,14 @@ enum Kind : uint8_t {
 
 constexpr size_t MAX_NAME = 255;
 
+// The predefined basic types that open every type section: selfix 256 to 271, these kinds.
+constexpr uint32_t PREDEFINED_FIRST = 256;
+constexpr size_t PREDEFINED_COUNT = 16;
+constexpr uint8_t PREDEFINED_KINDS[PREDEFINED_COUNT] = {
+    K_VOID,     K_VOID,       K_8SIGNED,  K_8UNSIGNED,  K_16SIGNED, K_16UNSIGNED,
+    K_32SIGNED, K_32UNSIGNED, K_32SIGNED, K_32UNSIGNED, K_32FLOAT,  K_64FLOAT,
+    K_EXTFLOAT, K_VOID,       K_VOID,     K_VOID};
+
 // Record values. Numeric fields are held in 32 bits; the layouts give their widths in the file.
 struct HeaderValue {
   uint32_t ver = 0, compiler = 0, compiler_ver = 0, cpu = 0;

@@ -12,13 +12,6 @@ namespace {
 constexpr uint32_t ID_COUNT = 0x10000;
 constexpr uint16_t FREE_ID = 0xFFFF;
 
-// Kinds of the predefined basic types, selfix 256 to 271.
-constexpr uint8_t PREDEFINED[16] = {K_VOID,     K_VOID,       K_8SIGNED,  K_8UNSIGNED,
-                                    K_16SIGNED, K_16UNSIGNED, K_32SIGNED, K_32UNSIGNED,
-                                    K_32SIGNED, K_32UNSIGNED, K_32FLOAT,  K_64FLOAT,
-                                    K_EXTFLOAT, K_VOID,       K_VOID,     K_VOID};
-constexpr int32_t PREDEFINED_FIRST = 256;
-
 // Values of the basic type table: predefined selfix values, or bare kind codes.
 constexpr int32_t T_VOID = 257, T_S8 = 258, T_U8 = 259, T_S16 = 260, T_U16 = 261, T_S32 = 262,
                   T_U32 = 263, T_F32 = 266, T_F64 = 267;
@@ -107,10 +100,10 @@ uint8_t function_kind(const Converter& cv) {
 }
 
 void emit_predefined_types(Converter& cv) {
-  for (int i = 0; i < 16; ++i) {
+  for (size_t i = 0; i < PREDEFINED_COUNT; ++i) {
     TypeValue v;
-    v.kind = PREDEFINED[i];
-    v.selfix = static_cast<uint32_t>(PREDEFINED_FIRST + i);
+    v.kind = PREDEFINED_KINDS[i];
+    v.selfix = PREDEFINED_FIRST + static_cast<uint32_t>(i);
     emit_type(cv, v);
   }
 }
