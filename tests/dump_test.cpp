@@ -1,12 +1,13 @@
 // The symbol dump: the text line of every record, the categories each dump option lists, and
 // whole dumps of small inputs.
+#include "context/dump.hpp"
+
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <functional>
 #include <memory>
 
-#include "context/dump.hpp"
 #include "context/emit.hpp"
 #include "driver/converter.hpp"
 #include "support.hpp"
@@ -89,7 +90,10 @@ struct LineCase {
 const uint8_t DATA[256] = {};
 
 const LineCase LINE_CASES[] = {
-    {"HEADER", [](tek::Converter& cv) { tek::emit_header(cv, {118, 6, 0, 0}); },
+    {"HEADER",
+     [](tek::Converter& cv) {
+       tek::emit_header(cv, {118, 6, 0, 0});
+     },
      "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0"},
     {"PUBLIC of class EXT, padded to four",
      [](tek::Converter& cv) { tek::emit_public(cv, public_value(1, "main")); },
@@ -131,8 +135,7 @@ const LineCase LINE_CASES[] = {
     {"LINE number as signed decimal",
      [](tek::Converter& cv) { tek::emit_line(cv, 0xFFFFFFFF, 0x10); },
      "\nLINE:      line=-1    ,addr=00000010"},
-    {"ENDLINE", [](tek::Converter& cv) { tek::emit_end_line(cv, 0); },
-     "\nENDLINE:   mode=0000"},
+    {"ENDLINE", [](tek::Converter& cv) { tek::emit_end_line(cv, 0); }, "\nENDLINE:   mode=0000"},
     {"OBJECT", [](tek::Converter& cv) { tek::emit_object(cv, 2, 0x1000, 256, DATA); },
      "\nObject : 00001000 - 000010ff"},
     {"OBJECT of length 0 at address 0",
@@ -283,15 +286,14 @@ TEST_F(DumpTest, EveryLineFormat) {
 }
 
 TEST_F(DumpTest, KindAndClassNames) {
-  const char* kinds[] = {"VOID",      "8SIGNED",   "8UNSIGNED", "16SIGNED",  "16UNSIGNED",
-                         "32SIGNED",  "32UNSIGNED", "64SIGNED",  "64UNSIGNED", "32FLOAT",
-                         "64FLOAT",   "EXTFLOAT",  "STRUCT",    "UNION",     "ENUM",
-                         "FUNCTION",  "16POINTER", "32POINTER", "ARRAY",     "BITFIELD",
-                         "TYPEDEF",   "FARFUNC",   "ESPOINTER", "SSPOINTER", "CSPOINTER",
-                         "HUGEPNT",   "BIT",       "CLASS"};
+  const char* kinds[] = {
+      "VOID",     "8SIGNED",    "8UNSIGNED", "16SIGNED",  "16UNSIGNED", "32SIGNED", "32UNSIGNED",
+      "64SIGNED", "64UNSIGNED", "32FLOAT",   "64FLOAT",   "EXTFLOAT",   "STRUCT",   "UNION",
+      "ENUM",     "FUNCTION",   "16POINTER", "32POINTER", "ARRAY",      "BITFIELD", "TYPEDEF",
+      "FARFUNC",  "ESPOINTER",  "SSPOINTER", "CSPOINTER", "HUGEPNT",    "BIT",      "CLASS"};
   for (int k = 1; k <= 28; ++k) EXPECT_STREQ(tek::kind_name(static_cast<uint8_t>(k)), kinds[k - 1]);
-  const std::pair<uint8_t, const char*> classes[] = {{0, "CONST"}, {1, "EXT"},  {2, "STAT"},
-                                                     {3, "AUTO"},  {4, "REG"},  {6, "MOD"},
+  const std::pair<uint8_t, const char*> classes[] = {{0, "CONST"}, {1, "EXT"}, {2, "STAT"},
+                                                     {3, "AUTO"},  {4, "REG"}, {6, "MOD"},
                                                      {7, "NONE"},  {8, "REF"}};
   for (const auto& [code, name] : classes) EXPECT_STREQ(tek::class_name(code), name);
 }
@@ -314,8 +316,9 @@ TEST_F(DumpTest, PrintNameCutsTheName) {
                   }),
             "\nPUBLIC:    mode=00a0,addr=12345678,class=EXT ,typeix=00000120,modix=00000002,"
             "name=[abc]");
-  EXPECT_EQ(print(0xFFFFFFFF, [&](tek::Converter& cv) { tek::emit_file(cv, (longest + "x").c_str()); }),
-            "\nFILE:      [" + longest + "]");
+  EXPECT_EQ(
+      print(0xFFFFFFFF, [&](tek::Converter& cv) { tek::emit_file(cv, (longest + "x").c_str()); }),
+      "\nFILE:      [" + longest + "]");
 }
 
 // One of every record, and the line each prints.
@@ -331,7 +334,8 @@ const char* const LINE_ENDLINE = "\nENDLINE:   mode=0000";
 const char* const LINE_STRUCT =
     "\nTYPE:      type=0x0d:STRUCT    ,selfix=00000120,size=00000000,count=0000,name=[s]";
 const char* const LINE_MEMBER = "\nMEMBER:typeix=00000106,offset=0004,name=[m]";
-const char* const LINE_POINTER = "\nTYPE:      type=0x12:32POINTER ,selfix=00000121,typeix=00000120";
+const char* const LINE_POINTER =
+    "\nTYPE:      type=0x12:32POINTER ,selfix=00000121,typeix=00000120";
 const char* const LINE_OBJECT = "\nObject : 00001000 - 00001002";
 const char* const LINE_MODULE = "\nMODULE:    modix=00000001,name=[m]";
 const char* const LINE_ADDRFLAG = "\nADDRFLAG:    addr=00008010,flag=00000001";
@@ -368,8 +372,9 @@ TEST_F(DumpTest, MaskBitsSelectTheLines) {
     uint32_t mask;
     std::string out;
   } cases[] = {
-      {0xFFFFFFFF, lines({LINE_HEADER, LINE_PUBLIC, LINE_START, LINE_SET, LINE_END, LINE_FILE, LINE_LINE, LINE_ENDLINE,
-                          LINE_STRUCT, LINE_MEMBER, LINE_POINTER, LINE_OBJECT, LINE_MODULE, LINE_ADDRFLAG})},
+      {0xFFFFFFFF, lines({LINE_HEADER, LINE_PUBLIC, LINE_START, LINE_SET, LINE_END, LINE_FILE,
+                          LINE_LINE, LINE_ENDLINE, LINE_STRUCT, LINE_MEMBER, LINE_POINTER,
+                          LINE_OBJECT, LINE_MODULE, LINE_ADDRFLAG})},
       {0x01, lines({LINE_HEADER, LINE_FILE, LINE_LINE, LINE_ENDLINE, LINE_ADDRFLAG})},
       {0x02, lines({LINE_HEADER, LINE_STRUCT, LINE_MEMBER, LINE_POINTER, LINE_ADDRFLAG})},
       {0x04, lines({LINE_HEADER, LINE_PUBLIC, LINE_ADDRFLAG})},
@@ -426,8 +431,9 @@ TEST_F(DumpTest, WholeDumpsOfASmallProgram) {
     std::vector<std::string> options;
     std::string out;
   } cases[] = {
-      {{"-s"}, predefined_dump() + header + "\nMODULE:    modix=00000001,name=[m]" +
-                   "\nObject : 00001000 - 00001002" + aflag + file_lines},
+      {{"-s"},
+       predefined_dump() + header + "\nMODULE:    modix=00000001,name=[m]" +
+           "\nObject : 00001000 - 00001002" + aflag + file_lines},
       {{"-sf"}, header + aflag + file_lines},
       {{"-st"}, predefined_dump() + header + aflag},
       {{"-sg"}, header + aflag},
@@ -435,8 +441,7 @@ TEST_F(DumpTest, WholeDumpsOfASmallProgram) {
       {{"-sl"}, header + aflag},
       {{"-s", "-sf"}, header + aflag + file_lines},
       {{"-sf", "-st"}, predefined_dump() + header + aflag},
-      {{"-sf", "-fullpath"},
-       header + aflag + "\nFILE:      [src/a.c]" + line_lines},
+      {{"-sf", "-fullpath"}, header + aflag + "\nFILE:      [src/a.c]" + line_lines},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options[0] + (c.options.size() > 1 ? " " + c.options[1] : ""));

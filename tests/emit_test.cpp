@@ -1,12 +1,13 @@
 // The emit operations: the exact bytes of every context record, the stream each goes to, the
 // MEMBER layout picked by the last TYPE kind, the three run modes, and the undefined-kind stop.
+#include "context/emit.hpp"
+
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <functional>
 #include <memory>
 
-#include "context/emit.hpp"
 #include "driver/converter.hpp"
 #include "driver/fatal.hpp"
 #include "support.hpp"
@@ -169,10 +170,14 @@ std::vector<LayoutCase> layout_cases() {
 
   std::vector<LayoutCase> cases = {
       {"HEADER",
-       [](Converter& cv) { tek::emit_header(cv, {0x01020304, 0x0506, 0x0708090A, 0x0B0C}); },
+       [](Converter& cv) {
+         tek::emit_header(cv, {0x01020304, 0x0506, 0x0708090A, 0x0B0C});
+       },
        {{0x00, 0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 0x0A, 0x09, 0x08, 0x07, 0x0C, 0x0B}, {}, {}}},
       {"HEADER of the converter",
-       [](Converter& cv) { tek::emit_header(cv, {118, 6, 0, 0}); },
+       [](Converter& cv) {
+         tek::emit_header(cv, {118, 6, 0, 0});
+       },
        {{0x00, 0x76, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {}, {}}},
       {"PUBLIC",
        [](Converter& cv) { tek::emit_public(cv, public_value("main")); },
@@ -223,8 +228,8 @@ std::vector<LayoutCase> layout_cases() {
       type_case("TYPE 8SIGNED", type_value(2, 258), {0x09, 0x02, 0x02, 0x01, 0x00, 0x00}),
       type_case("TYPE 64UNSIGNED", type_value(9, 0x130), Ctx().type(9, 0x130).bytes()),
       type_case("TYPE STRUCT abc", agg,
-                {0x09, 0x0D, 0x20, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00,
-                 0x00, 0x03, 'a', 'b', 'c'}),
+                {0x09, 0x0D, 0x20, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                 0x03, 'a', 'b', 'c'}),
       type_case("TYPE UNION", uni, Ctx().aggregate(14, 0x120, 8, 2, "abc").bytes()),
       type_case("TYPE CLASS", cls, Ctx().aggregate(28, 0x120, 8, 2, "abc").bytes()),
       type_case("TYPE BITFIELD", bitfield, Ctx().aggregate(20, 0x120, 8, 2, "abc").bytes()),
@@ -234,13 +239,13 @@ std::vector<LayoutCase> layout_cases() {
                 {0x09, 0x10, 0x22, 0x01, 0x00, 0x00, 0x06, 0x01, 0x00, 0x00, 0x02, 0x01}),
       type_case("TYPE FARFUNC", far, Ctx().function(22, 0x122, 0x106, 0x0102).bytes()),
       type_case("TYPE ARRAY", arr,
-                {0x09, 0x13, 0x23, 0x01, 0x00, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x00,
-                 0x00, 0x00}),
+                {0x09, 0x13, 0x23, 0x01, 0x00, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00,
+                 0x00}),
       type_case("TYPE TYPEDEF", td,
                 with_name(cat({{0x09, 0x15}, le32(0x124), le32(0x106)}), "uint")),
       type_case("TYPE BIT", bit,
-                {0x09, 0x1B, 0x25, 0x01, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x05, 0x00,
-                 0x00, 0x00}),
+                {0x09, 0x1B, 0x25, 0x01, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00,
+                 0x00}),
   };
   for (uint32_t kind : {17u, 18u, 23u, 24u, 25u, 26u}) {
     TypeValue p = type_value(kind, 0x126);
@@ -292,8 +297,9 @@ TEST_F(EmitTest, RecordsFollowOneAnotherInEmissionOrderOnEachStream) {
   Streams s = close_streams();
   EXPECT_BYTES(s.main, Ctx().header().module(1, "m").line(1, 0x400).bytes());
   EXPECT_BYTES(s.type, Ctx().type(1, 256).type(2, 258).bytes());
-  EXPECT_BYTES(s.local,
-               Ctx().start_local(0x400).set_local(3, 0xFFFFFFFC, 0x106, "i").end_local(0x4FF).bytes());
+  EXPECT_BYTES(
+      s.local,
+      Ctx().start_local(0x400).set_local(3, 0xFFFFFFFC, 0x106, "i").end_local(0x4FF).bytes());
 }
 
 TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
@@ -306,11 +312,10 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     uint32_t kind;  // 0: no TYPE record before the MEMBER
     Bytes member;
   } cases[] = {
-      {0, tag_alone},          {13, aggregate_member}, {14, aggregate_member},
-      {28, aggregate_member},  {15, enum_constant},    {20, bit_member},
-      {16, tag_alone},         {22, tag_alone},        {1, tag_alone},
-      {12, tag_alone},         {17, tag_alone},        {19, tag_alone},
-      {21, tag_alone},         {27, tag_alone},
+      {0, tag_alone},      {13, aggregate_member}, {14, aggregate_member}, {28, aggregate_member},
+      {15, enum_constant}, {20, bit_member},       {16, tag_alone},        {22, tag_alone},
+      {1, tag_alone},      {12, tag_alone},        {17, tag_alone},        {19, tag_alone},
+      {21, tag_alone},     {27, tag_alone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -332,8 +337,11 @@ TEST_F(EmitTest, EmitTypeSetsTheLastKindInEveryRunMode) {
     const char* what;
     uint32_t dump_mask;
     int32_t check_pass;
-  } modes[] = {{"conversion", 0, 0}, {"dump of PUBLIC only", 0x04, 0}, {"dump", 0x02, 0},
-               {"check pass 1", 0, 1}, {"check pass 2", 0, 2}};
+  } modes[] = {{"conversion", 0, 0},
+               {"dump of PUBLIC only", 0x04, 0},
+               {"dump", 0x02, 0},
+               {"check pass 1", 0, 1},
+               {"check pass 2", 0, 2}};
   for (const Mode& mode : modes) {
     SCOPED_TRACE(mode.what);
     restart();
@@ -375,11 +383,9 @@ TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
     td.name = given;
     tek::emit_type(*cv, td);
     Streams s = close_streams();
-    EXPECT_BYTES(s.main, Ctx()
-                             .pub(0xA0, 0x12345678, 1, 0x120, 2, stored)
-                             .module(1, stored)
-                             .file(stored)
-                             .bytes());
+    EXPECT_BYTES(
+        s.main,
+        Ctx().pub(0xA0, 0x12345678, 1, 0x120, 2, stored).module(1, stored).file(stored).bytes());
     EXPECT_BYTES(s.local, Ctx().set_local(3, 0xFFFFFFFC, 0x106, stored).bytes());
     Bytes types = Ctx()
                       .aggregate(13, 0x120, 0, 0, stored)

@@ -53,8 +53,9 @@ TEST_F(ReaderTest, HeaderRecordWorkedExample) {
   b.hdr().end();
   Bytes ctx = convert(b);
   ASSERT_GE(ctx.size(), 13u);
-  EXPECT_BYTES(Bytes(ctx.begin(), ctx.begin() + 13),
-               (Bytes{0x00, 0x76, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_BYTES(
+      Bytes(ctx.begin(), ctx.begin() + 13),
+      (Bytes{0x00, 0x76, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST_F(ReaderTest, HdrWithTwoByteLengthIsAccepted) {
@@ -182,8 +183,8 @@ constexpr uint8_t SKIPPED[] = {0x0C, 0x0E, 0x10, 0x14, 0x22, 0x24, 0x2C, 0x2E, 0
 TEST_F(ReaderTest, SkippedCodesAreSteppedOverWithOneOrTwoLengthBytes) {
   for (uint8_t code : SKIPPED) {
     for (bool long_length : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "code " << static_cast<int>(code)
-                                      << (long_length ? " long" : " short"));
+      SCOPED_TRACE(testing::Message()
+                   << "code " << static_cast<int>(code) << (long_length ? " long" : " short"));
       // A body that would read as END, HDR or an invalid record if it were taken as records.
       Bytes rec = Builder().record(code, Fields().u8(0x7E).u8(0x04).u8(0x02)).bytes();
       Builder b;
@@ -205,8 +206,8 @@ TEST_F(ReaderTest, SkippedRecordWithLength0xFFFFConsumes0x10000Bytes) {
 }
 
 TEST_F(ReaderTest, EveryOtherCodeIsInvalidAndEndsThePass) {
-  const uint8_t invalid[] = {0x00, 0x01, 0x02, 0x03, 0x0A, 0x12, 0x16, 0x1E, 0x3C,
-                             0x3E, 0x44, 0x60, 0x66, 0x7C, 0x80, 0x8E, 0x9E, 0xA2, 0xA4, 0xC0, 0xFE, 0xFF};
+  const uint8_t invalid[] = {0x00, 0x01, 0x02, 0x03, 0x0A, 0x12, 0x16, 0x1E, 0x3C, 0x3E, 0x44,
+                             0x60, 0x66, 0x7C, 0x80, 0x8E, 0x9E, 0xA2, 0xA4, 0xC0, 0xFE, 0xFF};
   for (uint8_t type_byte : invalid) {
     SCOPED_TRACE(static_cast<int>(type_byte));
     Builder b;

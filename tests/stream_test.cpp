@@ -1,10 +1,14 @@
 // The record stream's raw reads, framing and field readers, driven directly on an input file.
+#include "reader/stream.hpp"
+
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <memory>
 
 #include "driver/converter.hpp"
-#include "reader/stream.hpp"
+#include "driver/fatal.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -26,11 +30,11 @@ enum Reader { BYTE, WORD, TRI, LONG, ADDR };
 struct FieldCase {
   const char* what;
   Reader reader;
-  uint16_t rec_len;    // body bytes left before the read
-  uint16_t width;      // address width, for ADDR
-  uint32_t value;      // expected result
-  uint16_t left;       // expected rec_len afterwards
-  uint8_t next_byte;   // the file byte that the next raw read must deliver
+  uint16_t rec_len;   // body bytes left before the read
+  uint16_t width;     // address width, for ADDR
+  uint32_t value;     // expected result
+  uint16_t left;      // expected rec_len afterwards
+  uint8_t next_byte;  // the file byte that the next raw read must deliver
 };
 
 // The file always holds 11 22 33 44 55 66 77 88 99.
@@ -184,6 +188,26 @@ TEST_F(StreamTest, LongestNameFillsTheBuffer) {
   tek::get_name(*cv, name);
   EXPECT_EQ(std::string(name).size(), 255u);
   EXPECT_EQ(name[254], 'a' + 254 % 26);
+}
+
+TEST_F(StreamTest, FailedReadIsAReadErrorNotTheEndOfTheFile) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* console = ::open_memstream(&text, &size);
+  cv->out.console = console;
+  open({0x04, 0x07, 0x00});
+  cv->rd.in.fail_after = 2;  // the first read of the file fails
+  int status = 0;
+  try {
+    tek::get_raw(*cv, 1);
+  } catch (const tek::RunExit& e) {
+    status = e.status;
+  }
+  EXPECT_EQ(status, 255);
+  std::fclose(console);
+  EXPECT_EQ(std::string(text, size), "Error : Read error\n");
+  std::free(text);
+  cv->out.console = stdout;
 }
 
 TEST_F(StreamTest, DirectoryIsNotAnInput) {
