@@ -6,9 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "driver/converter.hpp"
+#include "driver/fatal.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -298,6 +303,74 @@ TEST_F(CliTest, DumpMayReadAFileNamedLikeAContextFile) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.body(), "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0");
   EXPECT_EQ(dir_entries(), Names{"prog.ctx"});
+}
+
+// fatal_error on a converter whose three outputs are open: what it prints, its status, and
+// whether the outputs are gone afterwards.
+struct FatalOutcome {
+  std::string out;
+  int status = 0;
+  Names files;
+};
+
+FatalOutcome fatal_with_open_outputs(int code) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* console = ::open_memstream(&text, &size);
+  FatalOutcome r;
+  {
+    auto cv = std::make_unique<tek::Converter>();
+    cv->out.console = console;
+    tek::OutputState& out = cv->out;
+    out.ctx_name = "a.ctx";
+    out.type_name = "a.ct$";
+    out.local_name = "a.cl$";
+    EXPECT_TRUE(tek::out_open(out.main, "a.ctx", false));
+    EXPECT_TRUE(tek::out_open(out.type, "a.ct$", true));
+    EXPECT_TRUE(tek::out_open(out.local, "a.cl$", true));
+    try {
+      tek::fatal_error(*cv, code);
+    } catch (const tek::RunExit& e) {
+      r.status = e.status;
+    }
+  }
+  std::fclose(console);
+  r.out.assign(text, size);
+  std::free(text);
+  r.files = dir_entries();
+  for (const std::string& f : r.files) ::unlink(f.c_str());
+  return r;
+}
+
+TEST_F(CliTest, FatalErrorTable) {
+  const std::pair<int, const char*> table[] = {
+      {1, "Cannot open file"},
+      {2, "Cannot create file"},
+      {3, "Read error"},
+      {4, "Write error"},
+      {5, "Seek error"},
+      {6, "Format error"},
+      {7, "No debug information"},
+      {8, "No map file"},
+      {9, "No symbol file"},
+      {10, "Sum check error"},
+      {12, "Memory allocation error"},
+  };
+  for (const auto& [code, message] : table) {
+    SCOPED_TRACE(code);
+    FatalOutcome r = fatal_with_open_outputs(code);
+    EXPECT_EQ(r.out, std::string("Error : ") + message + "\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.files, Names{});
+  }
+  // A code the table lacks: the message says so, and nothing is cleaned up.
+  for (int code : {0, 11, 13, -1}) {
+    SCOPED_TRACE(code);
+    FatalOutcome r = fatal_with_open_outputs(code);
+    EXPECT_EQ(r.out, "Internal error (No error message)\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.files, (Names{"a.cl$", "a.ct$", "a.ctx"}));
+  }
 }
 
 }  // namespace
