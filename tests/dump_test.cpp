@@ -90,11 +90,6 @@ struct LineCase {
 const uint8_t DATA[256] = {};
 
 const LineCase LINE_CASES[] = {
-    {"HEADER",
-     [](tek::Converter& cv) {
-       tek::emit_header(cv, {118, 6, 0, 0});
-     },
-     "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0"},
     {"PUBLIC of class EXT, padded to four",
      [](tek::Converter& cv) { tek::emit_public(cv, public_value(1, "main")); },
      "\nPUBLIC:    mode=00a0,addr=12345678,class=EXT ,typeix=00000120,modix=00000002,"
@@ -108,12 +103,6 @@ const LineCase LINE_CASES[] = {
        tek::emit_public(cv, v);
      },
      "\nPUBLIC:    mode=0000,addr=00001000,class=STAT,typeix=00000120,modix=00010001,name=[x]"},
-    {"MODULE", [](tek::Converter& cv) { tek::emit_module(cv, 1, "prog"); },
-     "\nMODULE:    modix=00000001,name=[prog]"},
-    {"STARTLOCAL", [](tek::Converter& cv) { tek::emit_start_local(cv, 0x400); },
-     "\nSTARTLOCAL:addr=00000400"},
-    {"ENDLOCAL", [](tek::Converter& cv) { tek::emit_end_local(cv, 0x4FF); },
-     "\nENDLOCAL:  addr=000004ff"},
     {"SETLOCAL of a stack offset",
      [](tek::Converter& cv) { tek::emit_set_local(cv, set_local_value(3, 0xFFFFFFFC, "i")); },
      "\nSETLOCAL:  offset=fffffffc,class=AUTO,typeix=00000106,name=[i]"},
@@ -135,7 +124,6 @@ const LineCase LINE_CASES[] = {
     {"LINE number as signed decimal",
      [](tek::Converter& cv) { tek::emit_line(cv, 0xFFFFFFFF, 0x10); },
      "\nLINE:      line=-1    ,addr=00000010"},
-    {"ENDLINE", [](tek::Converter& cv) { tek::emit_end_line(cv, 0); }, "\nENDLINE:   mode=0000"},
     {"OBJECT", [](tek::Converter& cv) { tek::emit_object(cv, 2, 0x1000, 256, DATA); },
      "\nObject : 00001000 - 000010ff"},
     {"OBJECT of length 0 at address 0",
@@ -144,8 +132,6 @@ const LineCase LINE_CASES[] = {
     {"OBJECT ending at the top of the address space",
      [](tek::Converter& cv) { tek::emit_object(cv, 2, 0xFFFFFF00, 256, DATA); },
      "\nObject : ffffff00 - ffffffff"},
-    {"ADDRFLAG", [](tek::Converter& cv) { tek::emit_addr_flag(cv, 0x8010, 0); },
-     "\nADDRFLAG:    addr=00008010,flag=00000000"},
     {"TYPE of a basic kind", [](tek::Converter& cv) { tek::emit_type(cv, type_value(2, 258)); },
      "\nTYPE:      type=0x02:8SIGNED   ,selfix=00000102"},
     {"TYPE STRUCT",

@@ -174,11 +174,6 @@ std::vector<LayoutCase> layout_cases() {
          tek::emit_header(cv, {0x01020304, 0x0506, 0x0708090A, 0x0B0C});
        },
        {{0x00, 0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 0x0A, 0x09, 0x08, 0x07, 0x0C, 0x0B}, {}, {}}},
-      {"HEADER of the converter",
-       [](Converter& cv) {
-         tek::emit_header(cv, {118, 6, 0, 0});
-       },
-       {{0x00, 0x76, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, {}, {}}},
       {"PUBLIC",
        [](Converter& cv) { tek::emit_public(cv, public_value("main")); },
        {Ctx().pub(0xA0, 0x12345678, 1, 0x120, 2, "main").bytes(), {}, {}}},
@@ -266,40 +261,6 @@ TEST_F(EmitTest, EveryRecordLayoutByteForByteOnItsStream) {
     EXPECT_BYTES(s.type, c.expected.type);
     EXPECT_BYTES(s.local, c.expected.local);
   }
-}
-
-TEST_F(EmitTest, TypeRecordSizes) {
-  // Basic 6, FUNCTION 12, ARRAY and BIT 15, STRUCT named abc 18.
-  const std::pair<uint32_t, size_t> sizes[] = {{1, 6},   {7, 6},   {12, 6},  {16, 12}, {22, 12},
-                                               {19, 15}, {27, 15}, {13, 18}, {14, 18}, {28, 18},
-                                               {20, 18}, {15, 14}, {21, 14}, {17, 10}, {26, 10}};
-  for (const auto& [kind, size] : sizes) {
-    SCOPED_TRACE(kind);
-    restart();
-    open_streams();
-    TypeValue v = type_value(kind, 0x200);
-    v.name = "abc";
-    tek::emit_type(*cv, v);
-    EXPECT_EQ(close_streams().type.size(), size);
-  }
-}
-
-TEST_F(EmitTest, RecordsFollowOneAnotherInEmissionOrderOnEachStream) {
-  open_streams();
-  tek::emit_header(*cv, {118, 6, 0, 0});
-  tek::emit_type(*cv, type_value(1, 256));
-  tek::emit_start_local(*cv, 0x400);
-  tek::emit_module(*cv, 1, "m");
-  tek::emit_set_local(*cv, set_local_value("i"));
-  tek::emit_type(*cv, type_value(2, 258));
-  tek::emit_end_local(*cv, 0x4FF);
-  tek::emit_line(*cv, 1, 0x400);
-  Streams s = close_streams();
-  EXPECT_BYTES(s.main, Ctx().header().module(1, "m").line(1, 0x400).bytes());
-  EXPECT_BYTES(s.type, Ctx().type(1, 256).type(2, 258).bytes());
-  EXPECT_BYTES(
-      s.local,
-      Ctx().start_local(0x400).set_local(3, 0xFFFFFFFC, 0x106, "i").end_local(0x4FF).bytes());
 }
 
 TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
