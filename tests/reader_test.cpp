@@ -1,6 +1,7 @@
 // The record dispatcher: HDR first, END last, skipped and invalid codes, long lengths, and a
 // stream that runs out before END. Each case converts a small file and checks the whole context
 // file and the whole output after the banner.
+#include <algorithm>
 #include <string>
 
 #include "support.hpp"
@@ -20,8 +21,10 @@ Bytes unit_m() {
 
 // One record rewritten with a 2-byte length: the type byte gets bit 0.
 Bytes long_form(const Bytes& rec) {
-  Bytes out = {static_cast<uint8_t>(rec[0] | 1), 0x00};
-  out.insert(out.end(), rec.begin() + 1, rec.end());
+  Bytes out(rec.size() + 1);
+  out[0] = static_cast<uint8_t>(rec[0] | 1);
+  out[1] = 0x00;
+  std::copy(rec.begin() + 1, rec.end(), out.begin() + 2);
   return out;
 }
 
