@@ -37,7 +37,7 @@ struct ReaderState {
 bool open_input(Converter& cv, const char* path);
 void close_input(Converter& cv);
 
-// Slow path of next_input_byte: refills the buffer. Past the end of the file every byte reads
+// Slow path of the byte reader: refills the buffer. Past the end of the file every byte reads
 // as 0; a read that fails with an I/O error is fatal.
 uint8_t refill_input(Converter& cv);
 
