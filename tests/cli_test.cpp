@@ -257,6 +257,20 @@ TEST_F(CliTest, WriteErrorOnAFullDevice) {
   EXPECT_EQ(dir_entries(), Names{"prog.abs"});
 }
 
+// Whatever carries a temporary stream's name is replaced by the run's own file: a link to a
+// device that swallows or invents bytes changes nothing in the context file.
+TEST_F(CliTest, TemporaryNamesLinkedToDevices) {
+  if (!exists("/dev/zero") || !exists("/dev/full")) GTEST_SKIP() << "no /dev/zero or /dev/full";
+  write_prog();
+  ASSERT_EQ(::symlink("/dev/zero", "prog.ct$"), 0);
+  ASSERT_EQ(::symlink("/dev/full", "prog.cl$"), 0);
+  RunResult r = run_with_file_limit({"prog.abs"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.body(), "Created prog.ctx\n");
+  EXPECT_BYTES(file_bytes("prog.ctx"), smallest_ctx());
+  EXPECT_EQ(dir_entries(), (Names{"prog.abs", "prog.ctx"}));
+}
+
 TEST_F(CliTest, ConverterNeverOverwritesItsInput) {
   const Bytes input = Builder().hdr().end().bytes();
   const struct {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <memory>
 
@@ -33,11 +34,18 @@ bool write_all(int fd, const uint8_t* data, size_t n) {
 }  // namespace
 
 bool out_open(OutFile& f, const char* path, bool read_back) {
-  int flags = (read_back ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC;
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  if (read_back) {
+    // A stream that is read back is a file of this run's own: whatever carries its name (a
+    // stale file, a link to a device) is replaced by a new regular file.
+    ::unlink(path);
+    flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+  }
   f.fd = ::open(path, flags, 0666);
   if (f.fd < 0) return false;
   f.buf.clear();
   f.buf.reserve(OUT_BUFFER_SIZE);
+  f.written = 0;
   return true;
 }
 
@@ -49,6 +57,7 @@ void out_flush(Converter& cv, OutFile& f) {
 }
 
 void out_write(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+  f.written += n;
   if (f.buf.size() + n > OUT_BUFFER_SIZE) out_flush(cv, f);
   if (n >= OUT_BUFFER_SIZE) {
     if (!write_all(f.fd, data, n)) fatal_error(cv, ERR_WRITE);
@@ -83,14 +92,13 @@ void out_append(Converter& cv, OutFile& dst, OutFile& src) {
   if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(cv, ERR_SEEK);
   std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[COPY_BUFFER_SIZE]);
   if (!copy) fatal_error(cv, ERR_MEMORY);
-  for (;;) {
-    ssize_t r = ::read(src.fd, copy.get(), COPY_BUFFER_SIZE);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      fatal_error(cv, ERR_READ);
-    }
-    if (r == 0) break;
+  for (uint64_t left = src.written; left > 0;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
+    ssize_t r = ::read(src.fd, copy.get(), want);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) fatal_error(cv, ERR_READ);  // the stream lost what was written to it
     out_write(cv, dst, copy.get(), static_cast<size_t>(r));
+    left -= static_cast<uint64_t>(r);
   }
 }
 

@@ -15,6 +15,7 @@ struct Converter;
 struct OutFile {
   int fd = -1;
   std::vector<uint8_t> buf;
+  uint64_t written = 0;  // bytes written since the file was opened
   bool is_open() const { return fd >= 0; }
 };
 
@@ -39,7 +40,8 @@ void out_close(Converter& cv, OutFile& f);
 void out_discard(OutFile& f);
 // Writes what is buffered and closes, ignoring errors: for a run that stops where it is.
 void out_close_quietly(OutFile& f);
-// Appends the whole content of a read-back stream to another through one 0x8000-byte buffer.
+// Appends what was written to a read-back stream to another, through one 0x8000-byte buffer.
+// Only the bytes this run wrote are copied, whatever else the file may hold or deliver.
 void out_append(Converter& cv, OutFile& dst, OutFile& src);
 
 // Formatted output to the console.

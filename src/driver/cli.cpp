@@ -5,6 +5,7 @@
 #include "driver/converter.hpp"
 #include "driver/fatal.hpp"
 #include "driver/run.hpp"
+#include "driver/signals.hpp"
 
 namespace tek {
 
@@ -72,6 +73,7 @@ int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
   } catch (const RunExit& e) {
     status = e.status;
   }
+  untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   std::fflush(cv.out.console);
   return status;
 }

@@ -10,7 +10,5 @@ int main(int argc, char** argv) {
   tek::install_signal_cleanup();
   std::vector<std::string> args(argv, argv + argc);
   auto cv = std::make_unique<tek::Converter>();
-  int status = tek::tekconv_main(*cv, args);
-  tek::untrack_outputs();
-  return status;
+  return tek::tekconv_main(*cv, args);
 }
