@@ -2,13 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -113,7 +116,7 @@ Bytes convert(const tekrec::Builder& b, const std::vector<std::string>& options)
   return Bytes(ctx.begin(), ctx.end());
 }
 
-RunResult run_binary(const std::vector<std::string>& args) {
+RunResult run_binary(const std::vector<std::string>& args, uint64_t file_size_limit) {
   int pipefd[2];
   RunResult r;
   if (::pipe(pipefd) != 0) {
@@ -122,6 +125,12 @@ RunResult run_binary(const std::vector<std::string>& args) {
   }
   pid_t pid = ::fork();
   if (pid == 0) {
+    if (file_size_limit != UINT64_MAX) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl = {file_size_limit, file_size_limit};
+      if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(126);
+    }
+    ::alarm(60);
     ::dup2(pipefd[1], 1);
     ::close(pipefd[0]);
     ::close(pipefd[1]);
@@ -141,6 +150,16 @@ RunResult run_binary(const std::vector<std::string>& args) {
   ::waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return r;
+}
+
+Bytes file_bytes(const std::string& path) {
+  std::string s = read_file(path);
+  return Bytes(s.begin(), s.end());
+}
+
+bool is_dir(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 Ctx& Ctx::u8(uint32_t v) {
@@ -250,6 +269,141 @@ std::string predefined_dump() {
          "\nTYPE:      type=0x01:VOID      ,selfix=0000010d"
          "\nTYPE:      type=0x01:VOID      ,selfix=0000010e"
          "\nTYPE:      type=0x01:VOID      ,selfix=0000010f";
+}
+
+namespace line {
+
+std::string fmt(const char* format, ...) {
+  char buf[1024];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(buf, sizeof buf, format, ap);
+  va_end(ap);
+  return buf;
+}
+
+namespace {
+
+const char* kind_name(uint32_t kind) {
+  static const char* const names[] = {
+      "?",         "VOID",       "8SIGNED",  "8UNSIGNED",  "16SIGNED", "16UNSIGNED",
+      "32SIGNED",  "32UNSIGNED", "64SIGNED", "64UNSIGNED", "32FLOAT",  "64FLOAT",
+      "EXTFLOAT",  "STRUCT",     "UNION",    "ENUM",       "FUNCTION", "16POINTER",
+      "32POINTER", "ARRAY",      "BITFIELD", "TYPEDEF",    "FARFUNC",  "ESPOINTER",
+      "SSPOINTER", "CSPOINTER",  "HUGEPNT",  "BIT",        "CLASS"};
+  return kind < 29 ? names[kind] : "?";
+}
+
+}  // namespace
+
+std::string header() {
+  return "\nHEADER:    ver=118, compiler=6, compiler_ver=0, cpu=0";
+}
+std::string module(uint32_t modix, const std::string& name) {
+  return fmt("\nMODULE:    modix=%08x,name=[%s]", modix, name.c_str());
+}
+std::string pub(uint32_t addr, uint32_t typeix, const std::string& name, const char* cls,
+                uint32_t modix, uint32_t mode) {
+  return fmt("\nPUBLIC:    mode=%04x,addr=%08x,class=%-4s,typeix=%08x,modix=%08x,name=[%s]", mode,
+             addr, cls, typeix, modix, name.c_str());
+}
+std::string setl(uint32_t offset, const char* cls, uint32_t typeix, const std::string& name) {
+  return fmt("\nSETLOCAL:  offset=%08x,class=%-4s,typeix=%08x,name=[%s]", offset, cls, typeix,
+             name.c_str());
+}
+std::string startl(uint32_t addr) {
+  return fmt("\nSTARTLOCAL:addr=%08x", addr);
+}
+std::string endl(uint32_t addr) {
+  return fmt("\nENDLOCAL:  addr=%08x", addr);
+}
+std::string file(const std::string& name) {
+  return "\nFILE:      [" + name + "]";
+}
+std::string line(int32_t number, uint32_t addr) {
+  return fmt("\nLINE:      line=%-6d,addr=%08x", number, addr);
+}
+std::string endline(uint32_t mode) {
+  return fmt("\nENDLINE:   mode=%04x", mode);
+}
+std::string object(uint32_t addr, uint32_t length) {
+  return fmt("\nObject : %08x - %08x", addr, addr + length - 1);
+}
+std::string addr_flag(uint32_t addr, uint32_t flag) {
+  return fmt("\nADDRFLAG:    addr=%08x,flag=%08x", addr, flag);
+}
+std::string type(uint32_t kind, uint32_t selfix) {
+  return fmt("\nTYPE:      type=0x%02x:%-10s,selfix=%08x", kind, kind_name(kind), selfix);
+}
+std::string agg(uint32_t kind, uint32_t selfix, uint32_t size, uint32_t count,
+                const std::string& name) {
+  return type(kind, selfix) + fmt(",size=%08x,count=%04x,name=[%s]", size, count, name.c_str());
+}
+std::string enm(uint32_t selfix, const std::string& name) {
+  return type(15, selfix) + ",name=[" + name + "]";
+}
+std::string func(uint32_t selfix, uint32_t retix, uint32_t argc, bool far) {
+  return type(far ? 22 : 16, selfix) + fmt(",retix=%08x ,argc=%04x", retix, argc);
+}
+std::string ptr(uint32_t kind, uint32_t selfix, uint32_t typeix) {
+  return type(kind, selfix) + fmt(",typeix=%08x", typeix);
+}
+std::string arr(uint32_t selfix, uint32_t typeix, uint32_t limit) {
+  return type(19, selfix) + fmt(",typeix=%08x,limit=%08x", typeix, limit);
+}
+std::string tdef(uint32_t selfix, uint32_t typeix, const std::string& name) {
+  return type(21, selfix) + fmt(",typeix=%08x,name=[%s]", typeix, name.c_str());
+}
+std::string bit(uint32_t selfix, uint32_t sign, uint32_t size, uint32_t offs) {
+  return type(27, selfix) + fmt(",sign=%02x,size=%04x,offs=%04x", sign, size, offs);
+}
+std::string mem(uint32_t typeix, uint32_t offset, const std::string& name) {
+  return fmt("\nMEMBER:typeix=%08x,offset=%04x,name=[%s]", typeix, offset, name.c_str());
+}
+std::string cnst(uint32_t value, const std::string& name) {
+  return fmt("\nMEMBER:value=%08x,name=[%s]", value, name.c_str());
+}
+std::string bfmem(uint32_t typeix, uint32_t bitoffs, uint32_t bitsize, const std::string& name) {
+  return fmt("\nMEMBER:typeix=%08x,bitoffs=%04x,bitsize=%04x,name=[%s]", typeix, bitoffs, bitsize,
+             name.c_str());
+}
+
+}  // namespace line
+
+tekrec::Symbol sym(uint8_t category, const std::string& name, std::optional<tekrec::Fields> type,
+                   std::optional<tekrec::Fields> location, uint16_t own_id) {
+  tekrec::Symbol s;
+  s.category = category;
+  s.own_id = own_id;
+  s.name = name;
+  s.type = std::move(type);
+  s.location = std::move(location);
+  return s;
+}
+tekrec::Symbol structure(uint16_t id, const std::string& name, uint32_t size) {
+  return sym(tekrec::STRUCT_TAG, name, {}, tekrec::aggregate_tag(size), id);
+}
+tekrec::Symbol union_tag(uint16_t id, const std::string& name, uint32_t size) {
+  return sym(tekrec::UNION_TAG, name, {}, tekrec::aggregate_tag(size), id);
+}
+tekrec::Symbol enum_tag(uint16_t id, const std::string& name) {
+  return sym(tekrec::ENUM_TAG, name, {}, tekrec::enum_tag(), id);
+}
+tekrec::Symbol member(const std::string& name, uint8_t basic, uint32_t offset) {
+  return sym(tekrec::MEMBER, name, tekrec::basic_type(basic), tekrec::member_at(offset));
+}
+tekrec::Symbol member_of(const std::string& name, uint16_t type_id, uint32_t offset) {
+  return sym(tekrec::MEMBER, name, tekrec::type_id(type_id), tekrec::member_at(offset));
+}
+tekrec::Symbol constant(const std::string& name, std::string_view hex_digits) {
+  return sym(tekrec::HEXVALUE, name, {}, tekrec::hex_digits(hex_digits));
+}
+
+tekrec::Builder program(std::string_view processor, uint8_t unit_flags) {
+  tekrec::Builder b;
+  b.hdr().unit("m", processor, 3, unit_flags).cl(0x1000, "P").cl(0x2000, "D").cl(0x3000, "B");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0).basetype(2, 2, 1, 0).basetype(3, 3, 2, 0x40);
+  return b;
 }
 
 std::string hex(const Bytes& b) {

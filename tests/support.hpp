@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "recbuild/recbuild.hpp"
@@ -47,8 +49,13 @@ std::string dump(const tekrec::Builder& b, const std::string& option = "-s",
 // failed; the status is checked to be 0).
 Bytes convert(const tekrec::Builder& b, const std::vector<std::string>& options = {});
 
-// Runs the tekconv binary as a process in the current directory.
-RunResult run_binary(const std::vector<std::string>& args);
+// Runs the tekconv binary as a process in the current directory. With a file size limit the
+// process ignores SIGXFSZ, so that a write past the limit fails instead of killing it. A run
+// that does not end within a minute is killed (a hang fails the test instead of stalling it).
+RunResult run_binary(const std::vector<std::string>& args, uint64_t file_size_limit = UINT64_MAX);
+
+Bytes file_bytes(const std::string& path);
+bool is_dir(const std::string& path);
 
 // The two banner lines.
 extern const char* const BANNER;
@@ -92,6 +99,54 @@ class Ctx {
 
 // The dump lines of the 16 predefined types, each beginning with "\n".
 std::string predefined_dump();
+
+// Expected dump lines, each beginning with "\n", written from the listing's format texts.
+namespace line {
+std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string header();
+std::string module(uint32_t modix, const std::string& name);
+std::string pub(uint32_t addr, uint32_t typeix, const std::string& name, const char* cls = "EXT",
+                uint32_t modix = 1, uint32_t mode = 0);
+std::string setl(uint32_t offset, const char* cls, uint32_t typeix, const std::string& name);
+std::string startl(uint32_t addr);
+std::string endl(uint32_t addr);
+std::string file(const std::string& name);
+std::string line(int32_t number, uint32_t addr);
+std::string endline(uint32_t mode = 0);
+std::string object(uint32_t addr, uint32_t length);
+std::string addr_flag(uint32_t addr, uint32_t flag);
+std::string type(uint32_t kind, uint32_t selfix);  // a basic kind: the common part alone
+std::string agg(uint32_t kind, uint32_t selfix, uint32_t size, uint32_t count,
+                const std::string& name);  // STRUCT, UNION, CLASS, BITFIELD
+std::string enm(uint32_t selfix, const std::string& name);
+std::string func(uint32_t selfix, uint32_t retix, uint32_t argc, bool far = false);
+std::string ptr(uint32_t kind, uint32_t selfix, uint32_t typeix);
+std::string arr(uint32_t selfix, uint32_t typeix, uint32_t limit);
+std::string tdef(uint32_t selfix, uint32_t typeix, const std::string& name);
+std::string bit(uint32_t selfix, uint32_t sign, uint32_t size, uint32_t offs);
+std::string mem(uint32_t typeix, uint32_t offset, const std::string& name);
+std::string cnst(uint32_t value, const std::string& name);
+std::string bfmem(uint32_t typeix, uint32_t bitoffs, uint32_t bitsize, const std::string& name);
+}  // namespace line
+
+// Selfix values of predefined types, and of the first registered id of a pass.
+constexpr uint32_t T_VOID = 256, T_CHAR = 258, T_UCHAR = 259, T_SHORT = 260, T_USHORT = 261,
+                   T_INT = 262, T_UINT = 263, T_FLOAT = 266, T_DOUBLE = 267;
+constexpr uint32_t FIRST_SELFIX = 288, UNDEFINED_SELFIX = 288 + 0x4000;
+
+// SYMBOL records in a line.
+tekrec::Symbol sym(uint8_t category, const std::string& name, std::optional<tekrec::Fields> type,
+                   std::optional<tekrec::Fields> location, uint16_t own_id = 0);
+tekrec::Symbol structure(uint16_t id, const std::string& name, uint32_t size);
+tekrec::Symbol union_tag(uint16_t id, const std::string& name, uint32_t size);
+tekrec::Symbol enum_tag(uint16_t id, const std::string& name);
+tekrec::Symbol member(const std::string& name, uint8_t basic, uint32_t offset);
+tekrec::Symbol member_of(const std::string& name, uint16_t type_id, uint32_t offset);
+tekrec::Symbol constant(const std::string& name, std::string_view hex_digits);
+
+// HDR, unit "m" of the processor with sections P at 0x1000, D at 0x2000 and B at 0x3000, a debug
+// unit at level 1 with near functions, and basic types 1 = int, 2 = char, 3 = unsigned short.
+tekrec::Builder program(std::string_view processor = "SH7032", uint8_t unit_flags = 0x04);
 
 // A hex rendering that makes byte mismatches readable in failure messages.
 std::string hex(const Bytes& b);
