@@ -850,7 +850,7 @@ int main(int argc, char** argv) {
     measure({&image}, dir);
     if (!keep) remove_outputs(image);
 
-    constexpr int FILES = 32;
+    constexpr int FILES = 64;
     DebugGen gen1(dir + "/debug1.abs", FILES);
     Measured debug1{"debug-heavy x1", gen1.run(), {}, {}, 0};
     DebugGen gen2(dir + "/debug2.abs", 2 * FILES);
@@ -876,16 +876,24 @@ int main(int argc, char** argv) {
     print_row(debug1);
     print_row(debug2);
 
-    const double image_ratio = image.convert.best() / image.copy.best();
-    const double growth = debug2.convert.best() / debug1.convert.best();
+    // Verdicts by best wall time; the CPU time (user + system) of the same runs is shown beside
+    // it, as it is much less disturbed by other processes on a busy machine.
+    auto verdict = [](double v, double target) { return v <= target ? "met" : "MISSED"; };
+    const double image_wall = image.convert.best() / image.copy.best();
+    const double image_cpu = image.convert.best_cpu() / image.copy.best_cpu();
+    const double growth_wall = debug2.convert.best() / debug1.convert.best();
+    const double growth_cpu = debug2.convert.best_cpu() / debug1.convert.best_cpu();
     const double size_growth = static_cast<double>(debug2.input.size) / debug1.input.size;
-    std::printf("\nimage-heavy: conversion takes %.2f x the copy (target at most %.1f): %s\n",
-                image_ratio, IMAGE_TARGET, image_ratio <= IMAGE_TARGET ? "met" : "MISSED");
     std::printf(
-        "debug-heavy: input x%.2f takes x%.2f the time (cpu x%.2f; target about x2, at most "
-        "x%.1f): %s\n",
-        size_growth, growth, debug2.convert.best_cpu() / debug1.convert.best_cpu(), LINEAR_TARGET,
-        growth <= LINEAR_TARGET ? "met" : "MISSED");
+        "\nimage-heavy: conversion takes %.2f x the copy (target at most %.1f): %s "
+        "[by cpu time %.2f x: %s]\n",
+        image_wall, IMAGE_TARGET, verdict(image_wall, IMAGE_TARGET), image_cpu,
+        verdict(image_cpu, IMAGE_TARGET));
+    std::printf(
+        "debug-heavy: input x%.2f takes x%.2f the time (target about x2, at most x%.1f): %s "
+        "[by cpu time x%.2f: %s]\n",
+        size_growth, growth_wall, LINEAR_TARGET, verdict(growth_wall, LINEAR_TARGET), growth_cpu,
+        verdict(growth_cpu, LINEAR_TARGET));
     std::printf("debug-heavy: conversion takes %.2f x (x1) and %.2f x (x2) the copy\n",
                 debug1.convert.best() / debug1.copy.best(),
                 debug2.convert.best() / debug2.copy.best());
