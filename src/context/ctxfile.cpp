@@ -49,7 +49,10 @@ std::string hex_offset(size_t offset) {
 }
 
 std::string bracketed(const std::string& name) {
-  return "[" + std::string(record_name(name)) + "]";
+  std::string s = "[";
+  s += record_name(name);
+  s += ']';
+  return s;
 }
 
 // "TYPE 00000122 (STRUCT)": a TYPE record named by its selfix and kind.

@@ -25,7 +25,12 @@ using Names = std::vector<std::string>;
 
 // prefix0 .. prefix(n-1)
 void add_numbered(Names& names, const char* prefix, int first, int count, const char* suffix = "") {
-  for (int i = first; i < first + count; ++i) names.push_back(prefix + std::to_string(i) + suffix);
+  for (int i = first; i < first + count; ++i) {
+    std::string name = prefix;
+    name += std::to_string(i);
+    name += suffix;
+    names.push_back(std::move(name));
+  }
 }
 
 Names mc680x0() {
