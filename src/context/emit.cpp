@@ -27,15 +27,15 @@ void charge(Converter& cv, uint64_t n) {
   if (cv.out.emitted > cv.settings.output_budget) throw BudgetExceeded{};
 }
 
-std::vector<uint8_t>& start_record(Converter& cv, uint8_t tag) {
-  cv.out.rec.clear();
-  cv.out.rec.push_back(tag);
+RecordBuffer& start_record(Converter& cv, uint8_t tag) {
+  cv.out.rec.size = 0;
+  cv.out.rec.put(tag, 1);
   return cv.out.rec;
 }
 
 void write_record(Converter& cv, OutFile& stream) {
-  charge(cv, cv.out.rec.size());
-  out_write(cv, stream, cv.out.rec.data(), cv.out.rec.size());
+  charge(cv, cv.out.rec.size);
+  out_write(cv, stream, cv.out.rec.bytes, cv.out.rec.size);
 }
 
 void printed(Converter& cv, int n) {
@@ -217,7 +217,7 @@ int emit_type(Converter& cv, const TypeValue& v) {
       if (refers_by_typeix(v.kind)) check_typeix(cv, v.typeix);
       break;
     case Mode::Convert:
-      cv.out.rec.clear();
+      cv.out.rec.size = 0;
       encode_fields(cv.out.rec, v, type_layout(v.kind), v.name);
       write_record(cv, cv.out.type);
       break;
@@ -265,13 +265,15 @@ int emit_object(Converter& cv, uint16_t mode_value, uint32_t addr, uint16_t leng
       charge(cv, 9u + length);
       break;
     case Mode::Convert: {
+      // The fields first, then the data bytes straight from the caller's buffer.
       ObjectValue v;
       v.mode = mode_value;
       v.addr = addr;
       v.length = length;
       encode_fields(start_record(cv, TAG_OBJECT), v, object_layout(), {});
-      cv.out.rec.insert(cv.out.rec.end(), data, data + length);
       write_record(cv, cv.out.main);
+      charge(cv, length);
+      out_write(cv, cv.out.main, data, length);
       break;
     }
   }

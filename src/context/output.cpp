@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 
 #include "driver/converter.hpp"
@@ -15,7 +16,6 @@ namespace tek {
 
 namespace {
 
-constexpr size_t OUT_BUFFER_SIZE = 1 << 16;
 constexpr size_t COPY_BUFFER_SIZE = 0x8000;
 
 bool write_all(int fd, const uint8_t* data, size_t n) {
@@ -43,27 +43,29 @@ bool out_open(OutFile& f, const char* path, bool read_back) {
   }
   f.fd = ::open(path, flags, 0666);
   if (f.fd < 0) return false;
-  f.buf.clear();
-  f.buf.reserve(OUT_BUFFER_SIZE);
+  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
+  f.used = 0;
   f.written = 0;
   return true;
 }
 
 void out_flush(Converter& cv, OutFile& f) {
-  if (f.buf.empty()) return;
-  bool ok = write_all(f.fd, f.buf.data(), f.buf.size());
-  f.buf.clear();
+  if (f.used == 0) return;
+  bool ok = write_all(f.fd, f.buf.get(), f.used);
+  f.used = 0;
   if (!ok) fatal_error(cv, ERR_WRITE);
 }
 
-void out_write(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+  if (!f.is_open()) return;  // no stream to write to
   f.written += n;
-  if (f.buf.size() + n > OUT_BUFFER_SIZE) out_flush(cv, f);
+  if (f.used + n > OUT_BUFFER_SIZE) out_flush(cv, f);
   if (n >= OUT_BUFFER_SIZE) {
     if (!write_all(f.fd, data, n)) fatal_error(cv, ERR_WRITE);
     return;
   }
-  f.buf.insert(f.buf.end(), data, data + n);
+  std::memcpy(f.buf.get() + f.used, data, n);
+  f.used += n;
 }
 
 void out_close(Converter& cv, OutFile& f) {
@@ -78,12 +80,12 @@ void out_discard(OutFile& f) {
   if (!f.is_open()) return;
   ::close(f.fd);
   f.fd = -1;
-  f.buf.clear();
+  f.used = 0;
 }
 
 void out_close_quietly(OutFile& f) {
   if (!f.is_open()) return;
-  write_all(f.fd, f.buf.data(), f.buf.size());
+  write_all(f.fd, f.buf.get(), f.used);
   out_discard(f);
 }
 

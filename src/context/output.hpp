@@ -4,8 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "context/records.hpp"
 
 namespace tek {
 
@@ -14,7 +18,8 @@ struct Converter;
 // A buffered output file. Write errors are detected and fatal.
 struct OutFile {
   int fd = -1;
-  std::vector<uint8_t> buf;
+  std::unique_ptr<uint8_t[]> buf;
+  size_t used = 0;       // bytes in buf not yet written to the file
   uint64_t written = 0;  // bytes written since the file was opened
   bool is_open() const { return fd >= 0; }
 };
@@ -27,12 +32,24 @@ struct OutputState {
   std::string ctx_name, type_name, local_name;
   uint8_t last_kind = 0;     // kind of the latest TYPE record, in every run mode; survives passes
   uint64_t emitted = 0;      // bytes produced by the emit operations, against the budget
-  std::vector<uint8_t> rec;  // the record being encoded
+  RecordBuffer rec;          // the record being encoded
 };
 
 // Opens for writing ("wb"), or for writing and reading back ("w+b"). False on failure.
 bool out_open(OutFile& f, const char* path, bool read_back);
-void out_write(Converter& cv, OutFile& f, const uint8_t* data, size_t n);
+constexpr size_t OUT_BUFFER_SIZE = 1 << 18;
+
+// Writes through the buffer; out_write_slow flushes, and takes what does not fit.
+void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n);
+inline void out_write(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+  if (f.used + n <= OUT_BUFFER_SIZE && f.buf) {
+    std::memcpy(f.buf.get() + f.used, data, n);
+    f.used += n;
+    f.written += n;
+    return;
+  }
+  out_write_slow(cv, f, data, n);
+}
 void out_flush(Converter& cv, OutFile& f);
 // Flushes and closes; a failure is a write error.
 void out_close(Converter& cv, OutFile& f);

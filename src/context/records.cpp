@@ -1,32 +1,13 @@
 #include "context/records.hpp"
 
+#include <cstring>
+
 namespace tek {
 
 namespace {
 
 constexpr uint8_t NAME = 0;
 
-constexpr Field<HeaderValue> HEADER[] = {{4, &HeaderValue::ver},
-                                         {2, &HeaderValue::compiler},
-                                         {4, &HeaderValue::compiler_ver},
-                                         {2, &HeaderValue::cpu}};
-
-constexpr Field<PublicValue> PUBLIC[] = {{2, &PublicValue::mode},  {4, &PublicValue::addr},
-                                         {1, &PublicValue::cls},   {4, &PublicValue::typeix},
-                                         {4, &PublicValue::modix}, {NAME, nullptr}};
-
-constexpr Field<AddrValue> ADDR[] = {{4, &AddrValue::addr}};
-
-constexpr Field<SetLocalValue> SETLOCAL[] = {{1, &SetLocalValue::cls},
-                                             {4, &SetLocalValue::offset},
-                                             {4, &SetLocalValue::typeix},
-                                             {NAME, nullptr}};
-
-constexpr Field<FileValue> FILE_[] = {{NAME, nullptr}};
-constexpr Field<EndLineValue> ENDLINE[] = {{2, &EndLineValue::mode}};
-constexpr Field<LineValue> LINE[] = {{4, &LineValue::line}, {4, &LineValue::addr}};
-
-constexpr Field<TypeValue> TYPE_COMMON[] = {{1, &TypeValue::kind}, {4, &TypeValue::selfix}};
 constexpr Field<TypeValue> TYPE_AGGREGATE[] = {
     {4, &TypeValue::size}, {4, &TypeValue::count}, {NAME, nullptr}};
 constexpr Field<TypeValue> TYPE_ENUM[] = {{4, &TypeValue::count}, {NAME, nullptr}};
@@ -46,46 +27,7 @@ constexpr Field<MemberValue> MEMBER_BITFIELD[] = {{4, &MemberValue::typeix},
                                                   {4, &MemberValue::bitsize},
                                                   {NAME, nullptr}};
 
-constexpr Field<ObjectValue> OBJECT[] = {
-    {2, &ObjectValue::mode}, {4, &ObjectValue::addr}, {2, &ObjectValue::length}};
-constexpr Field<ModuleValue> MODULE[] = {{4, &ModuleValue::modix}, {NAME, nullptr}};
-constexpr Field<AddrFlagValue> ADDRFLAG[] = {{4, &AddrFlagValue::addr}, {4, &AddrFlagValue::flag}};
-
 }  // namespace
-
-Layout<HeaderValue> header_layout() {
-  return HEADER;
-}
-Layout<PublicValue> public_layout() {
-  return PUBLIC;
-}
-Layout<AddrValue> addr_layout() {
-  return ADDR;
-}
-Layout<SetLocalValue> set_local_layout() {
-  return SETLOCAL;
-}
-Layout<FileValue> file_layout() {
-  return FILE_;
-}
-Layout<EndLineValue> end_line_layout() {
-  return ENDLINE;
-}
-Layout<LineValue> line_layout() {
-  return LINE;
-}
-Layout<TypeValue> type_common_layout() {
-  return TYPE_COMMON;
-}
-Layout<ObjectValue> object_layout() {
-  return OBJECT;
-}
-Layout<ModuleValue> module_layout() {
-  return MODULE;
-}
-Layout<AddrFlagValue> addr_flag_layout() {
-  return ADDRFLAG;
-}
 
 Layout<TypeValue> type_layout(uint32_t kind) {
   switch (kind) {
@@ -139,8 +81,11 @@ std::string_view record_name(std::string_view name) {
   return name;
 }
 
-void put_le(std::vector<uint8_t>& out, uint32_t value, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+void RecordBuffer::put_name(std::string_view name) {
+  std::string_view n = record_name(name);
+  bytes[size++] = static_cast<uint8_t>(n.size());
+  std::memcpy(bytes + size, n.data(), n.size());
+  size += n.size();
 }
 
 uint32_t get_le(const uint8_t* p, int width) {

@@ -129,40 +129,112 @@ struct Field {
 template <class V>
 using Layout = std::span<const Field<V>>;
 
-Layout<HeaderValue> header_layout();
-Layout<PublicValue> public_layout();
-Layout<AddrValue> addr_layout();
-Layout<SetLocalValue> set_local_layout();
-Layout<FileValue> file_layout();
-Layout<EndLineValue> end_line_layout();
-Layout<LineValue> line_layout();
-Layout<TypeValue> type_common_layout();
+// The layouts of the records with fixed fields. A width of 0 is the name.
+inline constexpr Field<HeaderValue> HEADER_FIELDS[] = {{4, &HeaderValue::ver},
+                                                       {2, &HeaderValue::compiler},
+                                                       {4, &HeaderValue::compiler_ver},
+                                                       {2, &HeaderValue::cpu}};
+
+inline constexpr Field<PublicValue> PUBLIC_FIELDS[] = {
+    {2, &PublicValue::mode},   {4, &PublicValue::addr},  {1, &PublicValue::cls},
+    {4, &PublicValue::typeix}, {4, &PublicValue::modix}, {0, nullptr}};
+
+inline constexpr Field<AddrValue> ADDR_FIELDS[] = {{4, &AddrValue::addr}};
+
+inline constexpr Field<SetLocalValue> SETLOCAL_FIELDS[] = {{1, &SetLocalValue::cls},
+                                                           {4, &SetLocalValue::offset},
+                                                           {4, &SetLocalValue::typeix},
+                                                           {0, nullptr}};
+
+inline constexpr Field<FileValue> FILE_FIELDS[] = {{0, nullptr}};
+inline constexpr Field<EndLineValue> ENDLINE_FIELDS[] = {{2, &EndLineValue::mode}};
+inline constexpr Field<LineValue> LINE_FIELDS[] = {{4, &LineValue::line}, {4, &LineValue::addr}};
+
+inline constexpr Field<TypeValue> TYPE_COMMON_FIELDS[] = {{1, &TypeValue::kind},
+                                                          {4, &TypeValue::selfix}};
+inline constexpr Field<ObjectValue> OBJECT_FIELDS[] = {
+    {2, &ObjectValue::mode}, {4, &ObjectValue::addr}, {2, &ObjectValue::length}};
+inline constexpr Field<ModuleValue> MODULE_FIELDS[] = {{4, &ModuleValue::modix}, {0, nullptr}};
+inline constexpr Field<AddrFlagValue> ADDRFLAG_FIELDS[] = {{4, &AddrFlagValue::addr},
+                                                           {4, &AddrFlagValue::flag}};
+
+inline Layout<HeaderValue> header_layout() {
+  return HEADER_FIELDS;
+}
+inline Layout<PublicValue> public_layout() {
+  return PUBLIC_FIELDS;
+}
+inline Layout<AddrValue> addr_layout() {
+  return ADDR_FIELDS;
+}
+inline Layout<SetLocalValue> set_local_layout() {
+  return SETLOCAL_FIELDS;
+}
+inline Layout<FileValue> file_layout() {
+  return FILE_FIELDS;
+}
+inline Layout<EndLineValue> end_line_layout() {
+  return ENDLINE_FIELDS;
+}
+inline Layout<LineValue> line_layout() {
+  return LINE_FIELDS;
+}
+inline Layout<TypeValue> type_common_layout() {
+  return TYPE_COMMON_FIELDS;
+}
+// The fixed fields of OBJECT (mode, addr, length); the data bytes follow.
+inline Layout<ObjectValue> object_layout() {
+  return OBJECT_FIELDS;
+}
+inline Layout<ModuleValue> module_layout() {
+  return MODULE_FIELDS;
+}
+inline Layout<AddrFlagValue> addr_flag_layout() {
+  return ADDRFLAG_FIELDS;
+}
+
 // Kind-specific part of a TYPE record; empty for kinds 1-12 and for undefined kinds.
 Layout<TypeValue> type_layout(uint32_t kind);
 // MEMBER fields by the kind of the TYPE record before it; empty for kinds without members.
 Layout<MemberValue> member_layout(uint32_t last_kind);
-// The fixed fields of OBJECT (mode, addr, length); the data bytes follow.
-Layout<ObjectValue> object_layout();
-Layout<ModuleValue> module_layout();
-Layout<AddrFlagValue> addr_flag_layout();
 
 // A name as stored: cut to 255 bytes and ending at its first 0 byte.
 std::string_view record_name(std::string_view name);
 
-void put_le(std::vector<uint8_t>& out, uint32_t value, int width);
 uint32_t get_le(const uint8_t* p, int width);
+
+// A record being encoded. Every record but OBJECT (whose data bytes are written on their own)
+// fits: the longest is a name of 255 bytes behind at most 15 bytes of fields.
+struct RecordBuffer {
+  uint8_t bytes[320];
+  size_t size = 0;
+
+  void put(uint32_t value, int width) {
+    uint8_t* p = bytes + size;
+    switch (width) {
+      case 4:
+        p[3] = static_cast<uint8_t>(value >> 24);
+        p[2] = static_cast<uint8_t>(value >> 16);
+        [[fallthrough]];
+      case 2:
+        p[1] = static_cast<uint8_t>(value >> 8);
+        [[fallthrough]];
+      default:
+        p[0] = static_cast<uint8_t>(value);
+    }
+    size += static_cast<size_t>(width);
+  }
+  void put_name(std::string_view name);
+};
 
 // Appends the fields of a layout; the name field writes the length byte and the name.
 template <class V>
-void encode_fields(std::vector<uint8_t>& out, const V& v, Layout<V> layout, std::string_view name) {
+void encode_fields(RecordBuffer& out, const V& v, Layout<V> layout, std::string_view name) {
   for (const Field<V>& f : layout) {
-    if (f.width == 0) {
-      std::string_view n = record_name(name);
-      out.push_back(static_cast<uint8_t>(n.size()));
-      out.insert(out.end(), n.begin(), n.end());
-    } else {
-      put_le(out, v.*f.member, f.width);
-    }
+    if (f.width == 0)
+      out.put_name(name);
+    else
+      out.put(v.*f.member, f.width);
   }
 }
 

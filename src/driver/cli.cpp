@@ -1,6 +1,7 @@
 // The command line: banner, options and the choice of run mode.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "driver/converter.hpp"
 #include "driver/fatal.hpp"
@@ -72,6 +73,13 @@ int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
     status = run_mode(cv, args);
   } catch (const RunExit& e) {
     status = e.status;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out somewhere in the run: a fatal error like any other.
+    try {
+      fatal_error(cv, ERR_MEMORY);
+    } catch (const RunExit& e) {
+      status = e.status;
+    }
   }
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   std::fflush(cv.out.console);

@@ -24,16 +24,22 @@ void write_chunk(Converter& cv, const uint8_t* bytes, uint32_t n) {
 
 }  // namespace
 
+// Reads n image bytes: in place in the input buffer where they lie in one piece, else into the
+// chunk buffer.
+static const uint8_t* read_chunk(Converter& cv, uint8_t* chunk, uint32_t n) {
+  if (const uint8_t* p = take_block(cv, n)) return p;
+  get_block(cv, chunk, n);
+  return chunk;
+}
+
 int handle_data(Converter& cv) {
   uint8_t chunk[CHUNK_SIZE];
   while (cv.rd.rec_len > CHUNK_SIZE) {
-    get_block(cv, chunk, CHUNK_SIZE);
-    write_chunk(cv, chunk, CHUNK_SIZE);
+    write_chunk(cv, read_chunk(cv, chunk, CHUNK_SIZE), CHUNK_SIZE);
     cv.rd.rec_len -= CHUNK_SIZE;
   }
   uint32_t rest = cv.rd.rec_len;
-  get_block(cv, chunk, rest);
-  write_chunk(cv, chunk, rest);
+  write_chunk(cv, read_chunk(cv, chunk, rest), rest);
   cv.rd.rec_len = 0;
   get_raw(cv, 1);
   return 0;

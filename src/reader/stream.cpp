@@ -93,6 +93,14 @@ size_t get_block(Converter& cv, uint8_t* buf, size_t n) {
   return done;
 }
 
+const uint8_t* take_block(Converter& cv, size_t n) {
+  InputFile& in = cv.rd.in;
+  if (in.len - in.pos < n) return nullptr;
+  const uint8_t* p = in.buf.get() + in.pos;
+  in.pos += n;
+  return p;
+}
+
 uint32_t get_rectype(Converter& cv) {
   uint32_t b = get_raw(cv, 1);
   cv.rd.long_len = static_cast<uint16_t>(b & 1);

@@ -9,7 +9,7 @@ namespace tek {
 
 struct Converter;
 
-constexpr size_t INPUT_BUFFER_SIZE = 1 << 16;
+constexpr size_t INPUT_BUFFER_SIZE = 1 << 18;
 
 struct InputFile {
   int fd = -1;
@@ -43,6 +43,9 @@ uint8_t refill_input(Converter& cv);
 
 uint32_t get_raw(Converter& cv, int n);
 size_t get_block(Converter& cv, uint8_t* buf, size_t n);
+// The next n bytes where they lie in one piece in the input buffer, consumed as get_block
+// would; nullptr (and nothing consumed) when they do not, so the caller uses get_block.
+const uint8_t* take_block(Converter& cv, size_t n);
 uint32_t get_rectype(Converter& cv);
 void get_reclen(Converter& cv);
 void skip_rec(Converter& cv);
