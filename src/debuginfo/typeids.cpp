@@ -1,6 +1,8 @@
 #include "debuginfo/typeids.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 #include "context/emit.hpp"
 #include "driver/converter.hpp"
@@ -51,7 +53,7 @@ int32_t basic_type_value(uint32_t code, uint32_t size, uint32_t flags) {
 // Starts a new table fill: every id becomes unregistered.
 void new_fill(TypeIdState& ts) {
   if (++ts.fill == 0) {  // the stamps wrapped: clear them once
-    std::fill(ts.stamp.get(), ts.stamp.get() + ID_COUNT, 0u);
+    for (uint32_t id = 0; id < ID_COUNT; ++id) ts.ids[id].stamp = 0;
     ts.fill = 1;
   }
   ts.used = 0;
@@ -59,8 +61,14 @@ void new_fill(TypeIdState& ts) {
 
 }  // namespace
 
-TypeIdState::TypeIdState()
-    : first_slot(new uint32_t[ID_COUNT]()), stamp(new uint32_t[ID_COUNT]()) {}
+// calloc: the system hands out zeroed pages, touched only where ids are registered.
+TypeIdState::TypeIdState() : ids(static_cast<IdEntry*>(std::calloc(ID_COUNT, sizeof(IdEntry)))) {
+  if (!ids) throw std::bad_alloc();
+}
+
+void TypeIdState::FreeDeleter::operator()(IdEntry* p) const {
+  std::free(p);
+}
 
 void reset_type_ids(TypeIdState& ts) {
   new_fill(ts);
@@ -74,17 +82,18 @@ void set_sid(Converter& cv, uint16_t id) {
   ts.registrations += 1;
   // The id 0xFFFF marks a free slot: registering it takes no slot. A full table keeps nothing.
   if (id == FREE_ID || ts.used >= TYPE_SLOTS) return;
-  if (ts.stamp[id] != ts.fill) {
-    ts.stamp[id] = ts.fill;
-    ts.first_slot[id] = ts.used;
+  TypeIdState::IdEntry& e = ts.ids[id];
+  if (e.stamp != ts.fill) {
+    e.stamp = ts.fill;
+    e.first_slot = ts.used;
   }
   ts.used += 1;
 }
 
 int32_t get_sid(Converter& cv, uint16_t id) {
   TypeIdState& ts = cv.types;
-  if (id != FREE_ID && ts.stamp[id] == ts.fill)
-    return ts.selfix_base + static_cast<int32_t>(ts.first_slot[id]) + SELFIX_FIRST;
+  if (id != FREE_ID && ts.ids[id].stamp == ts.fill)
+    return ts.selfix_base + static_cast<int32_t>(ts.ids[id].first_slot) + SELFIX_FIRST;
   say(cv, "undefined id (get_sid)\n");
   return ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
 }

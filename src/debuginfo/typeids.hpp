@@ -17,8 +17,14 @@ struct TypeIdState {
   // The table fill maps an id to its first slot; slots are taken in order, so the table itself
   // reduces to the number of slots used and, per id, the slot of its first registration in the
   // current fill (valid while its generation stamp equals the fill's).
-  std::unique_ptr<uint32_t[]> first_slot;  // 0x10000 entries
-  std::unique_ptr<uint32_t[]> stamp;       // 0x10000 entries
+  struct IdEntry {
+    uint32_t stamp;
+    uint32_t first_slot;
+  };
+  struct FreeDeleter {
+    void operator()(IdEntry* p) const;
+  };
+  std::unique_ptr<IdEntry[], FreeDeleter> ids;  // 0x10000 entries, zeroed lazily by the system
   uint32_t fill = 1;
   uint32_t used = 0;
   int32_t registrations = 0;
