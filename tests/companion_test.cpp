@@ -4,11 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "driver/converter.hpp"
 #include "support.hpp"
 
@@ -45,8 +40,7 @@ TEST_F(CompanionTest, ReaderEdgeCases) {
       {"x\n[HD]\n[DEBUG]\n1 cl 0 A a\n", "unchanged"},
       {"[HD]", "unchanged"},  // the first line has no line end
       {"\n\n\r\n\r[HD]\n[DEBUG]\n1 cl 0 A a\n", "count=1\n1:[cl][0][A][a]"},
-      {"[HD]\r\n[DEBUG]\r\n1 cl 0 A a\r\n\r\n2 bcl 0 B b\r\n",
-       "count=2\n1:[cl][0][A][a]\n2:[bcl][0][B][b]"},
+      {"[HD]\r\n[DEBUG]\r\n1 x\r\n\r\n2 y\r\n", "count=2\n1:[x][][][]\n2:[y][][][]"},
       {"[HD]\r[DEBUG]\r1 cl 0 A a\r2 bcl 0 B b\r", "count=2\n1:[cl][0][A][a]\n2:[bcl][0][B][b]"},
       {"[HD]\n1 cl 0 A a\n", "count=0"},  // no [DEBUG] line: the table is emptied
       {"[HD]\n1 cl 0 A a\nxx [DEBUG] yy\n2 cl 0 B b\n", "count=2\n2:[cl][0][B][b]"},
@@ -70,27 +64,15 @@ TEST_F(CompanionTest, ReaderEdgeCases) {
       // Lines and fields are read whole, whatever their length.
       {HEAD + "1 " + a + " 0 " + b + " " + c + "\n2 x\n",
        "count=2\n1:[" + a + "][0][" + b + "][" + c + "]\n2:[x][][][]"},
+      // The index is a decimal long (64 bits, clamped on overflow) taken as unsigned 32-bit.
+      {HEAD + "+5 k\n", "count=5\n5:[k][][][]"},
+      {HEAD + "12abc k\n", "count=12\n12:[k][][][]"},
+      {HEAD + "-1 k\n", "count=4294967295\n4294967295:[k][][][]"},
+      {HEAD + "4294967297 k\n", "count=1\n1:[k][][][]"},
+      {HEAD + "99999999999999999999 k\n", "count=4294967295\n4294967295:[k][][][]"},
+      {HEAD + "-99999999999999999999 k\n", "count=0\n0:[k][][][]"},
   };
   for (const auto& [content, expected] : cases) EXPECT_EQ(read_table(content), expected) << content;
-}
-
-// The index is a decimal long integer (64 bits, clamped on overflow) taken as unsigned 32-bit.
-TEST_F(CompanionTest, EntryIndexConversion) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"+5", "5"},
-      {"12abc", "12"},
-      {"abc", "0"},
-      {"0x10", "0"},
-      {"-1", "4294967295"},
-      {"4294967297", "1"},
-      {"-4294967295", "1"},
-      {"99999999999999999999", "4294967295"},  // clamped to the largest long
-      {"-99999999999999999999", "0"},          // clamped to the smallest long
-  };
-  for (const auto& [field, index] : cases) {
-    std::string t = read_table(HEAD + field + " k\n");
-    EXPECT_EQ(t.substr(t.find('\n') + 1), index + ":[k][][][]") << field;
-  }
 }
 
 TEST(CompanionName, Derivation) {
@@ -99,7 +81,6 @@ TEST(CompanionName, Derivation) {
       {"io.h", "io.cpd"},
       {"makefile", "makefile.cpd"},
       {"dir/sub.x/file", "file.cpd"},
-      {"C:\\a/b.c", "a/b.cpd"},  // backslash first, a slash after it stays
       {"a\\b/c.d\\e.f", "e.cpd"},
       {"x.y\\z", "z.cpd"},   // the dot before the backslash is not in the part
       {"a.b.c", "a.b.cpd"},  // only the last dot
@@ -112,8 +93,8 @@ TEST(CompanionName, Derivation) {
 // A converter whose companion table is driven directly, as a pass drives it.
 struct Table {
   std::unique_ptr<tek::Converter> cv = std::make_unique<tek::Converter>();
-  explicit Table(bool h8 = true) {
-    cv->units.h8 = h8;
+  Table() {
+    cv->units.h8 = true;
     tek::init_companion(*cv);
   }
   ~Table() { tek::free_companion(*cv); }
@@ -172,50 +153,23 @@ TEST_F(CompanionTest, Lookups) {
   }
 }
 
-TEST_F(CompanionTest, LoadingFollowsTheFileRules) {
-  write_file("main.cpd", HEAD + "1 cl 0 Main a\n");
-  write_file("io.cpd", HEAD + "1 x 0 Io b\n");
-  write_file("bad.cpd", "[HD] \n[DEBUG]\n1 x 0 Bad a\n");
-  write_file("nodebug.cpd", "[HD]\n1 x 0 NoDebug a\n");
-  ASSERT_EQ(::mkdir("a", 0755), 0);
-  write_file("a/b.cpd", HEAD + "1 x 0 Sub s\n");
-  {
-    Table t;
-    t.load("C:\\src\\main.c");
-    EXPECT_EQ(t.rename("a"), "Main");
-    t.load("missing.c");  // no companion file: the table stays
-    EXPECT_EQ(t.rename("a"), "Main");
-    t.load("bad.c");  // not beginning with "[HD]": the table stays
-    EXPECT_EQ(t.rename("a"), "Main");
-    t.load("io.h");  // a second file replaces the first one's entries
-    EXPECT_EQ(t.rename("a"), std::nullopt);
-    EXPECT_EQ(t.rename("b"), "Io");
-    t.load("lib/main.c");  // back to the first file
-    EXPECT_EQ(t.rename("a"), "Main");
-    t.load("nodebug.c");  // "[HD]" without "[DEBUG]": the table ends up empty
-    EXPECT_EQ(t.rename("a"), std::nullopt);
-    t.load("C:\\a/b.c");  // opened relative to the current directory
-    EXPECT_EQ(t.rename("s"), "Sub");
-  }
-  {
-    Table t(false);  // without the H8 flag nothing is loaded
-    t.load("main.c");
-    EXPECT_EQ(t.rename("a"), std::nullopt);
-    EXPECT_FALSE(tek::is_cl(*t.cv, "Main"));
-  }
-  {
-    Table t;  // a new pass starts empty and reads the file again
-    EXPECT_EQ(t.rename("a"), std::nullopt);
-    write_file("main.cpd", HEAD + "1 x 0 Changed a\n");
-    t.load("main.c");
-    EXPECT_EQ(t.rename("a"), "Changed");
-  }
-  // A derived name far longer than 255 characters is used as it is.
+// A new pass starts empty and reads the file again; a derived name far longer than 255
+// characters is used as it is.
+TEST_F(CompanionTest, LoadingAcrossPassesAndLongNames) {
+  write_file("main.cpd", HEAD + "1 x 0 Main a\n");
+  Table t;
+  t.load("main.c");
+  EXPECT_EQ(t.rename("a"), "Main");
+  tek::free_companion(*t.cv);
+  tek::init_companion(*t.cv);
+  EXPECT_EQ(t.rename("a"), std::nullopt);
+  write_file("main.cpd", HEAD + "1 x 0 Changed a\n");
+  t.load("main.c");
+  EXPECT_EQ(t.rename("a"), "Changed");
   const std::string d1(200, 'p'), d2(200, 'q'), f(150, 'r');
   ASSERT_EQ(::mkdir(d1.c_str(), 0755), 0);
   ASSERT_EQ(::mkdir((d1 + "/" + d2).c_str(), 0755), 0);
   write_file(d1 + "/" + d2 + "/" + f + ".cpd", HEAD + "1 x 0 Long l\n");
-  Table t;
   t.load("C:\\src\\" + d1 + "/" + d2 + "/" + f + ".c");
   EXPECT_EQ(t.rename("l"), "Long");
 }
@@ -227,73 +181,67 @@ tekrec::Symbol var(const std::string& name, uint32_t offset) {
   return sym(tekrec::VARIABLE, name, tekrec::basic_type(1), tekrec::in_section(2, 0, offset, 4));
 }
 
-// SRCFILES loads the companion file of each name only once an H8 unit has been read, in
-// this unit or an earlier one.
+// SRCFILES loads the companion file of each name only once an H8 unit (a processor name
+// beginning with "H8") has been read, in this unit or an earlier one.
 TEST_F(CompanionTest, LoadedForH8Programs) {
   write_file("main.cpd", HEAD + "1 x 0 Foo _Foo\n");
-  struct Case {
-    const char* processor;
-    const char* second_processor;  // a later unit holding the debug unit, or null
-    std::string publics;
-  };
-  const std::vector<Case> cases = {
-      {"H8/300H", nullptr, line::pub(0x1010, T_INT, "Foo")},
-      {"SH7032", nullptr, line::pub(0x1010, T_INT, "_Foo")},
-      {"HD6433042", nullptr, line::pub(0x1010, T_INT, "_Foo")},
-      {"H8S2600", "SH7032", line::pub(0x4010, T_INT, "Foo", "EXT", 2)},
-  };
-  for (const Case& c : cases) {
-    Builder b = program(c.processor);
-    if (c.second_processor)
-      b.unit("drv", c.second_processor, 1, 0x04).cl(0x4000, "Q").dbgunit(0x01, 1);
+  const std::pair<const char*, const char*> cases[] = {
+      {"H8/300H", "Foo"}, {"SH7032", "_Foo"}, {"HD6433042", "_Foo"}};
+  for (const auto& [processor, shown] : cases) {
+    Builder b = program(processor);
     b.srcfiles({{"C:\\src\\", "main.c"}}).symbol(var("_Foo", 0x10)).end();
-    EXPECT_EQ(dump(b, "-sg"), line::header() + c.publics) << c.processor;
+    EXPECT_EQ(dump(b, "-sg"), line::header() + line::pub(0x1010, T_INT, shown)) << processor;
   }
+  Builder b = program("H8S2600");  // then a unit of another processor holds the debug unit
+  b.unit("drv", "SH7032", 1, 0x04).cl(0x4000, "Q").dbgunit(0x01, 1);
+  b.srcfiles({{"", "main.c"}}).symbol(var("_Foo", 0x10)).end();
+  EXPECT_EQ(dump(b, "-sg"), line::header() + line::pub(0x4010, T_INT, "Foo", "EXT", 2));
 }
 
-// A source file without a companion file keeps the entries of the previous one, across debug
-// units; a new companion file replaces them.
-TEST_F(CompanionTest, TableSurvivesDebugUnits) {
+// SRCFILES loads the companion file of each stored name in turn. A source file without a
+// companion file, or with one not beginning with "[HD]", leaves the table as it was, across debug
+// units; one beginning with "[HD]" replaces it, emptying it when it has no "[DEBUG]" line. The
+// name is cut to 255 bytes and at a 0 byte before the companion file name is derived, and that
+// is opened relative to the current directory.
+TEST_F(CompanionTest, EachSourceFileReplacesTheTable) {
   write_file("main.cpd", HEAD + "1 x 0 A _a\n");
+  write_file("bad.cpd", "[HD] \n[DEBUG]\n1 x 0 Bad _a\n");
   write_file("other.cpd", HEAD + "1 x 0 B _b\n");
-  Builder b = program("H8/300H");
-  b.srcfiles({{"", "main.c"}}).symbol(var("_a", 0));
-  b.dbgunit(1, 0).srcfiles({{"", "nothing.c"}}).symbol(var("_a", 4)).symbol(var("_b", 8));
-  b.dbgunit(1, 0).srcfiles({{"", "other.c"}}).symbol(var("_a", 12)).symbol(var("_b", 16));
-  b.end();
-  EXPECT_EQ(dump(b, "-sg"), line::header() + line::pub(0x1000, T_INT, "A") +
-                                line::pub(0x1004, T_INT, "A") + line::pub(0x1008, T_INT, "_b") +
-                                line::pub(0x100C, T_INT, "_a") + line::pub(0x1010, T_INT, "B"));
-}
-
-// Two names in one SRCFILES record, both with companion files: the second file's entries
-// remain. The companion file name comes from the stored name, cut to 255 bytes or at its first
-// 0 byte.
-TEST_F(CompanionTest, SourceFileNamesLoadInOrder) {
-  write_file("main.cpd", HEAD + "1 x 0 A _a\n");
+  write_file("nodebug.cpd", "[HD]\n1 x 0 NoDebug _b\n");
+  ASSERT_EQ(::mkdir("a", 0755), 0);
+  write_file("a/b.cpd", HEAD + "1 x 0 Sub _a\n");
   const std::string dir(241, 'y');
   ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
   // "dir\" + 241 y + "/" is 246 bytes; with "abcdefghij.c" the name is cut after "abcdefghi".
   write_file(dir + "/abcdefghi.cpd", HEAD + "1 x 0 Cut _b\n");
   write_file(dir + "/abcdefghij.cpd", HEAD + "1 x 0 Whole _b\n");
+  const struct {
+    std::vector<tekrec::SourceFile> files;  // of a SRCFILES record in a new debug unit, if any
+    const char* name;
+    const char* shown;
+  } steps[] = {
+      {{{"", "main.c"}}, "_a", "A"},
+      {{{"", "nothing.c"}, {"", "bad.c"}}, "_a", "A"},
+      {{}, "_b", "_b"},
+      {{{"", "other.c"}}, "_a", "_a"},
+      {{}, "_b", "B"},
+      {{{"", "nodebug.c"}}, "_b", "_b"},
+      {{{"", "main.c"}, {"dir\\" + dir + "/", "abcdefghij.c"}}, "_b", "Cut"},
+      {{}, "_a", "_a"},
+      {{{"main\0x"s, ".h"}}, "_a", "A"},
+      {{{"C:\\", "a/b.c"}}, "_a", "Sub"},
+  };
   Builder b = program("H8/300H");
-  b.srcfiles({{"", "main.c"}, {"dir\\" + dir + "/", "abcdefghij.c"}});
-  b.symbol(var("_a", 0)).symbol(var("_b", 4));
-  b.dbgunit(0x01, 0).srcfiles({{"main\0x"s, ".h"}}).symbol(var("_a", 8)).end();
-  EXPECT_EQ(dump(b, "-sg"), line::header() + line::pub(0x1000, T_INT, "_a") +
-                                line::pub(0x1004, T_INT, "Cut") + line::pub(0x1008, T_INT, "A"));
-}
-
-// A replacement longer than 255 bytes is cut, and the data symbol's second rename looks up
-// the cut name; an empty replacement empties the name.
-TEST_F(CompanionTest, LongReplacementIsCut) {
-  const std::string long_name(300, 'L');
-  write_file("main.cpd", HEAD + "1 x 0 " + long_name + " _v\n2 x 0 Short " +
-                             long_name.substr(0, 255) + "\n4 x 0 \"\" _gone\n");
-  Builder b = program("H8/300H");
-  b.srcfiles({{"", "main.c"}}).symbol(var("_v", 0)).symbol(var("_gone", 4)).end();
-  EXPECT_EQ(dump(b, "-sg"),
-            line::header() + line::pub(0x1000, T_INT, "Short") + line::pub(0x1004, T_INT, ""));
+  std::string expected = line::header();
+  uint32_t offset = 0;
+  for (const auto& step : steps) {
+    if (!step.files.empty()) b.dbgunit(0x01, 0).srcfiles(step.files);
+    b.symbol(var(step.name, offset));
+    expected += line::pub(0x1000 + offset, T_INT, step.shown);
+    offset += 4;
+  }
+  b.end();
+  EXPECT_EQ(dump(b, "-sg"), expected);
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 // Source file names (SRCFILES), the current file (CURFILE) and line number tables (LINES).
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "driver/converter.hpp"
 #include "driver/run.hpp"
@@ -47,30 +43,35 @@ TEST_F(SourceLinesTest, ContextRecordsWithAndWithoutFullPath) {
     expected.header().module(1, "m");
     expected.file(names[0]).line(10, 0x1000).line(12, 0x1004).end_line(0);
     expected.file(names[1]).line(1, 0x1008).line(65535, 0x2234).end_line(0);
-    expected.file(names[2]).end_line(0);
-    expected.file(names[3]).line(7, 0x1010).end_line(0);
+    expected.file(names[2]).end_line(0).file(names[3]).line(7, 0x1010).end_line(0);
     EXPECT_BYTES(convert(b, options), expected.predefined().bytes());
   }
 }
 
-// A new debug unit numbers its files from 0 again; slots it does not fill keep their names;
-// the current file stays selected across debug units.
-TEST_F(SourceLinesTest, SlotsRestartAfterDebugUnit) {
+// LINES use the current location as it stands: 0 before any LOCATE, set by LOCATE or SECT,
+// advanced by image records, and not changed by LINES itself. A new debug unit numbers its files
+// from 0 again; slots it does not fill keep their names; the current file stays selected across
+// debug units.
+TEST_F(SourceLinesTest, CurrentLocationAndCurrentFile) {
   Builder b = program();
-  b.srcfiles({{"", "a.c"}, {"", "b.c"}, {"", "c.c"}});
-  b.locate(0).curfile(2);
+  b.srcfiles({{"", "a.c"}, {"", "b.c"}, {"", "c.c"}}).curfile(2);
+  b.lines({{1, 4}});
+  b.locate(1).lines({{2, 4}}).lines({{3, 4}});
+  b.sect(0, 0).data({0xAA, 0xBB}).lines({{4, 0}});
   b.dbgunit(0x01, 0).srcfiles({{"", "d.c"}});
-  b.lines({{1, 0}});  // still file 2
-  b.curfile(0).lines({{2, 0}});
-  b.curfile(1).lines({{3, 0}});
+  b.lines({{5, 0}});  // still file 2
+  b.curfile(0).lines({{6, 0}});
+  b.curfile(1).lines({{7, 0}});
   b.srcfiles({{"", "e.c"}});  // continues the numbering of this debug unit: slot 1
-  b.lines({{4, 0}});
+  b.lines({{8, 0}});
   b.dbgunit(0x01, 0).srcfiles({{"", ""}});  // an empty name overwrites slot 0 too
-  b.curfile(0).lines({{5, 0}});
+  b.curfile(0).lines({{9, 0}});
   b.end();
-  EXPECT_EQ(dump(b, "-sf"), line::header() + table("c.c", {{1, 0x1000}}) +
-                                table("d.c", {{2, 0x1000}}) + table("b.c", {{3, 0x1000}}) +
-                                table("e.c", {{4, 0x1000}}) + table("", {{5, 0x1000}}));
+  EXPECT_EQ(dump(b, "-sf"), line::header() + table("c.c", {{1, 4}}) + table("c.c", {{2, 0x2004}}) +
+                                table("c.c", {{3, 0x2004}}) + table("c.c", {{4, 0x1002}}) +
+                                table("c.c", {{5, 0x1002}}) + table("d.c", {{6, 0x1002}}) +
+                                table("b.c", {{7, 0x1002}}) + table("e.c", {{8, 0x1002}}) +
+                                table("", {{9, 0x1002}}));
 }
 
 // A stored name keeps at most 255 bytes and ends at its first 0 byte; a slot that no SRCFILES
@@ -105,88 +106,58 @@ TEST_F(SourceLinesTest, ManyFiles) {
 }
 
 // A LINE address is the current location plus the offset (address-width bytes), summed in 32
-// bits and then put in the unit's address form.
+// bits and then put in the unit's address form (2 for a segmented unit of space width 24).
 TEST_F(SourceLinesTest, LineAddresses) {
-  struct Case {
-    const char* what;
+  const struct {
     uint8_t flags;        // UNIT flags: address width, segmented bit
     uint8_t space_width;  // 24 selects address form 2 in a segmented unit
     uint32_t base;
-    std::vector<std::pair<uint16_t, uint32_t>> pairs;
-    Pairs lines;
+    uint32_t offset;
+    uint32_t addr;
+  } cases[] = {
+      {0x84, 24, 0x123400, 0x10, 0x12340010},  {0x84, 24, 0x123400, 0x1FF, 0x123500FF},
+      {0x02, 0, 0x1000, 0xFFFF, 0x10FFF},      {0x02, 0, 0x1000, 0x0102, 0x1102},
+      {0x03, 0, 0x100000, 0x123456, 0x223456}, {0x04, 0, 0xFFFFFFF0, 0x20, 0x10},
   };
-  const std::vector<Case> cases = {
-      {"segmented, form 2",
-       0x84,
-       24,
-       0x123400,
-       {{1, 0x10}, {2, 0x1FF}},
-       {{1, 0x12340010}, {2, 0x123500FF}}},
-      {"2-byte offsets", 0x02, 0, 0x1000, {{1, 0xFFFF}, {2, 0x0102}}, {{1, 0x10FFF}, {2, 0x1102}}},
-      {"3-byte offsets", 0x03, 0, 0x100000, {{1, 0x123456}}, {{1, 0x223456}}},
-      {"the sum wraps at 32 bits", 0x04, 0, 0xFFFFFFF0, {{1, 0x20}}, {{1, 0x10}}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.flags) << " " << c.offset);
     Builder b;
     b.hdr().unit("seg", "SH7032", 1, c.flags, c.space_width);
-    if (c.flags & 0x80)
-      b.cl(c.base, "P", 0, 0);
-    else
-      b.cl(c.base, "P");
-    b.dbgunit(0, 0).srcfiles({{"", "s.c"}}).locate(0).curfile(0).lines(c.pairs).end();
-    EXPECT_EQ(dump(b, "-sf"), line::header() + table("s.c", c.lines)) << c.what;
+    b.cl(c.base, "P", 0, c.flags & 0x80 ? std::optional<uint32_t>(0) : std::nullopt);
+    b.dbgunit(0, 0).srcfiles({{"", "s.c"}}).locate(0).curfile(0).lines({{1, c.offset}}).end();
+    EXPECT_EQ(dump(b, "-sf"), line::header() + table("s.c", {{1, c.addr}}));
   }
-}
-
-// LINES use the current location as it stands: 0 before any LOCATE, set by LOCATE or SECT,
-// advanced by image records, and not changed by LINES itself.
-TEST_F(SourceLinesTest, LinesFollowTheCurrentLocation) {
-  Builder b = program();
-  b.srcfiles({{"", "s.c"}}).curfile(0);
-  b.lines({{1, 4}});
-  b.locate(1).lines({{2, 4}}).lines({{3, 4}});
-  b.sect(0, 0).lines({{4, 0}});
-  b.data({0xAA, 0xBB}).lines({{5, 0}});
-  b.end();
-  EXPECT_EQ(dump(b, "-sf"), line::header() + table("s.c", {{1, 0x4}}) +
-                                table("s.c", {{2, 0x2004}}) + table("s.c", {{3, 0x2004}}) +
-                                table("s.c", {{4, 0x1000}}) + table("s.c", {{5, 0x1002}}));
 }
 
 // Runs passes in-process on one converter, as the two passes of a run share it, and returns
 // what the -sf dump printed.
 std::string dump_passes(const std::vector<std::pair<std::string, Builder>>& inputs) {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* console = ::open_memstream(&text, &size);
+  FILE* console = std::fopen("console.txt", "w");
   {
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = console;
-    cv->settings.dump_mask = 0x01;
+    tek::Converter cv;
+    cv.out.console = console;
+    cv.settings.dump_mask = 0x01;
     for (const auto& [path, b] : inputs) {
       b.write(path);
-      tek::run_pass(*cv, path);
+      tek::run_pass(cv, path);
     }
   }
   std::fclose(console);
-  std::string out(text, size);
-  std::free(text);
-  return out;
+  return read_file("console.txt");
 }
 
 // The file-name slots and the current file survive the end of a pass.
 TEST_F(SourceLinesTest, StateSurvivesPasses) {
   Builder first = program();
   first.srcfiles({{"", "one.c"}, {"", "two.c"}}).curfile(1).end();
-  Builder second;
-  second.hdr().unit("m", "SH7032", 1, 0x04).cl(0x3000, "P").locate(0);
-  second.lines({{5, 2}});
+  Builder second = program();
+  second.locate(0).lines({{5, 2}});
   second.dbgunit(0, 0).srcfiles({{"", "three.c"}}).lines({{6, 0}});
   second.curfile(0).lines({{7, 0}});
   second.end();
   EXPECT_EQ(dump_passes({{"a.abs", first}, {"b.abs", second}}),
-            line::header() + line::header() + table("two.c", {{5, 0x3002}}) +
-                table("two.c", {{6, 0x3000}}) + table("three.c", {{7, 0x3000}}));
+            line::header() + line::header() + table("two.c", {{5, 0x1002}}) +
+                table("two.c", {{6, 0x1000}}) + table("three.c", {{7, 0x1000}}));
 }
 
 // A SRCFILES record whose entry count runs past its body: the entries beyond the body are empty

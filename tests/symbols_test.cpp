@@ -21,13 +21,13 @@ R::Symbol var(const std::string& name, std::optional<Fields> location) {
 R::Symbol fn(uint16_t id, const std::string& name, std::optional<Fields> location) {
   return sym(R::FUNCTION, name, R::basic_type(1), std::move(location), id);
 }
-
-// Unit "m" of the processor with the given unit flags (the address width in the low bits), one
-// section P at 0x1000, and basic type 1 = int.
-Builder unit_of(std::string_view processor, uint8_t flags) {
-  Builder b;
-  b.hdr().unit("m", processor, 1, flags).cl(0x1000, "P").dbgunit(0x01, 0).basetype(1, 3, 4, 0);
-  return b;
+// An untyped symbol (category 1) at an offset in a section.
+R::Symbol untyped(const std::string& name, uint16_t section, uint32_t offset) {
+  return sym(R::UNTYPED, name, {}, R::at_section(section, offset));
+}
+// A category-15 symbol with class byte a and a value of s bytes.
+R::Symbol classed(const std::string& name, uint8_t a, uint8_t s, uint32_t value) {
+  return sym(R::CLASSED, name, {}, R::classed(a, s, value));
 }
 
 class SymbolTest : public TempDirTest {};
@@ -48,44 +48,33 @@ TEST_F(SymbolTest, LocationPartsByCategoryAndForm) {
       {"form 5", var("g", R::in_section(5, 1, 0x10, 4)), pub(0x2010, T_INT, "g", "STAT")},
       {"form 6", var("g", R::in_frame(0xFFFFFFF0)), setl(0xFFFFFFF0, "AUTO", T_INT, "g")},
       {"form 1", var("g", R::in_register("r5")), setl(5, "REG", T_INT, "g")},
-      {"form 1, unknown register", var("g", R::in_register("FR3")), setl(0, "REG", T_INT, "g")},
+      {"form 1, no such register", var("g", R::in_register("FR3")), setl(0, "REG", T_INT, "g")},
       {"form 7", var("g", R::in_registers({"R4", "R5"})), setl(4, "REG", T_INT, "g")},
       {"form 0", var("g", R::bare_form(0)), ""},
       {"form 8", var("g", R::bare_form(8)), ""},
-      {"form 255", var("g", R::bare_form(255)), ""},
       {"category 14, form 6", sym(R::VARIABLE2, "g", R::basic_type(2), R::in_frame(4)),
        setl(4, "AUTO", T_CHAR, "g")},
       {"category 14, form 5", sym(R::VARIABLE2, "g", R::basic_type(2), R::in_section(5, 2, 0, 1)),
        pub(0x3000, T_CHAR, "g", "STAT")},
-      {"untyped", sym(R::UNTYPED, "lab", {}, R::at_section(2, 8)), pub(0x3008, T_VOID, "lab")},
+      {"untyped", untyped("lab", 2, 8), pub(0x3008, T_VOID, "lab")},
       {"untyped with a type byte", sym(R::UNTYPED, "lab", R::basic_type(1), R::at_section(2, 8)),
        pub(0x3008, T_VOID, "lab")},
-      {"untyped, named like a section", sym(R::UNTYPED, "D", {}, R::at_section(1, 0)), ""},
-      {"untyped, section name in other case", sym(R::UNTYPED, "d", {}, R::at_section(1, 0)),
-       pub(0x2000, T_VOID, "d")},
-      {"classed 2, long", sym(R::CLASSED, "c", {}, R::classed(2, 4, 0x12345678)),
-       pub(0x12345678, T_VOID, "c")},
-      {"classed 3, word", sym(R::CLASSED, "c", {}, R::classed(3, 2, 0xABCD)),
-       pub(0xABCD, T_VOID, "c")},
-      {"classed 4, byte", sym(R::CLASSED, "c", {}, R::classed(4, 1, 0x7F)),
-       setl(0x7F, "STAT", T_VOID, "c")},
-      {"classed 5", sym(R::CLASSED, "c", {}, R::classed(5, 1, 0x80)),
-       setl(0x80, "STAT", T_VOID, "c")},
-      {"classed 1 leaves the class unset", sym(R::CLASSED, "c", {}, R::classed(1, 4, 5)),
-       setl(5, "STAT", T_VOID, "c")},
+      {"untyped, named like a section", untyped("D", 1, 0), ""},
+      {"untyped, a section name in other case", untyped("d", 1, 0), pub(0x2000, T_VOID, "d")},
+      {"classed 2, long", classed("c", 2, 4, 0x12345678), pub(0x12345678, T_VOID, "c")},
+      {"classed 3, word", classed("c", 3, 2, 0xABCD), pub(0xABCD, T_VOID, "c")},
+      {"classed 4, byte", classed("c", 4, 1, 0x7F), setl(0x7F, "STAT", T_VOID, "c")},
+      {"classed 5", classed("c", 5, 1, 0x80), setl(0x80, "STAT", T_VOID, "c")},
+      {"classed 1 leaves the class unset", classed("c", 1, 4, 5), setl(5, "STAT", T_VOID, "c")},
       {"classed, value size 3 reads no value",
        sym(R::CLASSED, "c", {}, past_value.append(Fields().u32(0x11223344))), pub(0, T_VOID, "c")},
-      {"classed, named like a section", sym(R::CLASSED, "P", {}, R::classed(2, 1, 1)), ""},
+      {"classed, named like a section", classed("P", 2, 1, 1), ""},
       {"member outside a body", member("m", 1, 0), "logic error (member set)\n"},
       {"__v member outside a body", member("__vm", 1, 0), ""},
-      {"enumeration tag", enum_tag(0x40, "E"), "logic error (tag set)\n"},
-      {"structure tag", structure(0x40, "S", 4), "logic error (tag set)\n"},
       {"union tag", union_tag(0x40, "U", 4), "logic error (tag set)\n"},
       {"category 5", constant("h", "1F"), ""},
       {"category 2", sym(2, "g", R::basic_type(1), R::in_section(2, 1, 0, 4)), ""},
-      {"category 4", sym(4, "g", R::basic_type(1), R::in_frame(4)), ""},
-      {"category 11", sym(11, "g", R::basic_type(1), R::in_register("R1")), ""},
-      {"category 13", sym(13, "g", R::basic_type(1), R::in_section(5, 1, 0, 4)), ""},
+      {"category 13", sym(13, "g", R::basic_type(1), R::in_frame(4)), ""},
       {"category 63", sym(63, "g", R::basic_type(1), R::in_section(4, 1, 0, 4)), ""},
   };
   for (const auto& c : cases) {
@@ -106,8 +95,8 @@ TEST_F(SymbolTest, InvalidSectionEndsThePass) {
   } cases[] = {
       {"form 3", 0, var("bad", R::in_section(3, 7, 0, 4))},
       {"form 4", 0, var("bad", R::in_section(4, 3, 0, 4))},
-      {"category 1", 0, sym(R::UNTYPED, "bad", {}, R::at_section(3, 0))},
-      {"unit not opened", 1, sym(R::UNTYPED, "bad", {}, R::at_section(0, 0))},
+      {"category 1", 0, untyped("bad", 3, 0)},
+      {"unit not opened", 1, untyped("bad", 0, 0)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -143,7 +132,7 @@ TEST_F(SymbolTest, RegisterListRule) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.processor + testing::PrintToString(c.regs));
-    Builder b = unit_of(c.processor, 0x04);
+    Builder b = program(c.processor, 0x04);
     b.symbol(var("r", R::in_registers(c.regs))).end();
     EXPECT_EQ(dump(b, "-sl"), header() + setl(c.value, "REG", T_INT, "r"));
   }
@@ -185,7 +174,7 @@ TEST_F(SymbolTest, AutoOffsetsAreSignExtendedByAddressWidth) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.width) << " " << c.offset);
-    Builder b = unit_of("SH7032", c.width);
+    Builder b = program("SH7032", c.width);
     // The second symbol has no location part: it shows the value the first one kept.
     b.symbol(var("a", R::in_frame(c.offset))).symbol(var("k", {})).end();
     EXPECT_EQ(dump(b),
@@ -213,14 +202,10 @@ TEST_F(SymbolTest, NamesWithoutPublicRecords) {
     SCOPED_TRACE(processor);
     const bool ri = processor[0] == 'R';
     Builder b = program(processor);
-    b.symbol(var("__vtbl_x", R::in_section(2, 1, 0, 4)))
-        .symbol(sym(R::UNTYPED, "__vtbl_l", {}, R::at_section(1, 4)))
-        .symbol(fn(0x21, "__vtbl_f", R::in_section(2, 0, 0, 0x10)))
-        .symbol(var("__vt", R::in_section(2, 1, 8, 4)))
-        .symbol(var(".x", R::in_section(2, 1, 0xC, 4)))
-        .symbol(fn(0x22, ".f", R::in_section(2, 0, 0x10, 0x10)))
-        .symbol(sym(R::UNTYPED, ".l", {}, R::at_section(1, 0x10)))
-        .end();
+    b.symbol(var("__vtbl_x", R::in_section(2, 1, 0, 4))).symbol(untyped("__vtbl_l", 1, 4));
+    b.symbol(fn(0x21, "__vtbl_f", R::in_section(2, 0, 0, 0x10)));
+    b.symbol(var("__vt", R::in_section(2, 1, 8, 4))).symbol(var(".x", R::in_section(2, 1, 0xC, 4)));
+    b.symbol(fn(0x22, ".f", R::in_section(2, 0, 0x10, 0x10))).symbol(untyped(".l", 1, 0x10)).end();
     std::string expected = HEAD + pub(0x1000, FIRST, "__vtbl_f") + func(FIRST, T_INT, 0) +
                            startl(0x1000) + pub(0x2008, T_INT, "__vt");
     if (!ri) expected += pub(0x200C, T_INT, ".x") + pub(0x1010, FIRST + 1, ".f");
@@ -235,38 +220,38 @@ TEST_F(SymbolTest, RI20ProgramSections) {
   Builder b;
   b.hdr().unit("m", "RI20", 1, 0x04).cl(0x1000, "PR_MAIN").dbgunit(0x01, 0).basetype(1, 3, 4, 0);
   b.symbol(var("a", R::in_section(2, 0, 4, 4)))
-      .symbol(var("d", R::in_section(5, 0, 8, 4)))
-      .symbol(fn(0x21, "f", R::in_section(3, 0, 0x10, 0x10)))
-      .symbol(sym(R::UNTYPED, "l", {}, R::at_section(0, 0x20)))
-      .end();
-  EXPECT_EQ(dump(b), HEAD + pub(0x1004, T_INT, "a", "EXT", 1, 0xA0) +
-                         pub(0x1008, T_INT, "d", "STAT") + pub(0x1010, FIRST, "f") +
-                         func(FIRST, T_INT, 0) + startl(0x1010) + pub(0x1020, T_VOID, "l"));
+      .symbol(fn(0x21, "f", R::in_section(3, 0, 0x10, 0x10)));
+  b.end();
+  EXPECT_EQ(dump(b), HEAD + pub(0x1004, T_INT, "a", "EXT", 1, 0xA0) + pub(0x1010, FIRST, "f") +
+                         func(FIRST, T_INT, 0) + startl(0x1010));
 }
 
 // A data symbol's name is renamed when flushed and again when its PUBLIC is written; other
-// records use the first rename only.
+// records use the first rename only. A replacement longer than 255 bytes is cut, and the second
+// rename looks up the cut name; an empty replacement empties the name.
 TEST_F(SymbolTest, RenamesThroughCompanionFile) {
+  const std::string long_name(300, 'L');
   write_file("main.cpd",
-             "[HD]\n[DEBUG]\n"
-             "1 x 0 b a\n"
-             "2 x 0 c b\n"
-             "3 x 0 __Thidden t\n"
-             "4 x 0 P sec\n"
-             "5 x 0 \"ren\" _var\n");
+             "[HD]\n[DEBUG]\n1 x 0 b a\n2 x 0 c b\n3 x 0 __Thidden t\n4 x 0 P sec\n"
+             "5 x 0 \"ren\" _var\n6 x 0 " +
+                 long_name + " _v\n7 x 0 Short " + long_name.substr(0, 255) +
+                 "\n8 x 0 \"\" _gone\n");
   Builder b = program("H8/300H");
   b.srcfiles({{"", "main.c"}})
-      .symbol(var("a", R::in_section(2, 1, 0, 4)))              // a -> b, then b -> c
-      .symbol(var("a", R::in_frame(4)))                         // one rename only: b
-      .symbol(fn(0x21, "a", R::in_section(2, 0, 0, 0x10)))      // a -> b -> c
-      .symbol(sym(R::UNTYPED, "a", {}, R::at_section(1, 8)))    // a -> b -> c
-      .symbol(var("t", R::in_section(2, 1, 0xC, 4)))            // becomes "__T...": nothing
-      .symbol(sym(R::UNTYPED, "sec", {}, R::at_section(0, 0)))  // becomes a section name
-      .symbol(var("_var", R::in_section(2, 1, 0x10, 4)))        // quoted replacement
+      .symbol(var("a", R::in_section(2, 1, 0, 4)))          // a -> b, then b -> c
+      .symbol(var("a", R::in_frame(4)))                     // one rename only: b
+      .symbol(fn(0x21, "a", R::in_section(2, 0, 0, 0x10)))  // a -> b -> c
+      .symbol(untyped("a", 1, 8))                           // a -> b -> c
+      .symbol(var("t", R::in_section(2, 1, 0xC, 4)))        // becomes "__T...": nothing
+      .symbol(untyped("sec", 0, 0))                         // becomes a section name
+      .symbol(var("_var", R::in_section(2, 1, 0x10, 4)))    // quoted replacement
+      .symbol(var("_v", R::in_section(2, 1, 0x14, 4)))      // cut, then renamed
+      .symbol(var("_gone", R::in_section(2, 1, 0x18, 4)))
       .end();
   EXPECT_EQ(dump(b), HEAD + pub(0x2000, T_INT, "c") + setl(4, "AUTO", T_INT, "b") +
                          pub(0x1000, FIRST, "c") + func(FIRST, T_INT, 0) + startl(0x1000) +
-                         pub(0x2008, T_VOID, "c") + pub(0x2010, T_INT, "ren"));
+                         pub(0x2008, T_VOID, "c") + pub(0x2010, T_INT, "ren") +
+                         pub(0x2014, T_INT, "Short") + pub(0x2018, T_INT, ""));
 }
 
 // A SYMBOL record without a location part keeps the value, size and class left by the previous
@@ -296,13 +281,9 @@ TEST_F(SymbolTest, FieldsKeptBetweenSymbols) {
 // applied when it was read.
 TEST_F(SymbolTest, ModixIsTheCurrentUnitWhenFlushed) {
   Builder b = program();
-  b.unit("n", "SH7032", 1, 0x04)
-      .cl(0x5000, "Q")
-      .symbol(var("h", R::in_section(2, 0, 4, 4)))
-      .sect(0, 0)  // h was read in unit 1, is flushed in unit 0
-      .symbol(var("i", R::in_section(2, 0, 8, 4)))
-      .sect(1, 0)
-      .end();
+  b.unit("n", "SH7032", 1, 0x04).cl(0x5000, "Q").symbol(var("h", R::in_section(2, 0, 4, 4)));
+  b.sect(0, 0);  // h was read in unit 1, is flushed in unit 0
+  b.symbol(var("i", R::in_section(2, 0, 8, 4))).sect(1, 0).end();
   EXPECT_EQ(dump(b),
             HEAD + module(2, "n") + pub(0x5004, T_INT, "h") + pub(0x1008, T_INT, "i", "EXT", 2));
 }
@@ -313,71 +294,48 @@ TEST_F(SymbolTest, AddressesConvertedWhenWritten) {
   Builder b;
   b.hdr().unit("m", "SH7032", 1, 0x84, 20).cl(0x12340, "P", 0, 0).dbgunit(0x01, 0);
   b.basetype(1, 3, 4, 0);
-  b.symbol(fn(0x21, "f", R::in_section(2, 0, 0, 0x20)))
-      .symbol(var("a", R::in_frame(0x12345)))
-      .symbol(var("s", R::in_section(4, 0, 5, 4)))
-      .symbol(sym(R::CLASSED, "c", {}, R::classed(4, 4, 0x12345)))
-      .blkend(0x40)
-      .symbol(var("g", R::in_section(2, 0, 0x15, 4)))
-      .end();
-  EXPECT_BYTES(convert(b), Ctx()
-                               .header()
-                               .module(1, "m")
-                               .pub(0, 0x12340000, 1, FIRST, 1, "f")
-                               .pub(0, 0x12350005, 1, T_INT, 1, "g")
-                               .start_local(0x12340000)
-                               .set_local(3, 0x12345, T_INT, "a")
-                               .set_local(2, 0x12340005, T_INT, "s")
-                               .set_local(2, 0x12340005, T_VOID, "c")
-                               .end_local(0x1235000F)
-                               .predefined()
-                               .function(16, FIRST, T_INT, 0)
-                               .bytes());
+  b.symbol(fn(0x21, "f", R::in_section(2, 0, 0, 0x20))).symbol(var("a", R::in_frame(0x12345)));
+  b.symbol(var("s", R::in_section(4, 0, 5, 4))).symbol(classed("c", 4, 4, 0x12345)).blkend(0x40);
+  b.symbol(var("g", R::in_section(2, 0, 0x15, 4))).end();
+  Ctx main, local, types;
+  main.header().module(1, "m").pub(0, 0x12340000, 1, FIRST, 1, "f");
+  main.pub(0, 0x12350005, 1, T_INT, 1, "g");
+  local.start_local(0x12340000).set_local(3, 0x12345, T_INT, "a");
+  local.set_local(2, 0x12340005, T_INT, "s").set_local(2, 0x12340005, T_VOID, "c");
+  local.end_local(0x1235000F);
+  types.predefined().function(16, FIRST, T_INT, 0);
+  EXPECT_BYTES(convert(b), main.append(local).append(types).bytes());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Functions.
 
-TEST_F(SymbolTest, FunctionWithParametersAndScope) {
-  Builder b = program();
-  b.symbol(fn(0x21, "f", R::in_section(2, 0, 0, 0x20))).attr(0x00, 2);
-  b.attr(0x80)  // no attribute byte: argc stays 2
-      .symbol(var("a", R::in_frame(8)))
-      .symbol(sym(R::VARIABLE, "b", R::basic_type(2), R::in_frame(0xFFFFFFFC)))
-      .symbol(var("r", R::in_register("R3")))
-      .symbol(var("s", R::in_section(4, 1, 4, 4)))
-      .blkend(0x40)  // flushes s, then closes f at 0x101F
-      .blkend(0x40)  // nothing open
-      .symbol(fn(0x22, "g", R::in_section(2, 0, 0x20, 1)))
-      .blkend(0x00)  // flushes g; bit 6 clear
-      .blkend(0x40)  // size 1: end equals start, nothing written
-      .symbol(fn(0x23, "h", R::in_section(2, 0, 0x30, 0x10)))
-      .blkend(0x00)                  // flushes h, whose scope stays open
-      .unit("n", "SH7032", 1, 0x04)  // a new unit forgets the scope without closing it
-      .blkend(0x40)
-      .end();
-  EXPECT_EQ(dump(b), HEAD + pub(0x1000, FIRST, "f") + func(FIRST, T_INT, 2) + startl(0x1000) +
-                         setl(8, "AUTO", T_INT, "a") + setl(0xFFFFFFFC, "AUTO", T_CHAR, "b") +
-                         setl(3, "REG", T_INT, "r") + setl(0x2004, "STAT", T_INT, "s") +
-                         endl(0x101F) + pub(0x1020, FIRST + 1, "g") + func(FIRST + 1, T_INT, 0) +
-                         startl(0x1020) + pub(0x1030, FIRST + 2, "h") + func(FIRST + 2, T_INT, 0) +
-                         startl(0x1030) + module(2, "n"));
-}
-
-// FUNCTYPE wraps the symbol's type in a function type (far with -l) with the ATTR argc.
-TEST_F(SymbolTest, FunctypeMakesTheSymbolAFunctionType) {
+// A function with its argument count, parameters and scope. FUNCTYPE wraps the symbol's type in
+// a function type with the ATTR argc. Function types are far with -l.
+TEST_F(SymbolTest, FunctionsAndFunctionTypes) {
   for (bool far : {false, true}) {
     SCOPED_TRACE(far);
     Builder b = program();
-    b.symbol(fn(0x21, "f", R::in_section(2, 0, 0, 0x10)));
+    b.symbol(fn(0x21, "f", R::in_section(2, 0, 0, 0x20))).attr(0x00, 2);
+    b.attr(0x80)  // no attribute byte: argc stays 2
+        .symbol(var("a", R::in_frame(8)))
+        .symbol(sym(R::VARIABLE, "b", R::basic_type(2), R::in_frame(0xFFFFFFFC)))
+        .symbol(var("r", R::in_register("R3")))
+        .symbol(var("s", R::in_section(4, 1, 4, 4)))
+        .blkend(0x40)  // flushes s, then closes f at 0x101F
+        .blkend(0x40)  // nothing open
+        .symbol(fn(0x22, "g", R::in_section(2, 0, 0x20, 1)))
+        .blkend(0x00)   // flushes g; bit 6 clear
+        .blkend(0x40);  // size 1: end equals start, nothing written
     b.symbol(sym(R::VARIABLE, "fp", R::type_id(0x21), R::in_section(2, 1, 0, 4)));
     b.attr(0, 4).functype().dpt(0).end();
-    std::vector<std::string> options;
-    if (far) options.push_back("-l");
-    EXPECT_EQ(dump(b, "-s", options), HEAD + pub(0x1000, FIRST, "f") + func(FIRST, T_INT, 0, far) +
-                                          startl(0x1000) + func(FIRST + 1, FIRST, 4, far) +
-                                          ptr(18, FIRST + 2, FIRST + 1) +
-                                          pub(0x2000, FIRST + 2, "fp"));
+    EXPECT_EQ(dump(b, "-s", far ? std::vector<std::string>{"-l"} : std::vector<std::string>{}),
+              HEAD + pub(0x1000, FIRST, "f") + func(FIRST, T_INT, 2, far) + startl(0x1000) +
+                  setl(8, "AUTO", T_INT, "a") + setl(0xFFFFFFFC, "AUTO", T_CHAR, "b") +
+                  setl(3, "REG", T_INT, "r") + setl(0x2004, "STAT", T_INT, "s") + endl(0x101F) +
+                  pub(0x1020, FIRST + 1, "g") + func(FIRST + 1, T_INT, 0, far) + startl(0x1020) +
+                  func(FIRST + 2, FIRST, 4, far) + ptr(18, FIRST + 3, FIRST + 2) +
+                  pub(0x2000, FIRST + 3, "fp"));
   }
 }
 
