@@ -1,6 +1,7 @@
 // The emit operations: the exact bytes of every context record on its stream in a conversion and
 // its exact line in the dump, the MEMBER layout picked by the last TYPE kind, names, and the
-// undefined-kind stop.
+// undefined-kind stop. Then the symbol dump: kind and class names, and the whole dump of a small
+// program under each dump option, which shows the categories each option lists.
 #include "context/emit.hpp"
 
 #include <stdio.h>
@@ -16,58 +17,51 @@
 #include "support.hpp"
 
 using namespace tektest;
+using tekrec::Builder;
 
 namespace {
 
 using tek::Converter;
 using tek::TypeValue;
 
+class EmitTest : public TempDirTest {};
+
 enum Stream { MAIN, TYPE, LOCAL };
 using Streams = std::array<Bytes, 3>;
+using Emit = std::function<void(Converter&)>;
 
-class EmitTest : public TempDirTest {
- protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    console_ = ::open_memstream(&text_, &size_);
-  }
-  void TearDown() override {
-    cv.reset();
-    std::fclose(console_);
-    std::free(text_);
-    TempDirTest::TearDown();
-  }
-  // A fresh converter with its three streams open, converting (mask 0) or dumping.
-  void start(uint32_t dump_mask = 0) {
-    cv = std::make_unique<Converter>();
-    cv->out.console = console_;
-    cv->settings.dump_mask = dump_mask;
-    ASSERT_TRUE(tek::out_open(cv->out.main, "main.bin", false));
-    ASSERT_TRUE(tek::out_open(cv->out.type, "type.bin", true));
-    ASSERT_TRUE(tek::out_open(cv->out.local, "local.bin", true));
-    start_ = printed_all().size();
-  }
-  Streams finish() {
-    tek::out_close(*cv, cv->out.main);
-    tek::out_close(*cv, cv->out.type);
-    tek::out_close(*cv, cv->out.local);
-    return {file_bytes("main.bin"), file_bytes("type.bin"), file_bytes("local.bin")};
-  }
-  // What was printed since start().
-  std::string printed() { return printed_all().substr(start_); }
-
-  std::unique_ptr<Converter> cv;
-
- private:
-  std::string printed_all() {
-    std::fflush(console_);
-    return std::string(text_, size_);
-  }
-  FILE* console_ = nullptr;
-  char* text_ = nullptr;
-  size_t size_ = 0;
-  size_t start_ = 0;
+// What emit operations wrote to the three streams of a fresh converter and printed, and the exit
+// status of a run they ended (0 if none).
+struct Emitted {
+  Streams streams;
+  std::string printed;
+  int status = 0;
 };
+
+Emitted run(uint32_t dump_mask, const Emit& emit) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* console = ::open_memstream(&text, &size);
+  Emitted e;
+  {
+    auto cv = std::make_unique<Converter>();
+    cv->out.console = console;
+    cv->settings.dump_mask = dump_mask;
+    EXPECT_TRUE(tek::out_open(cv->out.main, "main.bin", false));
+    EXPECT_TRUE(tek::out_open(cv->out.type, "type.bin", true));
+    EXPECT_TRUE(tek::out_open(cv->out.local, "local.bin", true));
+    try {
+      emit(*cv);
+    } catch (const tek::RunExit& x) {
+      e.status = x.status;
+    }
+  }  // the streams are closed as they are, and not joined
+  std::fclose(console);
+  e.printed.assign(text, size);
+  std::free(text);
+  e.streams = {file_bytes("main.bin"), file_bytes("type.bin"), file_bytes("local.bin")};
+  return e;
+}
 
 void expect_streams(const Streams& actual, const Streams& expected) {
   for (int s : {MAIN, TYPE, LOCAL}) EXPECT_BYTES(actual[s], expected[s]) << "stream " << s;
@@ -81,20 +75,9 @@ Bytes typedef_record(uint32_t selfix, uint32_t typeix, const std::string& name) 
   return b;
 }
 
-// Where a record goes: its stream in a conversion, and the dump mask bit that lists it (0: every
-// nonzero mask).
-struct Category {
-  Stream stream;
-  uint32_t bit;
-};
-const Category HEADER_REC{MAIN, 0}, PUBLIC_REC{MAIN, 0x04}, SCOPE_REC{LOCAL, 0x08},
-    SETLOCAL_REC{LOCAL, 0x10}, FILE_REC{MAIN, 0x01}, TYPE_REC{TYPE, 0x02}, OBJECT_REC{MAIN, 0x100},
-    MODULE_REC{MAIN, 0x80}, ADDRFLAG_REC{MAIN, 0};
-
 struct RecordCase {
-  std::string what;
-  std::function<void(Converter&)> emit;
-  Category category;
+  Emit emit;
+  Stream stream;  // in a conversion
   Bytes bytes;
   std::string line;
 };
@@ -102,132 +85,104 @@ struct RecordCase {
 const uint8_t DATA[256] = {0xDE, 0xAD, 0x01};
 
 // An emit operation called with the given values.
-template <class Emit, class... Args>
-std::function<void(Converter&)> call(Emit emit, Args... args) {
-  return [=](Converter& cv) { emit(cv, args...); };
+template <class Op, class... Args>
+Emit call(Op op, Args... args) {
+  return [=](Converter& cv) { op(cv, args...); };
 }
 
 std::vector<RecordCase> record_cases() {
-  auto type_case = [](const char* what, TypeValue v, Bytes bytes, std::string line) {
-    return RecordCase{what, [v](Converter& cv) { tek::emit_type(cv, v); }, TYPE_REC, bytes, line};
+  auto type = [](TypeValue v, Bytes bytes, std::string line) {
+    return RecordCase{[v](Converter& cv) { tek::emit_type(cv, v); }, TYPE, bytes, line};
   };
   std::vector<RecordCase> cases = {
-      {"HEADER",
-       call(tek::emit_header, tek::HeaderValue{0x01020304, 0x0506, 0x0708090A, 0x0B0C}),
-       HEADER_REC,
+      {call(tek::emit_header, tek::HeaderValue{0x01020304, 0x0506, 0x0708090A, 0x0B0C}),
+       MAIN,
        {0x00, 0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 0x0A, 0x09, 0x08, 0x07, 0x0C, 0x0B},
        "\nHEADER:    ver=16909060, compiler=1286, compiler_ver=117967114, cpu=2828"},
-      {"PUBLIC of class EXT, padded to four",
-       call(tek::emit_public, tek::PublicValue{0xA0, 0x12345678, 1, 0x120, 2, "main"}), PUBLIC_REC,
+      // The class name is padded to four characters.
+      {call(tek::emit_public, tek::PublicValue{0xA0, 0x12345678, 1, 0x120, 2, "main"}), MAIN,
        Ctx().pub(0xA0, 0x12345678, 1, 0x120, 2, "main").bytes(),
        "\nPUBLIC:    mode=00a0,addr=12345678,class=EXT ,typeix=00000120,modix=00000002,"
        "name=[main]"},
-      {"STARTLOCAL", call(tek::emit_start_local, 0x1000), SCOPE_REC,
-       Ctx().start_local(0x1000).bytes(), "\nSTARTLOCAL:addr=00001000"},
-      {"ENDLOCAL", call(tek::emit_end_local, 0x10FF), SCOPE_REC, Ctx().end_local(0x10FF).bytes(),
+      {call(tek::emit_start_local, 0x1000), LOCAL, Ctx().start_local(0x1000).bytes(),
+       "\nSTARTLOCAL:addr=00001000"},
+      {call(tek::emit_end_local, 0x10FF), LOCAL, Ctx().end_local(0x10FF).bytes(),
        "\nENDLOCAL:  addr=000010ff"},
-      {"SETLOCAL of a stack offset",
-       call(tek::emit_set_local, tek::SetLocalValue{3, 0xFFFFFFFC, 0x106, "i"}),
-       SETLOCAL_REC,
+      {call(tek::emit_set_local, tek::SetLocalValue{3, 0xFFFFFFFC, 0x106, "i"}),
+       LOCAL,
        {0x04, 0x03, 0xFC, 0xFF, 0xFF, 0xFF, 0x06, 0x01, 0x00, 0x00, 0x01, 'i'},
        "\nSETLOCAL:  offset=fffffffc,class=AUTO,typeix=00000106,name=[i]"},
-      {"FILE keeps what follows the last slash", call(tek::emit_file, "dir/sub\\x.c"), FILE_REC,
-       Ctx().file("sub\\x.c").bytes(), "\nFILE:      [sub\\x.c]"},
-      {"ENDLINE", call(tek::emit_end_line, 0x1234), FILE_REC, Ctx().end_line(0x1234).bytes(),
+      // What follows the last slash.
+      {call(tek::emit_file, "dir/sub\\x.c"), MAIN, Ctx().file("sub\\x.c").bytes(),
+       "\nFILE:      [sub\\x.c]"},
+      {call(tek::emit_end_line, 0x1234), MAIN, Ctx().end_line(0x1234).bytes(),
        "\nENDLINE:   mode=1234"},
-      {"LINE", call(tek::emit_line, 10, 0x2004), FILE_REC, Ctx().line(10, 0x2004).bytes(),
-       "\nLINE:      line=10    ,addr=00002004"},
-      {"LINE number as signed decimal", call(tek::emit_line, 0xFFFFFFFF, 0x10), FILE_REC,
-       Ctx().line(0xFFFFFFFF, 0x10).bytes(), "\nLINE:      line=-1    ,addr=00000010"},
-      {"OBJECT",
-       call(tek::emit_object, 2, 0x1000, 3, DATA),
-       OBJECT_REC,
+      {call(tek::emit_line, 0xFFFFFFFF, 0x10), MAIN, Ctx().line(0xFFFFFFFF, 0x10).bytes(),
+       "\nLINE:      line=-1    ,addr=00000010"},
+      {call(tek::emit_object, 2, 0x1000, 3, DATA),
+       MAIN,
        {0x0B, 0x02, 0x00, 0x00, 0x10, 0x00, 0x00, 0x03, 0x00, 0xDE, 0xAD, 0x01},
        line::object(0x1000, 3)},
-      {"OBJECT of 256 bytes", call(tek::emit_object, 2, 0x1000, 256, DATA), OBJECT_REC,
-       Ctx().object(0x1000, Bytes(DATA, DATA + 256)).bytes(), "\nObject : 00001000 - 000010ff"},
-      {"OBJECT of no bytes at address 0", call(tek::emit_object, 2, 0, 0, DATA), OBJECT_REC,
-       Ctx().object(0, {}).bytes(), "\nObject : 00000000 - ffffffff"},
-      {"MODULE", call(tek::emit_module, 1, "prog"), MODULE_REC, Ctx().module(1, "prog").bytes(),
+      {call(tek::emit_object, 2, 0, 0, DATA), MAIN, Ctx().object(0, {}).bytes(),
+       "\nObject : 00000000 - ffffffff"},
+      {call(tek::emit_module, 1, "prog"), MAIN, Ctx().module(1, "prog").bytes(),
        line::module(1, "prog")},
-      {"ADDRFLAG", call(tek::emit_addr_flag, 0x8010, 1), ADDRFLAG_REC,
-       Ctx().addr_flag(0x8010, 1).bytes(), "\nADDRFLAG:    addr=00008010,flag=00000001"},
-      type_case("TYPE 8SIGNED", {.kind = 2, .selfix = 258, .name = ""},
-                {0x09, 0x02, 0x02, 0x01, 0x00, 0x00},
-                "\nTYPE:      type=0x02:8SIGNED   ,selfix=00000102"),
-      type_case("TYPE STRUCT abc",
-                {.kind = 13, .selfix = 0x120, .size = 8, .count = 2, .name = "abc"},
-                {0x09, 0x0D, 0x20, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-                 0x03, 'a', 'b', 'c'},
-                "\nTYPE:      type=0x0d:STRUCT    ,selfix=00000120,size=00000008,count=0002,"
-                "name=[abc]"),
-      type_case("TYPE UNION with more than 0xFFFF members",
-                {.kind = 14, .selfix = 0x120, .size = 8, .count = 0x12345, .name = "u"},
-                Ctx().aggregate(14, 0x120, 8, 0x12345, "u").bytes(),
-                line::agg(14, 0x120, 8, 0x12345, "u")),
-      type_case("TYPE CLASS", {.kind = 28, .selfix = 0x127, .size = 4, .count = 1, .name = "C"},
-                Ctx().aggregate(28, 0x127, 4, 1, "C").bytes(), line::agg(28, 0x127, 4, 1, "C")),
-      type_case("TYPE BITFIELD", {.kind = 20, .selfix = 0x128, .size = 2, .count = 3, .name = "bf"},
-                Ctx().aggregate(20, 0x128, 2, 3, "bf").bytes(), line::agg(20, 0x128, 2, 3, "bf")),
-      type_case("TYPE ENUM", {.kind = 15, .selfix = 0x121, .count = 3, .name = "col"},
-                {0x09, 0x0F, 0x21, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 'c', 'o', 'l'},
-                "\nTYPE:      type=0x0f:ENUM      ,selfix=00000121,name=[col]"),
-      type_case("TYPE FUNCTION",
-                {.kind = 16, .selfix = 0x122, .retix = 0x106, .argc = 0x0102, .name = ""},
-                {0x09, 0x10, 0x22, 0x01, 0x00, 0x00, 0x06, 0x01, 0x00, 0x00, 0x02, 0x01},
-                "\nTYPE:      type=0x10:FUNCTION  ,selfix=00000122,retix=00000106 ,argc=0102"),
-      type_case("TYPE FARFUNC", {.kind = 22, .selfix = 0x122, .retix = 0x101, .name = ""},
-                Ctx().function(22, 0x122, 0x101, 0).bytes(), line::func(0x122, 0x101, 0, true)),
-      type_case("TYPE ARRAY",
-                {.kind = 19, .selfix = 0x123, .typeix = 0x102, .limit = 10, .name = ""},
-                Ctx().array(0x123, 0x102, 10).bytes(), line::arr(0x123, 0x102, 10)),
-      type_case("TYPE TYPEDEF", {.kind = 21, .selfix = 0x124, .typeix = 0x106, .name = "uint"},
-                typedef_record(0x124, 0x106, "uint"), line::tdef(0x124, 0x106, "uint")),
-      type_case("TYPE BIT",
-                {.kind = 27, .selfix = 0x125, .size = 3, .sign = 1, .offs = 5, .name = ""},
-                Ctx().bit(0x125, 1, 3, 5).bytes(), line::bit(0x125, 1, 3, 5)),
+      {call(tek::emit_addr_flag, 0x8010, 1), MAIN, Ctx().addr_flag(0x8010, 1).bytes(),
+       "\nADDRFLAG:    addr=00008010,flag=00000001"},
+      type({.kind = 2, .selfix = 258, .name = ""}, {0x09, 0x02, 0x02, 0x01, 0x00, 0x00},
+           "\nTYPE:      type=0x02:8SIGNED   ,selfix=00000102"),
+      type({.kind = 13, .selfix = 0x120, .size = 8, .count = 2, .name = "abc"},
+           {0x09, 0x0D, 0x20, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+            0x03, 'a', 'b', 'c'},
+           "\nTYPE:      type=0x0d:STRUCT    ,selfix=00000120,size=00000008,count=0002,name=[abc]"),
+      // A count above 0xFFFF.
+      type({.kind = 14, .selfix = 0x120, .size = 8, .count = 0x12345, .name = "u"},
+           Ctx().aggregate(14, 0x120, 8, 0x12345, "u").bytes(),
+           line::agg(14, 0x120, 8, 0x12345, "u")),
+      type({.kind = 28, .selfix = 0x127, .size = 4, .count = 1, .name = "C"},
+           Ctx().aggregate(28, 0x127, 4, 1, "C").bytes(), line::agg(28, 0x127, 4, 1, "C")),
+      type({.kind = 20, .selfix = 0x128, .size = 2, .count = 3, .name = "bf"},
+           Ctx().aggregate(20, 0x128, 2, 3, "bf").bytes(), line::agg(20, 0x128, 2, 3, "bf")),
+      type({.kind = 15, .selfix = 0x121, .count = 3, .name = "col"},
+           {0x09, 0x0F, 0x21, 0x01, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 'c', 'o', 'l'},
+           "\nTYPE:      type=0x0f:ENUM      ,selfix=00000121,name=[col]"),
+      type({.kind = 16, .selfix = 0x122, .retix = 0x106, .argc = 0x0102, .name = ""},
+           {0x09, 0x10, 0x22, 0x01, 0x00, 0x00, 0x06, 0x01, 0x00, 0x00, 0x02, 0x01},
+           "\nTYPE:      type=0x10:FUNCTION  ,selfix=00000122,retix=00000106 ,argc=0102"),
+      type({.kind = 22, .selfix = 0x122, .retix = 0x101, .name = ""},
+           Ctx().function(22, 0x122, 0x101, 0).bytes(), line::func(0x122, 0x101, 0, true)),
+      type({.kind = 19, .selfix = 0x123, .typeix = 0x102, .limit = 10, .name = ""},
+           Ctx().array(0x123, 0x102, 10).bytes(), line::arr(0x123, 0x102, 10)),
+      type({.kind = 21, .selfix = 0x124, .typeix = 0x106, .name = "uint"},
+           typedef_record(0x124, 0x106, "uint"), line::tdef(0x124, 0x106, "uint")),
+      type({.kind = 27, .selfix = 0x125, .size = 3, .sign = 1, .offs = 5, .name = ""},
+           Ctx().bit(0x125, 1, 3, 5).bytes(), line::bit(0x125, 1, 3, 5)),
   };
   for (uint32_t kind : {17u, 18u, 23u, 24u, 25u, 26u}) {
-    cases.push_back(type_case("TYPE pointer",
-                              {.kind = kind, .selfix = 0x126, .typeix = 0x103, .name = ""},
-                              Ctx().pointer(static_cast<uint8_t>(kind), 0x126, 0x103).bytes(),
-                              line::ptr(kind, 0x126, 0x103)));
+    cases.push_back(type({.kind = kind, .selfix = 0x126, .typeix = 0x103, .name = ""},
+                         Ctx().pointer(static_cast<uint8_t>(kind), 0x126, 0x103).bytes(),
+                         line::ptr(kind, 0x126, 0x103)));
   }
   return cases;
 }
 
 TEST_F(EmitTest, EveryRecordWrittenInAConversionAndPrintedInTheDump) {
   for (const RecordCase& c : record_cases()) {
-    SCOPED_TRACE(c.what);
-    start();
-    c.emit(*cv);
+    SCOPED_TRACE(c.line);
     Streams expected;
-    expected[c.category.stream] = c.bytes;
-    expect_streams(finish(), expected);
-    EXPECT_EQ(printed(), "");
-    start(0xFFFFFFFF);
-    c.emit(*cv);
-    expect_streams(finish(), {});
-    EXPECT_EQ(printed(), c.line);
+    expected[c.stream] = c.bytes;
+    Emitted converted = run(0, c.emit);
+    expect_streams(converted.streams, expected);
+    EXPECT_EQ(converted.printed, "");
+    Emitted dumped = run(0xFFFFFFFF, c.emit);
+    expect_streams(dumped.streams, {});
+    EXPECT_EQ(dumped.printed, c.line);
   }
 }
 
-TEST_F(EmitTest, DumpMaskBitsSelectTheLines) {
-  const std::vector<RecordCase> cases = record_cases();
-  for (uint32_t mask : {0x01u, 0x02u, 0x04u, 0x08u, 0x10u, 0x80u, 0x100u, 0x40u}) {
-    SCOPED_TRACE(mask);
-    start(mask);
-    std::string expected;
-    for (const RecordCase& c : cases) {
-      c.emit(*cv);
-      if (c.category.bit == 0 || (mask & c.category.bit) != 0) expected += c.line;
-    }
-    expect_streams(finish(), {});
-    EXPECT_EQ(printed(), expected);
-  }
-}
-
-TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKindInEveryRunMode) {
+// The layout of a MEMBER record is chosen by the kind of the latest TYPE record, in a conversion
+// and in the dump alike.
+TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
   struct Case {
     uint32_t kind;  // 0: no TYPE record before the MEMBER
     Bytes member;
@@ -244,41 +199,30 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKindInEveryRunMode) {
                      "\nMEMBER:typeix=00000106,offset=0004,name=[y]"});
   for (uint32_t kind : {0u, 1u, 12u, 16u, 17u, 19u, 21u, 22u, 27u})
     cases.push_back({kind, {0x0A}, "\nMEMBER:"});
-  const struct {
-    uint32_t dump_mask;
-    int32_t check_pass;
-  } modes[] = {{0, 0}, {0x02, 0}, {0x04, 0}, {0, 1}, {0, 2}};
   for (const Case& c : cases) {
-    for (const auto& mode : modes) {
-      SCOPED_TRACE(testing::Message() << "kind " << c.kind << ", TYPE record under mask "
-                                      << mode.dump_mask << ", check pass " << mode.check_pass);
-      start(mode.dump_mask);
-      cv->settings.check_pass = mode.check_pass;
-      if (c.kind != 0) tek::emit_type(*cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
-      // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
-      cv->settings.check_pass = 0;
-      cv->settings.dump_mask = 0;
-      const size_t written = cv->out.type.written;
-      tek::emit_member(*cv, {0x106, 4, 7, 3, 5, "y"});
-      cv->settings.dump_mask = 0x02;
-      const size_t shown = printed().size();
-      tek::emit_member(*cv, {0x106, 4, 7, 3, 5, "y"});
-      const Bytes types = finish()[TYPE];
-      EXPECT_BYTES(Bytes(types.begin() + static_cast<long>(written), types.end()), c.member);
-      EXPECT_EQ(printed().substr(shown), c.line);
-    }
+    SCOPED_TRACE(c.kind);
+    size_t written = 0;
+    // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
+    Emitted e = run(0, [&](Converter& cv) {
+      if (c.kind != 0) tek::emit_type(cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
+      written = cv.out.type.written;
+      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+      cv.settings.dump_mask = 0x02;
+      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+    });
+    const Bytes& types = e.streams[TYPE];
+    EXPECT_BYTES(Bytes(types.begin() + static_cast<long>(written), types.end()), c.member);
+    EXPECT_EQ(e.printed, c.line);
   }
 }
 
-// Every record that carries a name.
+// Records whose names go through each layout that carries one, and the FILE record, which
+// prints its name in a format of its own.
 void emit_named(Converter& cv, const std::string& name) {
   tek::emit_public(cv, {0, 0x10, 1, 0x120, 1, name});
-  tek::emit_set_local(cv, {3, 4, 0x106, name});
-  tek::emit_module(cv, 1, name.c_str());
   tek::emit_file(cv, name.c_str());
   tek::emit_type(cv, {.kind = 13, .selfix = 0x120, .name = name});
   tek::emit_member(cv, {.typeix = 0x106, .name = name});
-  tek::emit_type(cv, {.kind = 15, .selfix = 0x121, .name = name});
   tek::emit_type(cv, {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
 }
 
@@ -286,62 +230,114 @@ TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
   const std::string longest(255, 'n');
   for (const auto& [given, s] : {std::pair{longest + "xyz", longest},
                                  std::pair{std::string("ab\0cd", 5), std::string("ab")}}) {
-    start();
-    emit_named(*cv, given);
-    Bytes types =
-        Ctx().aggregate(13, 0x120, 0, 0, s).member(0x106, 0, s).enumeration(0x121, 0, s).bytes();
+    const Emit emit = [given = given](Converter& cv) { emit_named(cv, given); };
+    Bytes types = Ctx().aggregate(13, 0x120, 0, 0, s).member(0x106, 0, s).bytes();
     Bytes td = typedef_record(0x122, 0x106, s);
     types.insert(types.end(), td.begin(), td.end());
-    expect_streams(finish(), {Ctx().pub(0, 0x10, 1, 0x120, 1, s).module(1, s).file(s).bytes(),
-                              types, Ctx().set_local(3, 4, 0x106, s).bytes()});
-    start(0xFFFFFFFF);
-    emit_named(*cv, given);
-    EXPECT_EQ(printed(), line::pub(0x10, 0x120, s) + line::setl(4, "AUTO", 0x106, s) +
-                             line::module(1, s) + line::file(s) + line::agg(13, 0x120, 0, 0, s) +
-                             line::mem(0x106, 0, s) + line::enm(0x121, s) +
-                             line::tdef(0x122, 0x106, s));
+    expect_streams(run(0, emit).streams,
+                   {Ctx().pub(0, 0x10, 1, 0x120, 1, s).file(s).bytes(), types});
+    EXPECT_EQ(run(0xFFFFFFFF, emit).printed,
+              line::pub(0x10, 0x120, s) + line::file(s) + line::agg(13, 0x120, 0, 0, s) +
+                  line::mem(0x106, 0, s) + line::tdef(0x122, 0x106, s));
   }
   // The dump prints a name cut to its length.
-  start(0xFFFFFFFF);
-  tek::print_name(cv->out.console, std::string_view("abcdef", 3));
-  tek::print_name(cv->out.console, "");
-  EXPECT_EQ(printed(), "[abc][]");
+  const Emit print = [](Converter& cv) {
+    tek::print_name(cv.out.console, std::string_view("abcdef", 3));
+    tek::print_name(cv.out.console, "");
+  };
+  EXPECT_EQ(run(0xFFFFFFFF, print).printed, "[abc][]");
 }
 
 TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPartWithStatus1) {
   for (uint32_t kind : {0u, 29u, 255u}) {
     for (uint32_t mask : {0u, 0x02u, 0x04u}) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", mask " << mask);
-      start(mask);
-      tek::emit_header(*cv, {118, 6, 0, 0});
-      const size_t shown = printed().size();
-      int status = -1;
-      try {
-        tek::emit_type(*cv, {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
-      } catch (const tek::RunExit& e) {
-        status = e.status;
-      }
-      EXPECT_EQ(status, 1);
-      const std::string out = printed().substr(shown);
+      Emitted e = run(mask, [kind](Converter& cv) {
+        tek::emit_header(cv, {118, 6, 0, 0});
+        tek::emit_type(cv, {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
+      });
+      EXPECT_EQ(e.status, 1);
+      const std::string head = mask ? line::header() : "";
       if (mask == 0x02) {
         // The kind has no name of its own; what stands for it is left open.
-        const std::string begin = line::fmt("\nTYPE:      type=0x%02x:", kind);
+        const std::string begin = head + line::fmt("\nTYPE:      type=0x%02x:", kind);
         const std::string end = ",selfix=00000140\nUndefined type";
-        ASSERT_GE(out.size(), begin.size() + end.size());
-        EXPECT_EQ(out.substr(0, begin.size()), begin);
-        EXPECT_EQ(out.substr(out.size() - end.size()), end);
+        ASSERT_GE(e.printed.size(), begin.size() + end.size());
+        EXPECT_EQ(e.printed.substr(0, begin.size()), begin);
+        EXPECT_EQ(e.printed.substr(e.printed.size() - end.size()), end);
       } else {
-        EXPECT_EQ(out, "\nUndefined type");
+        EXPECT_EQ(e.printed, head + "\nUndefined type");
       }
-      // The run ends here: the streams are neither joined nor deleted, and what was written
-      // stays in them.
-      cv.reset();
-      expect_streams({file_bytes("main.bin"), file_bytes("type.bin"), file_bytes("local.bin")},
-                     mask != 0 ? Streams{}
-                               : Streams{Ctx().header().bytes(),
-                                         Ctx().type(static_cast<uint8_t>(kind), 0x140).bytes(),
-                                         {}});
+      // The run ends here: what was written stays in the streams, which are not joined.
+      expect_streams(e.streams, mask != 0
+                                    ? Streams{}
+                                    : Streams{Ctx().header().bytes(),
+                                              Ctx().type(static_cast<uint8_t>(kind), 0x140).bytes(),
+                                              {}});
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The symbol dump
+
+class DumpTest : public TempDirTest {};
+
+TEST_F(DumpTest, KindAndClassNames) {
+  const char* kinds[] = {
+      "VOID",     "8SIGNED",    "8UNSIGNED", "16SIGNED",  "16UNSIGNED", "32SIGNED", "32UNSIGNED",
+      "64SIGNED", "64UNSIGNED", "32FLOAT",   "64FLOAT",   "EXTFLOAT",   "STRUCT",   "UNION",
+      "ENUM",     "FUNCTION",   "16POINTER", "32POINTER", "ARRAY",      "BITFIELD", "TYPEDEF",
+      "FARFUNC",  "ESPOINTER",  "SSPOINTER", "CSPOINTER", "HUGEPNT",    "BIT",      "CLASS"};
+  for (int k = 1; k <= 28; ++k) EXPECT_STREQ(tek::kind_name(static_cast<uint8_t>(k)), kinds[k - 1]);
+  const std::pair<uint8_t, const char*> classes[] = {{0, "CONST"}, {1, "EXT"}, {2, "STAT"},
+                                                     {3, "AUTO"},  {4, "REG"}, {6, "MOD"},
+                                                     {7, "NONE"},  {8, "REF"}};
+  for (const auto& [code, name] : classes) EXPECT_STREQ(tek::class_name(code), name);
+}
+
+// An ARM unit with two sections, three image bytes, an address flag, a function f of 4 bytes
+// with a local variable i, and two source lines.
+TEST_F(DumpTest, WholeDumpsOfASmallProgram) {
+  Builder b;
+  b.hdr().unit("m", "ARM", 2, 0x04).cl(0x1000, "P").cl(0x8000, "Q").sect(0, 0).data({1, 2, 3});
+  b.aflag(1, 0x10, 2).dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  b.symbol(sym(tekrec::FUNCTION, "f", tekrec::basic_type(1), tekrec::in_section(2, 0, 0, 4), 0x21))
+      .symbol(sym(tekrec::VARIABLE, "i", tekrec::basic_type(1), tekrec::in_frame(8)))
+      .blkend(0x40);
+  b.srcfiles({{"src/", "a.c"}}).curfile(0).locate(0).lines({{5, 0}, {6, 2}}).end();
+  b.write("in.abs");
+  const std::string head = line::header() + line::addr_flag(0x8010, 0);
+  const std::string types = line::func(FIRST_SELFIX, T_INT, 0);
+  const std::string publics = line::pub(0x1000, FIRST_SELFIX, "f");
+  const std::string setlocals = line::setl(8, "AUTO", T_INT, "i");
+  const std::string lines = line::line(5, 0x1000) + line::line(6, 0x1002) + line::endline();
+  const std::string files = line::file("a.c") + lines;
+  const struct {
+    std::vector<std::string> options;
+    std::string out;
+  } cases[] = {
+      {{"-s"},
+       predefined_dump() + line::header() + line::module(1, "m") + line::object(0x1000, 3) +
+           line::addr_flag(0x8010, 0) + publics + types + line::startl(0x1000) + setlocals +
+           line::endl(0x1003) + files},
+      {{"-sf"}, head + files},
+      {{"-st"}, predefined_dump() + head + types},
+      {{"-sg"}, head + publics},
+      {{"-ss"}, head + line::startl(0x1000) + line::endl(0x1003)},
+      {{"-sl"}, head + setlocals},
+      {{"-s", "-sf"}, head + files},
+      {{"-sf", "-st"}, predefined_dump() + head + types},
+      {{"-sf", "-fullpath"}, head + line::file("src/a.c") + lines},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    std::vector<std::string> args = c.options;
+    args.push_back("in.abs");
+    RunResult r = run_tekconv(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.body(), c.out);
+    EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
   }
 }
 

@@ -1,12 +1,20 @@
-// The record stream's raw reads, framing and field readers, driven directly on an input file.
+// The record stream: its raw reads, framing and field readers, driven directly on an input file;
+// and the record dispatcher (HDR first, END last, skipped and invalid codes, long lengths, a
+// stream that runs out before END), each case of which converts a small file and checks the
+// whole context file and the whole output after the banner.
 #include "reader/stream.hpp"
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "driver/converter.hpp"
 #include "support.hpp"
 
 using namespace tektest;
+using tekrec::Builder;
+using tekrec::Fields;
 
 namespace {
 
@@ -34,12 +42,9 @@ TEST_F(StreamTest, FieldReadersAccountForTheBody) {
       // The file always holds 11 22 33 44 55 66 77 88 99.
       {"byte, nothing left: reads nothing", tek::get_byte, 0, 0, 0, 0, 0x11},
       {"word, nothing left: reads nothing", tek::get_word, 0, 0, 0, 0, 0x11},
-      {"word", tek::get_word, 3, 0, 0x1122, 1, 0x33},
       {"word with one body byte left runs into the trailer", tek::get_word, 1, 0, 0x1122, 0, 0x33},
-      {"tri", tek::get_tri, 4, 0, 0x112233, 1, 0x44},
       {"tri with two body bytes left: low byte 0", tek::get_tri, 2, 0, 0x112200, 0, 0x33},
       {"long, nothing left", tek::get_long, 0, 0, 0, 0, 0x11},
-      {"long", tek::get_long, 6, 0, 0x11223344, 2, 0x55},
       {"long with three body bytes left reads four", tek::get_long, 3, 0, 0x11223344, 0, 0x55},
       {"addr, width 0: one byte", tek::get_addr, 8, 0, 0x11, 7, 0x22},
       {"addr, width 2: word", tek::get_addr, 8, 2, 0x1122, 6, 0x33},
@@ -59,49 +64,38 @@ TEST_F(StreamTest, FieldReadersAccountForTheBody) {
 }
 
 TEST_F(StreamTest, RawReadsAreBigEndianLeaveTheBodyCountAloneAndReadZerosPastTheEnd) {
-  open({0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x01, 0x02, 0xAB});
+  open({0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x01, 0x02, 0xAB, 0xCD});
   cv->rd.rec_len = 7;
   EXPECT_EQ(tek::get_raw(*cv, 1), 0x12u);
   EXPECT_EQ(tek::get_raw(*cv, 2), 0x3456u);
   EXPECT_EQ(tek::get_raw(*cv, 3), 0x789ABCu);
   EXPECT_EQ(tek::get_raw(*cv, 4), 0xDEF00102u);
+  uint8_t buf[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(tek::get_block(*cv, buf, 3), 2u);  // the bytes actually read
+  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0xAB, 0xCD, 0, 0xEE}));
   EXPECT_EQ(cv->rd.rec_len, 7);
-  EXPECT_EQ(tek::get_raw(*cv, 4), 0xAB000000u);
-  EXPECT_EQ(tek::get_raw(*cv, 1), 0u);
+  EXPECT_EQ(tek::get_raw(*cv, 4), 0u);
   EXPECT_EQ(tek::get_long(*cv), 0u);
   EXPECT_EQ(cv->rd.rec_len, 3);
 }
 
-TEST_F(StreamTest, BlockReadFillsWhatLiesPastTheEndWithZeros) {
-  open({1, 2, 3});
-  uint8_t buf[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-  cv->rd.rec_len = 9;
-  EXPECT_EQ(tek::get_raw(*cv, 1), 1u);
-  EXPECT_EQ(tek::get_block(*cv, buf, 5), 2u);  // the bytes actually read
-  EXPECT_EQ(Bytes(buf, buf + 6), (Bytes{2, 3, 0, 0, 0, 0xEE}));
-  EXPECT_EQ(cv->rd.rec_len, 9);
-}
-
-TEST_F(StreamTest, FramingReadsTheTypeByteAndOneOrTwoLengthBytes) {
-  open({0x06, 0x05, 0x07, 0x01, 0x02, 0x7F, 0xFF, 0xEE});
+// Each record: its type byte and length, one body byte, then skip_rec over the rest of the body
+// and the trailer byte.
+TEST_F(StreamTest, FramingAndSkip) {
+  open({0x06, 0x02, 0xAA, 0xBB, 0x00, 0x07, 0x00, 0x01, 0xCC, 0x00, 0x7F, 0xFF, 0xEE});
   const struct {
     uint32_t code;
     uint16_t long_len, rec_len;
-  } records[] = {{0x06, 0, 5}, {0x06, 1, 0x0102}, {0x7E, 1, 0xFFEE}};
+    uint32_t first;
+  } records[] = {{0x06, 0, 2, 0xAA}, {0x06, 1, 1, 0xCC}, {0x7E, 1, 0xFFEE, 0}};
   for (const auto& r : records) {
     EXPECT_EQ(tek::get_rectype(*cv), r.code);
     EXPECT_EQ(cv->rd.long_len, r.long_len);
     tek::get_reclen(*cv);
     EXPECT_EQ(cv->rd.rec_len, r.rec_len);
+    EXPECT_EQ(tek::get_byte(*cv), r.first);
+    tek::skip_rec(*cv);
   }
-}
-
-TEST_F(StreamTest, SkipConsumesTheRestOfTheBodyAndTheTrailer) {
-  open({0x11, 0x22, 0x33, 0x44, 0x55, 0x66});
-  cv->rd.rec_len = 4;
-  EXPECT_EQ(tek::get_byte(*cv), 0x11u);
-  tek::skip_rec(*cv);  // three body bytes and the trailer
-  EXPECT_EQ(tek::get_raw(*cv, 1), 0x66u);
 }
 
 TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
@@ -132,6 +126,117 @@ TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
     EXPECT_EQ(cv->rd.rec_len, c.left);
     EXPECT_EQ(tek::get_raw(*cv, 1), c.next_byte);
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The dispatcher
+
+class ReaderTest : public TempDirTest {};
+
+// A UNIT record whose MODULE record (modix 1, name m) shows that the record after it was read.
+Bytes unit_m() {
+  return Builder().unit("m", "MC68000", 1, 0x04).bytes();
+}
+
+// One record rewritten with a 2-byte length: the type byte gets bit 0.
+Bytes long_form(const Bytes& rec) {
+  Bytes out(rec.size() + 1);
+  out[0] = static_cast<uint8_t>(rec[0] | 1);
+  out[1] = 0x00;
+  std::copy(rec.begin() + 1, rec.end(), out.begin() + 2);
+  return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+const Bytes HDR = Builder().hdr().bytes();
+const Bytes END = Builder().end().bytes();
+// The context files of a run that read nothing, HDR alone, and HDR and the UNIT record.
+const Bytes NOTHING = Ctx().predefined().bytes();
+const Bytes HEADER = Ctx().header().predefined().bytes();
+const Bytes HEADER_MODULE = Ctx().header().module(1, "m").predefined().bytes();
+
+struct Case {
+  std::string what;
+  Bytes input;
+  std::string messages;  // printed before "Created in.ctx\n"
+  Bytes ctx;
+};
+
+void check(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::unlink("in.ctx");
+    Builder b;
+    b.raw(c.input);
+    RunResult r = run_on(b);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.body(), c.messages + "Created in.ctx\n");
+    EXPECT_BYTES(file_bytes("in.ctx"), c.ctx);
+  }
+}
+
+TEST_F(ReaderTest, WhereThePassBeginsAndEnds) {
+  Bytes cut_unit = Builder().unit("abc", "MC68000", 1, 0x04).bytes();
+  // Type byte, length, 13 body bytes before the module name, its length byte, 'a', 'b'.
+  cut_unit.resize(2 + 13 + 1 + 2);
+  check({
+      {"HDR and END", cat({HDR, END}), "", HEADER},
+      {"HDR with a 2-byte length", cat({{0x05, 0x00, 0x07, 0, 0, 0, 0, 0, 0, 1, 0}, unit_m(), END}),
+       "", HEADER_MODULE},
+      // The trailer byte 0x02 would be an invalid record if it were left unread.
+      {"HDR with an empty body", cat({{0x04, 0x00, 0x02}, unit_m(), END}), "", HEADER_MODULE},
+      {"HDR body past its fields",
+       cat({Builder()
+                .record(tekrec::HDR,
+                        Fields().u8(0).u16(0).u16(0).u8(0).u8(1).bytes("\x7E\x04\x7E\x02"))
+                .bytes(),
+            unit_m(), END}),
+       "", HEADER_MODULE},
+      {"header type 0x0F", cat({Builder().hdr(0x0F).bytes(), unit_m(), END}), "", HEADER_MODULE},
+      {"header type 0x10", cat({Builder().hdr(0x10).bytes(), unit_m(), END}),
+       "Invalid record type (HDR)\n", NOTHING},
+      {"empty file", {}, "", NOTHING},
+      {"UNIT first", cat({unit_m(), HDR, unit_m(), END}), "", NOTHING},
+      {"END first", cat({END, HDR, unit_m(), END}), "", NOTHING},
+      {"skipped code first", cat({{0x0C, 0x00, 0x00}, HDR, unit_m(), END}), "", NOTHING},
+      {"invalid code first", cat({{0x00, 0x00, 0x00}, HDR, unit_m(), END}), "", NOTHING},
+      {"second HDR", cat({HDR, unit_m(), HDR, END}), "Invalid record\n", HEADER_MODULE},
+      {"no END", cat({HDR, unit_m()}), "Invalid record\n", HEADER_MODULE},
+      {"record cut short by the end of the file", cat({HDR, cut_unit}), "Invalid record\n",
+       Ctx().header().module(1, "ab").predefined().bytes()},
+      {"nothing after END is read", cat({HDR, END, {0x02, 0x00, 0x00}, unit_m()}), "", HEADER},
+  });
+}
+
+TEST_F(ReaderTest, RecordCodes) {
+  std::vector<Case> cases = {
+      {"odd type byte: UNIT with a 2-byte length", cat({HDR, long_form(unit_m()), END}), "",
+       HEADER_MODULE},
+      {"skipped record of 0xFFFF bytes",
+       cat({HDR, Builder().record(0x0C, Fields().bytes(std::string(0xFFFF, '\x7E'))).bytes(),
+            unit_m(), END}),
+       "", HEADER_MODULE},
+  };
+  for (uint8_t code : {0x0C, 0x0E, 0x10, 0x14, 0x22, 0x24, 0x2C, 0x2E, 0x38, 0x3A, 0x42, 0x46, 0x6A,
+                       0x82, 0x84, 0x86, 0x88, 0x8A, 0x8C}) {
+    // A body that would read as END, HDR or an invalid record if it were taken as records.
+    Bytes rec = Builder().record(code, Fields().u8(0x7E).u8(0x04).u8(0x02)).bytes();
+    const std::string what = "skipped code " + std::to_string(code);
+    cases.push_back({what, cat({HDR, rec, unit_m(), END}), "", HEADER_MODULE});
+    cases.push_back({what + " long", cat({HDR, long_form(rec), unit_m(), END}), "", HEADER_MODULE});
+  }
+  for (uint8_t type_byte : {0x00, 0x01, 0x02, 0x03, 0x0A, 0x12, 0x16, 0x1E, 0x3C, 0x3E, 0x44,
+                            0x60, 0x66, 0x7C, 0x80, 0x8E, 0x9E, 0xA2, 0xA4, 0xC0, 0xFE, 0xFF}) {
+    cases.push_back({"invalid type byte " + std::to_string(type_byte),
+                     cat({HDR, {type_byte, 0x00, 0x00, 0x00}, unit_m(), END}), "Invalid record\n",
+                     HEADER});
+  }
+  check(cases);
 }
 
 }  // namespace

@@ -130,20 +130,6 @@ TEST_F(TypeIdsTest, AnonymousIdsAcrossDebugUnitsAndSourceFiles) {
                          line::pub(0x1008, 291, "new"));
 }
 
-// A function registers its own id; a second function with the same id shares the first one's
-// selfix, while its registration still uses up a slot.
-TEST_F(TypeIdsTest, FunctionsWithTheSameId) {
-  Builder b = program();
-  auto function = [](const std::string& name, uint32_t offset) {
-    return sym(tekrec::FUNCTION, name, tekrec::basic_type(1), tekrec::in_section(2, 0, offset, 1),
-               0x40);
-  };
-  b.symbol(function("f", 0x10)).symbol(function("g", 0x20)).blkend(0).functype().end();
-  EXPECT_EQ(dump(b), HEAD + line::pub(0x1010, 288, "f") + line::func(288, T_INT, 0) +
-                         line::startl(0x1010) + line::pub(0x1020, 288, "g") +
-                         line::func(288, T_INT, 0) + line::startl(0x1020) + line::func(290, 0, 0));
-}
-
 // ---------------------------------------------------------------------------------------------
 // BASETYPE
 
@@ -194,31 +180,25 @@ TEST_F(TypeIdsTest, BaseTypeMapping) {
 
 // The unit flags choose the debug format level (above 1, SYMBOL records carry an extra word,
 // which the builder writes accordingly, so a wrong level misreads the symbol) and whether
-// functions are far (low nibble 0, or option -l).
+// functions are far (low nibble 0).
 TEST_F(TypeIdsTest, DbgUnitFlags) {
   const struct {
     uint8_t file_level;
     uint8_t flags;
-    bool far_all;  // option -l
     bool far;
   } cases[] = {
-      {2, 0x10, false, true},  {2, 0x01, false, false}, {2, 0x11, false, false},
-      {2, 0x00, false, true},  {3, 0xF0, false, true},  {2, 0x0F, false, false},
-      {2, 0x21, false, false}, {1, 0x10, false, true},  {0, 0x20, false, true},
-      {2, 0x01, true, true},
+      {2, 0x10, true},  {2, 0x01, false}, {2, 0x11, false}, {2, 0x00, true}, {3, 0xF0, true},
+      {2, 0x0F, false}, {2, 0x21, false}, {1, 0x10, true},  {0, 0x20, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << int(c.file_level) << " " << int(c.flags) << " " << c.far_all);
+    SCOPED_TRACE(testing::Message() << int(c.file_level) << " " << int(c.flags));
     Builder b;
     b.hdr(0, c.file_level).unit("m", "MC68000", 1, 0x04).cl(0x1000, "P").dbgunit(c.flags, 0);
     b.symbol(sym(tekrec::FUNCTION, "f", tekrec::basic_type(0), tekrec::in_section(2, 0, 0x20, 0x10),
                  0x10));
     b.end();
-    std::vector<std::string> options;
-    if (c.far_all) options.push_back("-l");
-    EXPECT_EQ(dump(b, "-s", options), HEAD + line::pub(0x1020, 288, "f") +
-                                          line::func(288, 0, 0, c.far) + line::startl(0x1020));
+    EXPECT_EQ(dump(b), HEAD + line::pub(0x1020, 288, "f") + line::func(288, 0, 0, c.far) +
+                           line::startl(0x1020));
   }
 }
 
