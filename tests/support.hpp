@@ -130,8 +130,7 @@ std::string bfmem(uint32_t typeix, uint32_t bitoffs, uint32_t bitsize, const std
 }  // namespace line
 
 // Selfix values of predefined types, and of the first registered id of a pass.
-constexpr uint32_t T_VOID = 256, T_CHAR = 258, T_UCHAR = 259, T_SHORT = 260, T_USHORT = 261,
-                   T_INT = 262, T_UINT = 263, T_FLOAT = 266, T_DOUBLE = 267;
+constexpr uint32_t T_VOID = 256, T_CHAR = 258, T_SHORT = 260, T_INT = 262, T_UINT = 263;
 constexpr uint32_t FIRST_SELFIX = 288, UNDEFINED_SELFIX = 288 + 0x4000;
 
 // SYMBOL records in a line.

@@ -30,9 +30,9 @@ struct OutputState {
   OutFile type;   // ".ct$"
   OutFile local;  // ".cl$"
   std::string ctx_name, type_name, local_name;
-  uint8_t last_kind = 0;     // kind of the latest TYPE record, in every run mode; survives passes
-  uint64_t emitted = 0;      // bytes produced by the emit operations, against the budget
-  RecordBuffer rec;          // the record being encoded
+  uint8_t last_kind = 0;  // kind of the latest TYPE record, in every run mode; survives passes
+  uint64_t emitted = 0;   // bytes produced by the emit operations, against the budget
+  RecordBuffer rec;       // the record being encoded
 };
 
 // Opens for writing ("wb"), or for writing and reading back ("w+b"). False on failure.
