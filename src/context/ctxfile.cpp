@@ -186,29 +186,13 @@ struct Verifier {
         check_ref(rec, "SETLOCAL " + bracketed(rec.set_local.name), rec.set_local.typeix);
         break;
       case TAG_TYPE:
-        switch (rec.type.kind) {
-          case K_FUNCTION:
-          case K_FARFUNC:
-            check_ref(rec, type_label(rec.type.kind, rec.type.selfix) + " retix", rec.type.retix);
-            break;
-          case K_16POINTER:
-          case K_32POINTER:
-          case K_ESPOINTER:
-          case K_SSPOINTER:
-          case K_CSPOINTER:
-          case K_HUGEPNT:
-          case K_ARRAY:
-          case K_TYPEDEF:
-            check_ref(rec, type_label(rec.type.kind, rec.type.selfix), rec.type.typeix);
-            break;
-          default:
-            break;
-        }
+        if (refers_by_retix(rec.type.kind))
+          check_ref(rec, type_label(rec.type.kind, rec.type.selfix) + " retix", rec.type.retix);
+        if (refers_by_typeix(rec.type.kind))
+          check_ref(rec, type_label(rec.type.kind, rec.type.selfix), rec.type.typeix);
         break;
       case TAG_MEMBER:
-        // Constants of an enumeration carry a value, not a type.
-        if (rec.member_kind == K_STRUCT || rec.member_kind == K_UNION ||
-            rec.member_kind == K_CLASS || rec.member_kind == K_BITFIELD)
+        if (members_refer_to_types(rec.member_kind))
           check_ref(rec,
                     "MEMBER " + bracketed(rec.member.name) + " of " +
                         (counting ? type_label(counted_type.kind, counted_type.selfix)

@@ -171,23 +171,6 @@ int emit_line(Converter& cv, uint32_t line, uint32_t addr) {
   return 0;
 }
 
-// Kinds whose typeix field is a type reference.
-static bool refers_by_typeix(uint32_t kind) {
-  switch (kind) {
-    case K_16POINTER:
-    case K_32POINTER:
-    case K_ESPOINTER:
-    case K_SSPOINTER:
-    case K_CSPOINTER:
-    case K_HUGEPNT:
-    case K_ARRAY:
-    case K_TYPEDEF:
-      return true;
-    default:
-      return false;
-  }
-}
-
 int emit_type(Converter& cv, const TypeValue& v) {
   const Mode m = mode(cv);
   switch (m) {
@@ -213,7 +196,7 @@ int emit_type(Converter& cv, const TypeValue& v) {
       if (listed(cv, DUMP_TYPE)) printed(cv, print_type_part(cv.out.console, v));
       break;
     case Mode::Check:
-      if (v.kind == K_FUNCTION || v.kind == K_FARFUNC) check_typeix(cv, v.retix);
+      if (refers_by_retix(v.kind)) check_typeix(cv, v.retix);
       if (refers_by_typeix(v.kind)) check_typeix(cv, v.typeix);
       break;
     case Mode::Convert:
@@ -244,8 +227,7 @@ int emit_member(Converter& cv, const MemberValue& v) {
       if (listed(cv, DUMP_TYPE)) printed(cv, print_member_part(cv.out.console, last, v));
       break;
     case Mode::Check:
-      if (last == K_STRUCT || last == K_UNION || last == K_CLASS || last == K_BITFIELD)
-        check_typeix(cv, v.typeix);
+      if (members_refer_to_types(last)) check_typeix(cv, v.typeix);
       break;
     case Mode::Convert:
       encode_fields(cv.out.rec, v, member_layout(last), v.name);
