@@ -1,5 +1,7 @@
 #include "context/emit.hpp"
 
+#include <iterator>
+
 #include "context/dump.hpp"
 #include "driver/converter.hpp"
 #include "driver/fatal.hpp"
@@ -247,12 +249,14 @@ int emit_object(Converter& cv, uint16_t mode_value, uint32_t addr, uint16_t leng
       charge(cv, 9u + length);
       break;
     case Mode::Convert: {
-      // The fields first, then the data bytes straight from the caller's buffer.
-      ObjectValue v;
-      v.mode = mode_value;
-      v.addr = addr;
-      v.length = length;
-      encode_fields(start_record(cv, TAG_OBJECT), v, object_layout(), {});
+      // The image is most of a context file: its records are put together in place, field by
+      // field as the OBJECT layout gives them, then the data bytes straight from the caller.
+      static_assert(OBJECT_FIELDS[0].width == 2 && OBJECT_FIELDS[1].width == 4 &&
+                    OBJECT_FIELDS[2].width == 2 && std::size(OBJECT_FIELDS) == 3);
+      RecordBuffer& rec = start_record(cv, TAG_OBJECT);
+      rec.put(mode_value, 2);
+      rec.put(addr, 4);
+      rec.put(length, 2);
       write_record(cv, cv.out.main);
       charge(cv, length);
       out_write(cv, cv.out.main, data, length);

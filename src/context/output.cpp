@@ -56,16 +56,18 @@ void out_flush(Converter& cv, OutFile& f) {
   if (!ok) fatal_error(cv, ERR_WRITE);
 }
 
+// Fills the buffer to the brim before each write, so that the file grows by whole buffers.
 void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
   if (!f.is_open()) return;  // no stream to write to
   f.written += n;
-  if (f.used + n > OUT_BUFFER_SIZE) out_flush(cv, f);
-  if (n >= OUT_BUFFER_SIZE) {
-    if (!write_all(f.fd, data, n)) fatal_error(cv, ERR_WRITE);
-    return;
+  while (n > 0) {
+    const size_t take = std::min(n, OUT_BUFFER_SIZE - f.used);
+    std::memcpy(f.buf.get() + f.used, data, take);
+    f.used += take;
+    data += take;
+    n -= take;
+    if (f.used == OUT_BUFFER_SIZE) out_flush(cv, f);
   }
-  std::memcpy(f.buf.get() + f.used, data, n);
-  f.used += n;
 }
 
 void out_close(Converter& cv, OutFile& f) {
