@@ -1,6 +1,7 @@
 // Hostile and damaged input, interrupted runs, failing reads, and bounded resources.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,11 +27,12 @@ struct Child {
   pid_t pid = -1;
 };
 
-// Starts the tekconv binary with its output discarded.
-Child spawn(const std::vector<std::string>& args) {
+// Starts the tekconv binary with its output discarded, and the signals given ignored.
+Child spawn(const std::vector<std::string>& args, std::initializer_list<int> ignored = {}) {
   Child c;
   c.pid = ::fork();
   if (c.pid == 0) {
+    for (int sig : ignored) ::signal(sig, SIG_IGN);
     FILE* null = std::fopen("/dev/null", "w");
     ::dup2(fileno(null), 1);
     std::vector<char*> argv = {const_cast<char*>(TEKCONV_BINARY)};
@@ -91,6 +93,28 @@ TEST_F(RobustnessTest, SignalDuringConversionRemovesItsFiles) {
     EXPECT_EQ(f.status, 128 + sig);
     EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
   }
+}
+
+TEST_F(RobustnessTest, SignalIgnoredOnEntryStaysIgnored) {
+  // The input is a pipe, so the run waits for it with its files open, whatever the timing.
+  ASSERT_EQ(::mkfifo("in.abs", 0600), 0);
+  // Should the run die, feeding the pipe fails instead of killing the test.
+  struct PipeIgnored {
+    sighandler_t old = ::signal(SIGPIPE, SIG_IGN);
+    ~PipeIgnored() { ::signal(SIGPIPE, old); }
+  } pipe_ignored;
+  Child c = spawn({"in.abs"}, {SIGHUP, SIGINT});
+  FILE* feed = std::fopen("in.abs", "wb");
+  ASSERT_NE(feed, nullptr);
+  ASSERT_TRUE(wait_until_exists("in.cl$", c.pid));
+  ::kill(c.pid, SIGHUP);
+  ::kill(c.pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::vector<uint8_t> input = example_program().bytes();
+  std::fwrite(input.data(), 1, input.size(), feed);
+  std::fclose(feed);
+  EXPECT_EQ(wait_for(c).status, 0);
+  EXPECT_EQ(dir_entries(), (std::vector<std::string>{"in.abs", "in.ctx"}));
 }
 
 TEST_F(RobustnessTest, SignalDuringTypeCheckRemovesTheScratchFile) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "context/dump.hpp"
 
@@ -68,8 +69,8 @@ std::string members_follow(uint64_t n) {
 // The checks of one file, fed with its records in order by verify_ctx.
 struct Verifier {
   // Gathered by a first reading of the whole file.
-  std::unordered_map<uint32_t, size_t> first_type;    // selfix -> offset of its first TYPE
-  std::unordered_map<uint32_t, size_t> first_module;  // modix -> offset of its first MODULE
+  std::unordered_map<uint32_t, size_t> first_type;  // selfix -> offset of its first TYPE
+  std::unordered_set<uint32_t> modules;             // modix of every MODULE record
   bool complete = true;
 
   std::vector<CtxProblem> problems;
@@ -204,20 +205,15 @@ struct Verifier {
     }
   }
 
-  // The converter writes a unit's MODULE record when the unit opens, before any symbol of the
-  // unit can be written, so a PUBLIC record's module must come before it in the main section.
+  // A PUBLIC record's modix must name a MODULE record somewhere in the main section. Not
+  // necessarily before it: a debug unit may select a unit whose UNIT record comes later.
   void check_module(const CtxRecord& rec) {
-    if (rec.tag != TAG_PUBLIC) return;
-    auto m = first_module.find(rec.pub.modix);
-    if (m != first_module.end() && m->second < rec.offset) return;
+    if (rec.tag != TAG_PUBLIC || modules.count(rec.pub.modix)) return;
     std::string who = "PUBLIC " + bracketed(rec.pub.name) + " names module " + hex8(rec.pub.modix);
-    if (m != first_module.end())
-      report(rec.offset, who + ", whose MODULE record comes only after it (offset " +
-                             hex_offset(m->second) + ")");
-    else if (complete)
+    if (complete)
       report(rec.offset, who + ", which no MODULE record defines");
     else
-      report(rec.offset, who + ", which no MODULE record before it defines");
+      report(rec.offset, who + ", which no MODULE record before the break defines");
   }
 
   // Each ENDLOCAL closes the latest STARTLOCAL still open, at an address not below its start.
@@ -465,7 +461,7 @@ CtxVerdict verify_ctx(std::span<const uint8_t> bytes) {
   CtxStep step;
   while ((step = read_record(first, rec)) == CtxStep::Record) {
     if (rec.tag == TAG_TYPE) v.first_type.try_emplace(rec.type.selfix, rec.offset);
-    if (rec.tag == TAG_MODULE) v.first_module.try_emplace(rec.module.modix, rec.offset);
+    if (rec.tag == TAG_MODULE) v.modules.insert(rec.module.modix);
   }
   v.complete = step == CtxStep::End;
 

@@ -37,7 +37,13 @@ void install_signal_cleanup() {
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_signal;
   cleanup_signals(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored on entry stays ignored: under nohup, or as a background job that the
+    // shell shields from the terminal's interrupt, the caller asked for the run to go on.
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &sa, nullptr);
+  }
 }
 
 void track_output(const std::string& name) {

@@ -1,5 +1,6 @@
 // Interrupted runs: SIGINT, SIGTERM and SIGHUP remove the files that the run created and has
-// not finished, then end the process with status 128 + the signal number.
+// not finished, then end the process with status 128 + the signal number. A signal that was
+// ignored when the process started is left ignored.
 #pragma once
 
 #include <signal.h>
