@@ -74,6 +74,27 @@ Layout<MemberValue> member_layout(uint32_t last_kind) {
   }
 }
 
+namespace {
+
+template <class V>
+bool holds(Layout<V> layout, uint32_t V::*member) {
+  for (const Field<V>& f : layout)
+    if (f.member == member) return true;
+  return false;
+}
+
+}  // namespace
+
+bool refers_by_retix(uint32_t kind) {
+  return holds(type_layout(kind), &TypeValue::retix);
+}
+bool refers_by_typeix(uint32_t kind) {
+  return holds(type_layout(kind), &TypeValue::typeix);
+}
+bool members_refer_to_types(uint32_t last_kind) {
+  return holds(member_layout(last_kind), &MemberValue::typeix);
+}
+
 std::string_view record_name(std::string_view name) {
   size_t end = name.find('\0');
   if (end != std::string_view::npos) name = name.substr(0, end);

@@ -199,30 +199,12 @@ Layout<TypeValue> type_layout(uint32_t kind);
 Layout<MemberValue> member_layout(uint32_t last_kind);
 
 // The fields that refer to another type, for the type index check and readers that verify a
-// file: a function's return type, the typeix of pointers, arrays and typedefs, and the typeix
-// of a member of a structure, union, class or bit-field (enumeration constants carry values).
-inline bool refers_by_retix(uint32_t kind) {
-  return kind == K_FUNCTION || kind == K_FARFUNC;
-}
-inline bool refers_by_typeix(uint32_t kind) {
-  switch (kind) {
-    case K_16POINTER:
-    case K_32POINTER:
-    case K_ESPOINTER:
-    case K_SSPOINTER:
-    case K_CSPOINTER:
-    case K_HUGEPNT:
-    case K_ARRAY:
-    case K_TYPEDEF:
-      return true;
-    default:
-      return false;
-  }
-}
-inline bool members_refer_to_types(uint32_t last_kind) {
-  return last_kind == K_STRUCT || last_kind == K_UNION || last_kind == K_CLASS ||
-         last_kind == K_BITFIELD;
-}
+// file: those that the layouts hold as typeix or retix (a function's return type, the typeix of
+// pointers, arrays and typedefs, of a member of a structure, union, class or bit-field; an
+// enumeration constant carries a value, a BIT type none).
+bool refers_by_retix(uint32_t kind);
+bool refers_by_typeix(uint32_t kind);
+bool members_refer_to_types(uint32_t last_kind);
 
 // A name as stored: cut to 255 bytes and ending at its first 0 byte.
 std::string_view record_name(std::string_view name);
