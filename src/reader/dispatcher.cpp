@@ -13,6 +13,14 @@ namespace {
 constexpr uint32_t CODE_HDR = 0x04;
 constexpr uint32_t CODE_END = 0x7E;
 
+enum class Disposition : uint8_t { Invalid, Handled, Skipped, End };
+
+struct RecordEntry {
+  Disposition disposition = Disposition::Invalid;
+  Handler handler = nullptr;
+  bool ends_pass = false;  // a nonzero result of the handler ends the pass
+};
+
 // Record codes stepped over whole.
 constexpr uint8_t SKIPPED[] = {0x0C, 0x0E, 0x10, 0x14, 0x22, 0x24, 0x2C, 0x2E, 0x38, 0x3A,
                                0x42, 0x46, 0x6A, 0x82, 0x84, 0x86, 0x88, 0x8A, 0x8C};
@@ -21,7 +29,7 @@ struct Handled {
   uint8_t code;
   Handler handler;
   bool ends_pass;
-  const char* name;
+  const char* name;  // the record's name, for the reader of this table
 };
 
 constexpr Handled HANDLED[] = {
@@ -40,10 +48,9 @@ constexpr Handled HANDLED[] = {
 
 std::array<RecordEntry, 256> build_table() {
   std::array<RecordEntry, 256> t{};
-  for (const Handled& h : HANDLED)
-    t[h.code] = {Disposition::Handled, h.handler, h.ends_pass, h.name};
-  for (uint8_t code : SKIPPED) t[code] = {Disposition::Skipped, nullptr, false, nullptr};
-  t[CODE_END] = {Disposition::End, nullptr, false, "END"};
+  for (const Handled& h : HANDLED) t[h.code] = {Disposition::Handled, h.handler, h.ends_pass};
+  for (uint8_t code : SKIPPED) t[code] = {Disposition::Skipped, nullptr, false};
+  t[CODE_END] = {Disposition::End, nullptr, false};
   return t;
 }
 
@@ -57,10 +64,6 @@ void reset_pass_state(Converter& cv) {
 }
 
 }  // namespace
-
-const RecordEntry& record_entry(uint32_t code) {
-  return TABLE[code & 0xFE];
-}
 
 int handle_hdr(Converter& cv) {
   uint32_t header_type = get_byte(cv);
