@@ -18,7 +18,7 @@ bool decode_value(const CtxReader& r, size_t& pos, V& v, Layout<V> layout, std::
   return decode_fields(r.bytes, pos, v, layout, name);
 }
 
-bool decode_type(CtxReader& r, size_t& pos, TypeValue& v) {
+bool decode_type(const CtxReader& r, size_t& pos, TypeValue& v) {
   v = TypeValue{};
   if (!decode_fields(r.bytes, pos, v, type_common_layout(), nullptr)) return false;
   return decode_fields(r.bytes, pos, v, type_layout(v.kind), &v.name);
