@@ -49,14 +49,34 @@ tekrec::Symbol function(const std::string& name, uint16_t own_id, const Fields& 
 
 // hdr, basic type 1 = int (262), one variable of it.
 Builder one_variable() {
+  return Builder().hdr().basetype(1, 3, 4, 0).symbol(var("x", basic_type(1))).end();
+}
+
+// Chains of pointers that make the scratch file longer than one read chunk: each pointer refers
+// to the one before, the last is the variable's type. Every debug unit restarts the anonymous ids
+// and every SRCFILES starts a new table fill, so the selfix numbers run on without a gap: 288, ...
+Builder longer_than_one_read_chunk() {
   Builder b;
-  b.hdr().basetype(1, 3, 4, 0).symbol(var("x", basic_type(1))).end();
-  return b;
+  b.hdr().basetype(1, 3, 4, 0);  // 262
+  const uint32_t chain = 0xFFFE - 288 + 1;
+  uint32_t made = 0;
+  for (int unit = 0; made < chain; ++unit) {
+    b.dbgunit(0x01, 0).srcfiles({}).symbol(var("s" + std::to_string(unit), basic_type(1)));
+    for (uint32_t i = 0; i < 30000 && made < chain; ++i, ++made) {
+      if (i == 16000) b.srcfiles({});
+      b.dpt(4);
+    }
+  }
+  b.dbgunit(0x01, 0).srcfiles({});
+  b.symbol(var("__Tb", basic_type(1))).dpt(4);  // nobody uses its pointer 0xFFFF
+  b.symbol(var("__Tc", basic_type(1))).dpt(4);  // nor 0x10000
+  b.symbol(var("d", basic_type(1))).dpt(4);     // 0x10001, used
+  return b.end();
 }
 
 class TypeCheckTest : public TempDirTest {};
 
-// Whole reports of small programs; the scratch file is gone afterwards.
+// Whole reports of programs; the scratch file is gone afterwards.
 TEST_F(TypeCheckTest, Reports) {
   struct Row {
     const char* what;
@@ -97,6 +117,38 @@ TEST_F(TypeCheckTest, Reports) {
            .symbol(var("x", basic_type(1)))
            .end(),
        predefined_unreferenced({262}) + unreferenced(288) + unreferenced(289) + GOOD},
+      // References to type indices below 256 (the bare kind codes of basic types that name no
+      // TYPE record), to one never set (0), to one registered without a TYPE record between two
+      // defined ones, and to one beyond the highest: each is reported where the input makes it.
+      {"unsolved references, in input order",
+       Builder()
+           .hdr()
+           .basetype(1, 9, 0, 0)                                                    // 13
+           .basetype(2, 10, 0, 0)                                                   // 14
+           .basetype(3, 8, 0, 0)                                                    // 15
+           .basetype(4, 5, 0, 0)                                                    // 27
+           .basetype(5, 17, 4, 0x40)                                                // 19
+           .symbol(var("g", basic_type(1)))                                         // PUBLIC 13
+           .symbol(sym(tekrec::VARIABLE, "l", basic_type(2), tekrec::in_frame(8)))  // SETLOCAL 14
+           .symbol(var("gap", basic_type(1)))  // 288 registered, no TYPE record for it
+           .arrtype({})
+           .symbol(function("f", 0x20, basic_type(3)))  // 289; FUNCTION retix 15
+           .symbol(var("fp", basic_type(8)))            // index 8 never set: 0
+           .functype()                                  // 290; FUNCTION retix 0
+           .symbol(var("p", basic_type(4)))
+           .dpt(4)                           // 291; 32POINTER typeix 27
+           .symbol(structure(0x30, "S", 4))  // 292
+           .aggr_begin()
+           .symbol(member("m", 5, 0))  // MEMBER typeix 19
+           // BIT 293, not checked; MEMBER typeix 293
+           .symbol(sym(tekrec::MEMBER, "bf", basic_type(1), tekrec::bitfield_at(0, 3, 2)))
+           .aggr_end()
+           .symbol(var("far", type_id(0x55)))  // never registered: 0x4000 + 288
+           .end(),
+       // The unknown id is looked up in each pass; no "Type index is good" after an unsolved one.
+       "undefined id (get_sid)\n" + unsolved(13) + unsolved(14) + unsolved(288) + unsolved(15) +
+           unsolved(0) + unsolved(27) + unsolved(19) + "undefined id (get_sid)\n" +
+           unsolved(0x4120) + predefined_unreferenced() + unreferenced(292)},
       {"handler messages once per pass, and a pass that ends early",
        Builder().hdr().basetype(1, 9, 0, 0).symbol(var("a", basic_type(1))).dpt(7),
        // The symbol is flushed after the pass ended, and still checked.
@@ -104,6 +156,10 @@ TEST_F(TypeCheckTest, Reports) {
        "Found invalid pointer type 07 (DPT)\nInvalid record\n" +
            unsolved(13) + predefined_unreferenced()},
       {"empty input", Builder(), predefined_unreferenced() + GOOD},
+      // The report is read back from the scratch file in chunks; offsets past the first chunk
+      // must be reported correctly.
+      {"a scratch file longer than one read chunk", longer_than_one_read_chunk(),
+       predefined_unreferenced({262}) + unreferenced(0xFFFF) + unreferenced(0x10000) + GOOD},
       // A BASETYPE before the first UNIT: in the first pass its size is one byte wide, in the
       // second the UNIT's width of 4 bytes applies. Read with 1 byte: size 2, flags 0 (the
       // pointer kind code 17); read with 4 bytes: size 0x02000004, flags 0x40 (19).
@@ -140,72 +196,6 @@ TEST_F(TypeCheckTest, Reports) {
     EXPECT_EQ(r.body(), row.report);
     EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
   }
-}
-
-// References to type indices below 256 (the bare kind codes of basic types that name no TYPE
-// record), to one never set (0), to one registered without a TYPE record between two defined
-// ones, and to one beyond the highest: each is reported where the input makes it.
-TEST_F(TypeCheckTest, UnsolvedReferencesInInputOrder) {
-  Builder b;
-  b.hdr()
-      .basetype(1, 9, 0, 0)                                                    // 13
-      .basetype(2, 10, 0, 0)                                                   // 14
-      .basetype(3, 8, 0, 0)                                                    // 15
-      .basetype(4, 5, 0, 0)                                                    // 27
-      .basetype(5, 17, 4, 0x40)                                                // 19
-      .symbol(var("g", basic_type(1)))                                         // PUBLIC typeix 13
-      .symbol(sym(tekrec::VARIABLE, "l", basic_type(2), tekrec::in_frame(8)))  // SETLOCAL 14
-      .symbol(var("gap", basic_type(1)))  // 288 registered, no TYPE record for it
-      .arrtype({})
-      .symbol(function("f", 0x20, basic_type(3)))  // 289; FUNCTION retix 15
-      .symbol(var("fp", basic_type(8)))            // index 8 never set: 0
-      .functype()                                  // 290; FUNCTION retix 0
-      .symbol(var("p", basic_type(4)))
-      .dpt(4)                           // 291; 32POINTER typeix 27
-      .symbol(structure(0x30, "S", 4))  // 292
-      .aggr_begin()
-      .symbol(member("m", 5, 0))  // MEMBER typeix 19
-      // BIT 293, not checked; MEMBER typeix 293
-      .symbol(sym(tekrec::MEMBER, "bf", basic_type(1), tekrec::bitfield_at(0, 3, 2)))
-      .aggr_end()
-      .symbol(var("far", type_id(0x55)))  // never registered: 0x4000 + 288
-      .end();
-  RunResult r = run_on(b, {"-k"});
-  EXPECT_EQ(r.status, 0);
-  // The unknown id is looked up in each pass; no "Type index is good" after an unsolved one.
-  EXPECT_EQ(r.body(), "undefined id (get_sid)\n" + unsolved(13) + unsolved(14) + unsolved(288) +
-                          unsolved(15) + unsolved(0) + unsolved(27) + unsolved(19) +
-                          "undefined id (get_sid)\n" + unsolved(0x4120) +
-                          predefined_unreferenced() + unreferenced(292));
-  EXPECT_EQ(dir_entries(), std::vector<std::string>{"in.abs"});
-}
-
-// The report is read back from the scratch file in chunks; offsets past the first chunk must be
-// reported correctly.
-TEST_F(TypeCheckTest, ScratchFileLongerThanOneReadChunk) {
-  Builder b;
-  b.hdr().basetype(1, 3, 4, 0);  // 262
-  // Chains of pointers: each pointer refers to the one before, the last is the variable's type.
-  // Every debug unit restarts the anonymous ids and every SRCFILES starts a new table fill,
-  // so the selfix numbers run on without a gap: 288, 289, ...
-  const uint32_t chain = 0xFFFE - 288 + 1;
-  uint32_t made = 0;
-  for (int unit = 0; made < chain; ++unit) {
-    b.dbgunit(0x01, 0).srcfiles({}).symbol(var("s" + std::to_string(unit), basic_type(1)));
-    for (uint32_t i = 0; i < 30000 && made < chain; ++i, ++made) {
-      if (i == 16000) b.srcfiles({});
-      b.dpt(4);
-    }
-  }
-  b.dbgunit(0x01, 0).srcfiles({});
-  b.symbol(var("__Tb", basic_type(1))).dpt(4);  // nobody uses its pointer 0xFFFF
-  b.symbol(var("__Tc", basic_type(1))).dpt(4);  // nor 0x10000
-  b.symbol(var("d", basic_type(1))).dpt(4);     // 0x10001, used
-  b.end();
-  RunResult r = run_on(b, {"-k"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.body(),
-            predefined_unreferenced({262}) + unreferenced(0xFFFF) + unreferenced(0x10000) + GOOD);
 }
 
 // ---------------------------------------------------------------------------------------------
