@@ -194,32 +194,31 @@ TEST_F(AggregateTest, OpenLevelsDoNotOutliveThePass) {
 // ---------------------------------------------------------------------------------------------
 // ARRTYPE.
 
-// The symbol's type becomes the outermost array; a DPT after it shows the next free id.
+// The symbol's type becomes the outermost array; a DPT after it shows the next free id. The
+// bounds have the address width.
 TEST_F(AggregateTest, Arrays) {
   const struct {
     const char* what;
+    uint8_t unit_flags;  // the low nibble is the address width
     std::vector<uint32_t> bounds;
-    std::string arrays;
     uint32_t next;  // selfix of the pointer
+    std::string arrays;
   } cases[] = {
-      {"one dimension", {9}, arr(FIRST, T_INT, 10), FIRST + 1},
-      {"3 by 4", {2, 3}, arr(FIRST, FIRST + 1, 3) + arr(FIRST + 1, T_INT, 4), FIRST + 2},
-      {"no dimension", {}, "", FIRST + 1},
-      {"upper bound 0xFFFFFFFF", {0xFFFFFFFF}, arr(FIRST, T_INT, 0), FIRST + 1},
+      {"one dimension", 0x04, {9}, FIRST + 1, arr(FIRST, T_INT, 10)},
+      {"3 by 4", 0x04, {2, 3}, FIRST + 2, arr(FIRST, FIRST + 1, 3) + arr(FIRST + 1, T_INT, 4)},
+      {"no dimension", 0x04, {}, FIRST + 1, ""},
+      {"upper bound 0xFFFFFFFF", 0x04, {0xFFFFFFFF}, FIRST + 1, arr(FIRST, T_INT, 0)},
+      // clang-format off
+      {"2-byte bounds", 0x02, {0xFFFF, 0x10}, FIRST + 2,
+       arr(FIRST, FIRST + 1, 0x10000) + arr(FIRST + 1, T_INT, 0x11)},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Builder b = program();
+    Builder b = program("SH7032", c.unit_flags);
     b.symbol(global("v", 0, R::basic_type(1))).arrtype(c.bounds).dpt(0).end();
     EXPECT_EQ(dump(b), HEAD + c.arrays + ptr(P32, c.next, FIRST) + pub(0x2000, c.next, "v"));
   }
-}
-
-TEST_F(AggregateTest, ArrayBoundsHaveTheAddressWidth) {
-  Builder b = program("SH7032", 0x02);
-  b.symbol(local("v", 2)).arrtype({0xFFFF, 0x10}).end();
-  EXPECT_EQ(dump(b), HEAD + arr(FIRST, FIRST + 1, 0x10000) + arr(FIRST + 1, T_INT, 0x11) +
-                         setl(2, "AUTO", FIRST, "v"));
 }
 
 TEST_F(AggregateTest, ArrayMembers) {
@@ -240,8 +239,6 @@ TEST_F(AggregateTest, ArrayMembers) {
 // ---------------------------------------------------------------------------------------------
 // DPT.
 
-// The kind by pointer type, -ps and address width; the other pointer types are reported and
-// skipped; type 15 with an address width other than 2, 3 or 4 ends the pass.
 // The kind by pointer type, -ps and address width; the other pointer types are reported and
 // skipped; type 15 with an address width other than 2, 3 or 4 ends the pass.
 TEST_F(AggregateTest, PointerTypes) {

@@ -257,7 +257,6 @@ TEST_F(UnitsTest, AddressForms) {
       {"-m16 over width 20", 0x84, 20, true, true, 0x12345, 0x01230045},
       {"-m16 over width 0", 0x84, 0, true, true, 0x1234, 0x00120034},
       {"segmented, width 16", 0x84, 16, false, false, 0x12345, 0x12345},
-      {"unsegmented, width 20", 0x04, 20, false, false, 0x12345, 0x12345},
       {"unsegmented, width 24, -m16", 0x04, 24, true, false, 0x123456, 0x123456},
   };
   for (const auto& c : cases) {
@@ -302,7 +301,8 @@ TEST_F(UnitsTest, SectionNameListLimit) {
 
 // A section whose name contains "PR_" (case-sensitive) becomes a program section when its CL
 // record is read in RI mode 2, whatever the unit's processor: a variable placed in it is written
-// with mode 0xA0. The "PR_" section of the RI10 unit read before the RI20 unit stays kind 0.
+// with mode 0xA0, a function keeps mode 0. The "PR_" section of the RI10 unit read before the
+// RI20 unit stays kind 0.
 TEST_F(UnitsTest, RiProgramSections) {
   Builder b;
   b.hdr();
@@ -320,12 +320,15 @@ TEST_F(UnitsTest, RiProgramSections) {
                  tekrec::in_section(2, p.section, 0x10, 4)))
         .blkend(0);  // flushed here, in its own unit
   }
+  b.sect(1, 0).symbol(sym(tekrec::FUNCTION, "g", tekrec::basic_type(0),
+                          tekrec::in_section(3, 0, 0x20, 0x10), 0x21));
   b.end();
   EXPECT_EQ(dump(b, "-sg"),
             line::header() + line::pub(0x110, 0, "a", "EXT", 1) +
                 line::pub(0x210, 0, "b", "EXT", 2, 0xA0) +
                 line::pub(0x310, 0, "c", "EXT", 2, 0xA0) + line::pub(0x410, 0, "d", "EXT", 2) +
-                line::pub(0x510, 0, "e", "EXT", 2) + line::pub(0x610, 0, "f", "EXT", 3, 0xA0));
+                line::pub(0x510, 0, "e", "EXT", 2) + line::pub(0x610, 0, "f", "EXT", 3, 0xA0) +
+                line::pub(0x220, FIRST_SELFIX, "g", "EXT", 2));
 }
 
 // ---------------------------------------------------------------------------------------------
