@@ -52,7 +52,6 @@ TEST_F(CompanionTest, ReaderEdgeCases) {
       {HEAD + "\t8\tcl 0 A a\n", "count=8\n8:[0][A][a][]"},  // a tab is not a separator
       {HEAD + "1 cl 0 A a extra more\n", "count=1\n1:[cl][0][A][a]"},
       {HEAD + "2 cl 0 A a\n1 x 0 B b\n2 bcl 0 C c\n", "count=2\n1:[x][0][B][b]\n2:[bcl][0][C][c]"},
-      {HEAD + "7 a\n3 b\n", "count=7\n3:[b][][][]\n7:[a][][][]"},
       {HEAD + "4294967295 cl 0 Top top\n1 cl 0 One one\n",
        "count=4294967295\n1:[cl][0][One][one]\n4294967295:[cl][0][Top][top]"},
       // Enclosing double quotes are removed from string 3 only.

@@ -75,34 +75,31 @@ TEST_F(SourceLinesTest, CurrentLocationAndCurrentFile) {
 }
 
 // A stored name keeps at most 255 bytes and ends at its first 0 byte; a slot that no SRCFILES
-// record filled gives an empty name.
+// record filled gives an empty name. The table has room for more than 0x4000 files in one debug
+// unit.
 TEST_F(SourceLinesTest, NamesAsStored) {
   const std::string a(200, 'A'), bb(100, 'B');
   Builder b = program();
   b.srcfiles({{a, bb}, {"ab\0cd"s, "ef"}, {"x", "y\0z"s}, {"", ""}});
-  b.locate(0);
-  for (uint16_t f : {0, 1, 2, 3, 4, 0xFFFF}) b.curfile(f).lines({});
-  b.end();
-  EXPECT_EQ(dump(b, "-sf", {"-fullpath"}), line::header() + table(a + bb.substr(0, 55)) +
-                                               table("ab") + table("xy") + table("") + table("") +
-                                               table(""));
-}
-
-// The file-name table has room for more than 0x4000 files in one debug unit.
-TEST_F(SourceLinesTest, ManyFiles) {
-  Builder b = program();
-  for (int r = 0; r < 5; ++r) {
+  for (int r = 0; r < 5; ++r) {  // files 4 to 20003
     std::vector<tekrec::SourceFile> files;
-    for (int i = 0; i < 4000; ++i) files.push_back({"", "f" + std::to_string(r * 4000 + i)});
+    for (int i = 4; i < 4004; ++i) files.push_back({"", "f" + std::to_string(r * 4000 + i)});
     b.srcfiles(files);
   }
   b.locate(0);
-  for (uint16_t f : {0, 3999, 4000, 0x3FFF, 0x4000, 19999, 20000}) b.curfile(f).lines({{1, 0}});
-  b.end();
+  const std::pair<uint16_t, std::string> shown[] = {
+      // clang-format off
+      {0, a + bb.substr(0, 55)}, {1, "ab"}, {2, "xy"}, {3, ""}, {0x3FFF, "f16383"},
+      {0x4000, "f16384"}, {20003, "f20003"}, {20004, ""}, {0xFFFF, ""},
+      // clang-format on
+  };
   std::string expected = line::header();
-  for (const char* name : {"f0", "f3999", "f4000", "f16383", "f16384", "f19999", ""})
-    expected += table(name, {{1, 0x1000}});
-  EXPECT_EQ(dump(b, "-sf"), expected);
+  for (const auto& [file, name] : shown) {
+    b.curfile(file).lines({});
+    expected += table(name);
+  }
+  b.end();
+  EXPECT_EQ(dump(b, "-sf", {"-fullpath"}), expected);
 }
 
 // A LINE address is the current location plus the offset (address-width bytes), summed in 32

@@ -4,7 +4,6 @@
 // whole context file and the whole output after the banner.
 #include "reader/stream.hpp"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,18 +132,11 @@ TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
 
 class ReaderTest : public TempDirTest {};
 
-// A UNIT record whose MODULE record (modix 1, name m) shows that the record after it was read.
-Bytes unit_m() {
-  return Builder().unit("m", "MC68000", 1, 0x04).bytes();
-}
-
 // One record rewritten with a 2-byte length: the type byte gets bit 0.
-Bytes long_form(const Bytes& rec) {
-  Bytes out(rec.size() + 1);
-  out[0] = static_cast<uint8_t>(rec[0] | 1);
-  out[1] = 0x00;
-  std::copy(rec.begin() + 1, rec.end(), out.begin() + 2);
-  return out;
+Bytes long_form(Bytes rec) {
+  rec[0] |= 1;
+  rec.insert(rec.begin() + 1, 0x00);
+  return rec;
 }
 
 Bytes cat(std::initializer_list<Bytes> parts) {
@@ -155,6 +147,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 const Bytes HDR = Builder().hdr().bytes();
 const Bytes END = Builder().end().bytes();
+// A UNIT record whose MODULE record (modix 1, name m) shows that the record after it was read.
+const Bytes UNIT_M = Builder().unit("m", "MC68000", 1, 0x04).bytes();
 // The context files of a run that read nothing, HDR alone, and HDR and the UNIT record.
 const Bytes NOTHING = Ctx().predefined().bytes();
 const Bytes HEADER = Ctx().header().predefined().bytes();
@@ -186,40 +180,40 @@ TEST_F(ReaderTest, WhereThePassBeginsAndEnds) {
   cut_unit.resize(2 + 13 + 1 + 2);
   check({
       {"HDR and END", cat({HDR, END}), "", HEADER},
-      {"HDR with a 2-byte length", cat({{0x05, 0x00, 0x07, 0, 0, 0, 0, 0, 0, 1, 0}, unit_m(), END}),
+      {"HDR with a 2-byte length", cat({{0x05, 0x00, 0x07, 0, 0, 0, 0, 0, 0, 1, 0}, UNIT_M, END}),
        "", HEADER_MODULE},
       // The trailer byte 0x02 would be an invalid record if it were left unread.
-      {"HDR with an empty body", cat({{0x04, 0x00, 0x02}, unit_m(), END}), "", HEADER_MODULE},
+      {"HDR with an empty body", cat({{0x04, 0x00, 0x02}, UNIT_M, END}), "", HEADER_MODULE},
       {"HDR body past its fields",
        cat({Builder()
                 .record(tekrec::HDR,
                         Fields().u8(0).u16(0).u16(0).u8(0).u8(1).bytes("\x7E\x04\x7E\x02"))
                 .bytes(),
-            unit_m(), END}),
+            UNIT_M, END}),
        "", HEADER_MODULE},
-      {"header type 0x0F", cat({Builder().hdr(0x0F).bytes(), unit_m(), END}), "", HEADER_MODULE},
-      {"header type 0x10", cat({Builder().hdr(0x10).bytes(), unit_m(), END}),
+      {"header type 0x0F", cat({Builder().hdr(0x0F).bytes(), UNIT_M, END}), "", HEADER_MODULE},
+      {"header type 0x10", cat({Builder().hdr(0x10).bytes(), UNIT_M, END}),
        "Invalid record type (HDR)\n", NOTHING},
       {"empty file", {}, "", NOTHING},
-      {"UNIT first", cat({unit_m(), HDR, unit_m(), END}), "", NOTHING},
-      {"END first", cat({END, HDR, unit_m(), END}), "", NOTHING},
-      {"skipped code first", cat({{0x0C, 0x00, 0x00}, HDR, unit_m(), END}), "", NOTHING},
-      {"invalid code first", cat({{0x00, 0x00, 0x00}, HDR, unit_m(), END}), "", NOTHING},
-      {"second HDR", cat({HDR, unit_m(), HDR, END}), "Invalid record\n", HEADER_MODULE},
-      {"no END", cat({HDR, unit_m()}), "Invalid record\n", HEADER_MODULE},
+      {"UNIT first", cat({UNIT_M, HDR, UNIT_M, END}), "", NOTHING},
+      {"END first", cat({END, HDR, UNIT_M, END}), "", NOTHING},
+      {"skipped code first", cat({{0x0C, 0x00, 0x00}, HDR, UNIT_M, END}), "", NOTHING},
+      {"invalid code first", cat({{0x00, 0x00, 0x00}, HDR, UNIT_M, END}), "", NOTHING},
+      {"second HDR", cat({HDR, UNIT_M, HDR, END}), "Invalid record\n", HEADER_MODULE},
+      {"no END", cat({HDR, UNIT_M}), "Invalid record\n", HEADER_MODULE},
       {"record cut short by the end of the file", cat({HDR, cut_unit}), "Invalid record\n",
        Ctx().header().module(1, "ab").predefined().bytes()},
-      {"nothing after END is read", cat({HDR, END, {0x02, 0x00, 0x00}, unit_m()}), "", HEADER},
+      {"nothing after END is read", cat({HDR, END, {0x02, 0x00, 0x00}, UNIT_M}), "", HEADER},
   });
 }
 
 TEST_F(ReaderTest, RecordCodes) {
   std::vector<Case> cases = {
-      {"odd type byte: UNIT with a 2-byte length", cat({HDR, long_form(unit_m()), END}), "",
+      {"odd type byte: UNIT with a 2-byte length", cat({HDR, long_form(UNIT_M), END}), "",
        HEADER_MODULE},
       {"skipped record of 0xFFFF bytes",
        cat({HDR, Builder().record(0x0C, Fields().bytes(std::string(0xFFFF, '\x7E'))).bytes(),
-            unit_m(), END}),
+            UNIT_M, END}),
        "", HEADER_MODULE},
   };
   for (uint8_t code : {0x0C, 0x0E, 0x10, 0x14, 0x22, 0x24, 0x2C, 0x2E, 0x38, 0x3A, 0x42, 0x46, 0x6A,
@@ -227,13 +221,13 @@ TEST_F(ReaderTest, RecordCodes) {
     // A body that would read as END, HDR or an invalid record if it were taken as records.
     Bytes rec = Builder().record(code, Fields().u8(0x7E).u8(0x04).u8(0x02)).bytes();
     const std::string what = "skipped code " + std::to_string(code);
-    cases.push_back({what, cat({HDR, rec, unit_m(), END}), "", HEADER_MODULE});
-    cases.push_back({what + " long", cat({HDR, long_form(rec), unit_m(), END}), "", HEADER_MODULE});
+    cases.push_back({what, cat({HDR, rec, UNIT_M, END}), "", HEADER_MODULE});
+    cases.push_back({what + " long", cat({HDR, long_form(rec), UNIT_M, END}), "", HEADER_MODULE});
   }
   for (uint8_t type_byte : {0x00, 0x01, 0x02, 0x03, 0x0A, 0x12, 0x16, 0x1E, 0x3C, 0x3E, 0x44,
                             0x60, 0x66, 0x7C, 0x80, 0x8E, 0x9E, 0xA2, 0xA4, 0xC0, 0xFE, 0xFF}) {
     cases.push_back({"invalid type byte " + std::to_string(type_byte),
-                     cat({HDR, {type_byte, 0x00, 0x00, 0x00}, unit_m(), END}), "Invalid record\n",
+                     cat({HDR, {type_byte, 0x00, 0x00, 0x00}, UNIT_M, END}), "Invalid record\n",
                      HEADER});
   }
   check(cases);

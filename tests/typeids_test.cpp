@@ -188,7 +188,7 @@ TEST_F(TypeIdsTest, DbgUnitFlags) {
     bool far;
   } cases[] = {
       {2, 0x10, true},  {2, 0x01, false}, {2, 0x11, false}, {2, 0x00, true}, {3, 0xF0, true},
-      {2, 0x0F, false}, {2, 0x21, false}, {1, 0x10, true},  {0, 0x20, true},
+      {2, 0x08, false}, {2, 0x21, false}, {1, 0x10, true},  {0, 0x20, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.file_level) << " " << int(c.flags));
