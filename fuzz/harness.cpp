@@ -10,11 +10,11 @@
 #include <memory>
 #include <span>
 
-#include "ctxdump/ctxdump.hpp"
-#include "driver/converter.hpp"
-#include "driver/fatal.hpp"
-#include "driver/run.hpp"
-#include "driver/signals.hpp"
+#include "tools/ctxdump/ctxdump.hpp"
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+#include "core/run.hpp"
+#include "tools/tekconv/signals.hpp"
 
 namespace tekfuzz {
 

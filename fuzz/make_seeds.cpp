@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/converter.hpp"
-#include "driver/run.hpp"
+#include "core/converter.hpp"
+#include "core/run.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
 #include "recbuild/recbuild.hpp"

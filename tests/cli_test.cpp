@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/converter.hpp"
-#include "driver/fatal.hpp"
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
 #include "support.hpp"
 
 using namespace tektest;

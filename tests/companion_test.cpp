@@ -1,10 +1,10 @@
 // Companion description files: the reader, the three lookups, loading per source file, and the
 // renames they cause in the converter's output.
-#include "reader/companion.hpp"
+#include "core/reader/companion.hpp"
 
 #include <sys/stat.h>
 
-#include "driver/converter.hpp"
+#include "core/converter.hpp"
 #include "support.hpp"
 
 using namespace tektest;

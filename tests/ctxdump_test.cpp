@@ -1,6 +1,6 @@
 // ctxdump: listing finished context files, checking their structure, agreeing with the
 // converter's own symbol dump and type index check, and installing.
-#include "ctxdump/ctxdump.hpp"
+#include "tools/ctxdump/ctxdump.hpp"
 
 #include <sys/wait.h>
 
@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "context/ctxfile.hpp"
+#include "format/ctx/ctxfile.hpp"
 #include "example_program.hpp"
 #include "support.hpp"
 

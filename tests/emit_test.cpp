@@ -2,7 +2,7 @@
 // its exact line in the dump (every kind and class name among them), the MEMBER layout picked by
 // the last TYPE kind, names, and the undefined-kind stop. Then the whole symbol dump of a small
 // program under each dump option, which shows the categories each option lists.
-#include "context/emit.hpp"
+#include "core/emit.hpp"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,9 +11,9 @@
 #include <functional>
 #include <memory>
 
-#include "context/dump.hpp"
-#include "driver/converter.hpp"
-#include "driver/fatal.hpp"
+#include "format/ctx/dump.hpp"
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
 #include "support.hpp"
 
 using namespace tektest;

@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "driver/converter.hpp"
-#include "driver/run.hpp"
+#include "core/converter.hpp"
+#include "core/run.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
 #include "support.hpp"

@@ -1,8 +1,8 @@
 // Source file names (SRCFILES), the current file (CURFILE) and line number tables (LINES).
 #include <cstdio>
 
-#include "driver/converter.hpp"
-#include "driver/run.hpp"
+#include "core/converter.hpp"
+#include "core/run.hpp"
 #include "support.hpp"
 
 using namespace tektest;

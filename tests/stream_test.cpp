@@ -2,13 +2,13 @@
 // and the record dispatcher (HDR first, END last, skipped and invalid codes, long lengths, a
 // stream that runs out before END), each case of which converts a small file and checks the
 // whole context file and the whole output after the banner.
-#include "reader/stream.hpp"
+#include "core/reader/stream.hpp"
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "driver/converter.hpp"
+#include "core/converter.hpp"
 #include "support.hpp"
 
 using namespace tektest;

@@ -18,8 +18,8 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/converter.hpp"
-#include "driver/run.hpp"
+#include "core/converter.hpp"
+#include "core/run.hpp"
 
 namespace tektest {
 

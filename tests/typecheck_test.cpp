@@ -1,6 +1,6 @@
 // Type index check (-k): whole reports on small programs, the fields that are checked, the
 // command-line forms, the scratch file's life, and the state that the second pass inherits.
-#include "driver/typecheck.hpp"
+#include "core/typecheck.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +8,8 @@
 #include <memory>
 #include <set>
 
-#include "context/emit.hpp"
-#include "driver/converter.hpp"
+#include "core/emit.hpp"
+#include "core/converter.hpp"
 #include "support.hpp"
 
 using namespace tektest;

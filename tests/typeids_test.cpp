@@ -1,6 +1,6 @@
 // Type ids and selfix numbering, the basic types (BASETYPE), debug units (DBGUNIT), and the
 // state that a second pass over the same input keeps or starts afresh.
-#include "debuginfo/typeids.hpp"
+#include "core/debuginfo/typeids.hpp"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/converter.hpp"
-#include "driver/run.hpp"
+#include "core/converter.hpp"
+#include "core/run.hpp"
 #include "support.hpp"
 
 using namespace tektest;

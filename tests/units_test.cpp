@@ -1,11 +1,11 @@
 // Units, processors and sections: UNIT, CL, SECT, LOCATE and AFLAG records, processor
 // identification, register lookup and the segmented address forms.
-#include "reader/units.hpp"
+#include "core/reader/units.hpp"
 
 #include <string>
 #include <vector>
 
-#include "driver/converter.hpp"
+#include "core/converter.hpp"
 #include "support.hpp"
 
 using namespace tektest;

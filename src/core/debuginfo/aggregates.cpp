@@ -1,0 +1,197 @@
+// Aggregates (enumerations, structures, classes, unions), arrays and pointers.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/emit.hpp"
+#include "core/debuginfo/symbols.hpp"
+#include "core/converter.hpp"
+
+namespace tek {
+
+namespace {
+
+enum TagCategory : uint8_t { TAG_ENUM = 8, TAG_STRUCT = 9, TAG_UNION = 10 };
+
+// Returns to the enclosing aggregate level after AGGR end.
+void pop_aggregate_level(SymbolsState& ss) {
+  if (ss.depth == 0) {
+    ss.member_count = 0;
+    return;
+  }
+  ss.depth -= 1;
+  if (ss.depth == 0) {
+    ss.member_count = 0;
+    ss.member_base = 0;
+    return;
+  }
+  const size_t d = static_cast<size_t>(ss.depth);
+  if (d >= ss.levels.size() || !ss.levels[d].saved) {
+    ss.member_count = 0;  // nothing saved for this level
+    return;
+  }
+  SavedLevel& level = ss.levels[d];
+  ss.member_count = level.member_count;
+  ss.tag = level.tag;
+  ss.member_base = level.member_base;
+  level.saved = false;
+}
+
+void set_member_name(char* name, const std::string& s) {
+  size_t n = std::min<size_t>(s.size(), 255);
+  std::memcpy(name, s.data(), n);
+  name[n] = '\0';
+}
+
+// The type a DPT record wraps: the pending symbol, else the last collected member.
+SymbolState* pointer_target(SymbolsState& ss) {
+  if (ss.sym.pending == 1) return &ss.sym;
+  if (ss.member_count >= 2) return &member_slot(ss, ss.member_count - 2);
+  return nullptr;
+}
+
+}  // namespace
+
+void emit_aggregate(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  SymbolState& tag = ss.tag;
+  const uint8_t category = tag.kind >> 2;
+  ss.member_count -= 1;
+  const int32_t m = ss.member_count;
+
+  TypeValue t;
+  t.count = static_cast<uint32_t>(m);
+  t.name = tag.name;
+  switch (category) {
+    case TAG_ENUM:
+      set_sid(cv, tag.own_id);
+      t.kind = K_ENUM;
+      break;
+    case TAG_STRUCT:
+      t.kind = is_cl(cv, tag.name) ? K_CLASS : K_STRUCT;
+      t.size = tag.size;
+      break;
+    case TAG_UNION:
+      t.kind = K_UNION;
+      t.size = tag.size;
+      break;
+    default:
+      return;  // no aggregate tag: nothing describes the body
+  }
+  t.selfix = static_cast<uint32_t>(get_sid(cv, tag.own_id));
+  emit_type(cv, t);
+
+  for (int32_t i = 0; i < m; ++i) {
+    SymbolState& member = member_slot(ss, i);
+    MemberValue v;
+    if (category == TAG_ENUM) {
+      v.value = member.value;
+    } else {
+      if (is_bcl(cv, member.name))
+        member.name[0] = '\0';
+      else if (const std::string* r = find_rename(cv, member.name))
+        set_member_name(member.name, *r);
+      v.typeix = static_cast<uint32_t>(resolved_type(cv, member));
+      v.offset = member.value;
+    }
+    v.name = member.name;
+    emit_member(cv, v);
+  }
+}
+
+int handle_aggr(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  uint32_t b = get_byte(cv);
+  if ((b & 0x80) == 0) {
+    ss.tag = ss.sym;
+    ss.member_count = 1;
+    ss.sym.pending = 0;
+  } else {
+    // With no body open there is nothing to describe: writing the aggregate would give a TYPE
+    // record whose count announces 0xFFFFFFFF members.
+    if (ss.member_count != 0) emit_aggregate(cv);
+    pop_aggregate_level(ss);
+  }
+  get_raw(cv, 1);
+  return 0;
+}
+
+int handle_arrtype(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  TypeIdState& ts = cv.types;
+  const uint16_t first = ts.anon;
+  get_addr(cv);
+  const uint32_t n = get_byte(cv);
+  set_sid(cv, first);
+  for (uint32_t i = 0; i < n; ++i) {
+    TypeValue t;
+    t.kind = K_ARRAY;
+    t.selfix = static_cast<uint32_t>(get_sid(cv, ts.anon));
+    get_byte(cv);
+    t.limit = get_addr(cv) + 1;
+    if (i + 1 == n) {
+      t.typeix = static_cast<uint32_t>(resolved_type(cv, ss.sym));
+    } else {
+      ts.anon = static_cast<uint16_t>(ts.anon + 1);
+      set_sid(cv, ts.anon);
+      t.typeix = static_cast<uint32_t>(get_sid(cv, ts.anon));
+    }
+    t.reserved = 0;
+    emit_type(cv, t);
+  }
+  ts.anon = static_cast<uint16_t>(ts.anon + 1);
+  if (ss.member_count >= 2) {
+    SymbolState& last = member_slot(ss, ss.member_count - 2);
+    if (last.typeix == ss.sym.typeix) last.typeix = get_sid(cv, first);
+  }
+  ss.sym.typeix = -1;
+  ss.sym.type_ref = first;
+  skip_rec(cv);
+  return 0;
+}
+
+int handle_dpt(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  SymbolState* target = pointer_target(ss);
+  uint32_t p = get_byte(cv) & 0x0F;
+  if (p == 0) p = cv.settings.default_ptr_size ? 4 : 2;
+  uint8_t kind = 0;
+  switch (p) {
+    case 2:
+      kind = K_16POINTER;
+      break;
+    case 3:
+    case 4:
+      kind = K_32POINTER;
+      break;
+    case 15:
+      if (cv.units.addr_width == 2) {
+        kind = K_16POINTER;
+      } else if (cv.units.addr_width == 3 || cv.units.addr_width == 4) {
+        kind = K_32POINTER;
+      } else {
+        say(cv, "Found invalid pointer type (DPT)\n");
+        return -1;
+      }
+      break;
+    default:
+      say(cv, "Found invalid pointer type %02x (DPT)\n", p);
+      get_raw(cv, 1);
+      return 0;
+  }
+  if (target) {
+    const uint16_t id = cv.types.anon;
+    set_sid(cv, id);
+    TypeValue t;
+    t.kind = kind;
+    t.selfix = static_cast<uint32_t>(get_sid(cv, id));
+    t.typeix = static_cast<uint32_t>(resolved_type(cv, *target));
+    emit_type(cv, t);
+    target->typeix = get_sid(cv, id);
+    cv.types.anon = static_cast<uint16_t>(id + 1);
+  }
+  get_raw(cv, 1);
+  return 0;
+}
+
+}  // namespace tek

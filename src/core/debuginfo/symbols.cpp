@@ -1,0 +1,446 @@
+#include "core/debuginfo/symbols.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "core/emit.hpp"
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+#include "core/reader/processors.hpp"
+
+namespace tek {
+
+namespace {
+
+// Symbol categories (kind >> 2).
+enum Category : uint8_t {
+  CAT_UNTYPED = 1,
+  CAT_FUNCTION = 3,
+  CAT_HEXVALUE = 5,
+  CAT_MEMBER = 7,
+  CAT_ENUM_TAG = 8,
+  CAT_STRUCT_TAG = 9,
+  CAT_UNION_TAG = 10,
+  CAT_VARIABLE2 = 14,
+  CAT_CLASSED = 15,
+};
+
+enum StorageClass : int32_t { CLS_EXT = 1, CLS_STAT = 2, CLS_AUTO = 3, CLS_REG = 4 };
+
+constexpr uint32_t UNTYPED_TYPE = 256;  // the first predefined type, VOID
+
+bool starts_with(const char* s, const char* prefix) {
+  return std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+
+void set_name(char* name, const std::string& replacement) {
+  size_t n = std::min<size_t>(replacement.size(), 255);
+  std::memcpy(name, replacement.data(), n);
+  name[n] = '\0';
+}
+
+void apply_rename(Converter& cv, char* name) {
+  if (const std::string* r = find_rename(cv, name)) set_name(name, *r);
+}
+
+int invalid_section(Converter& cv, SymbolState& s) {
+  say(cv, "Invalid section number (SYMBOL)\n");
+  s.pending = 0;
+  return -1;
+}
+
+// Reads a section index and an offset; false when the current unit has no such section.
+bool read_section_address(Converter& cv, SymbolState& s, uint32_t* section) {
+  uint32_t sect = get_word(cv);
+  uint32_t offset = get_addr(cv);
+  if (!has_section(cv, sect)) return false;
+  s.value = section_base(cv, sect) + offset;
+  if (section) *section = sect;
+  return true;
+}
+
+uint32_t hex_value(Converter& cv) {
+  uint32_t n = get_byte(cv);
+  uint32_t value = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    int32_t c = static_cast<int32_t>(get_byte(cv));
+    int32_t d = static_cast<uint32_t>(c - 0x30) <= 9 ? c - 0x30 : c - 0x37;
+    value = (value << 4) | static_cast<uint32_t>(d);
+  }
+  return value;
+}
+
+uint32_t register_list(Converter& cv) {
+  uint32_t n = get_byte(cv);
+  int r[256];
+  for (uint32_t i = 0; i < n; ++i) r[i] = get_register(cv);
+  if (n == 2 && r[0] == r[1] - 1 &&
+      std::strcmp(processor_name(current_processor(cv)), "SH7750") == 0)
+    return static_cast<uint32_t>(r[0] > 16 ? r[0] + 16 : r[0]);
+  if (cv.units.ri_mode == 0) return n > 0 ? static_cast<uint32_t>(r[0]) : 0;
+  uint32_t value = 0xFFFFFFFF;
+  for (uint32_t i = 0; i < n; ++i) value = (value << 8) | static_cast<uint32_t>(r[i]);
+  return value;
+}
+
+// A bit-field member gets a BIT type of its own.
+void make_bit_type(Converter& cv, SymbolState& s) {
+  const uint16_t id = cv.types.anon;
+  set_sid(cv, id);
+  TypeValue t;
+  t.kind = K_BIT;
+  t.selfix = static_cast<uint32_t>(get_sid(cv, id));
+  t.sign = (s.typeix & 1) == 0 ? 1 : 0;
+  t.size = s.size;
+  t.offs = static_cast<uint32_t>(static_cast<int32_t>(s.bit_offset));
+  emit_type(cv, t);
+  s.typeix = get_sid(cv, id);
+  cv.types.anon = static_cast<uint16_t>(id + 1);
+}
+
+// Location part given by a location form byte. Returns -1 for an invalid section.
+int read_location_form(Converter& cv, SymbolState& s) {
+  const uint32_t form = get_byte(cv);
+  switch (form) {
+    case 1:
+      s.size = get_addr(cv);
+      get_addr(cv);
+      s.value = static_cast<uint32_t>(get_register(cv));
+      s.cls = CLS_REG;
+      return 0;
+    case 2:
+    case 3:
+    case 4:
+    case 5: {
+      s.size = get_addr(cv);
+      uint32_t sect = 0;
+      if (!read_section_address(cv, s, &sect)) return invalid_section(cv, s);
+      if (form <= 3) {
+        s.cls = (cv.units.ri_mode == 2 && section_kind(cv, sect) == 1) ? CLASS_RI_PROGRAM : CLS_EXT;
+      } else {
+        s.cls = CLS_STAT;
+        if (form == 4) s.local_static = 1;
+      }
+      return 0;
+    }
+    case 6:
+      s.size = get_addr(cv);
+      s.value = get_addr(cv);
+      s.cls = CLS_AUTO;
+      return 0;
+    case 7:
+      s.size = get_addr(cv);
+      get_addr(cv);
+      s.value = register_list(cv);
+      s.cls = CLS_REG;
+      return 0;
+    default:
+      s.pending = 0;  // no such form: the symbol is dropped
+      return 0;
+  }
+}
+
+// Location part by symbol category. Returns -1 for an invalid section.
+int read_location(Converter& cv, SymbolState& s) {
+  switch (s.kind >> 2) {
+    case CAT_UNTYPED:
+      get_byte(cv);
+      s.cls = CLS_EXT;
+      s.size = 0;
+      if (!read_section_address(cv, s, nullptr)) return invalid_section(cv, s);
+      return 0;
+    case CAT_HEXVALUE:
+      s.value = hex_value(cv);
+      return 0;
+    case CAT_MEMBER:
+      if (starts_with(s.name, "__v")) {
+        s.pending = 0;
+        return 0;
+      }
+      s.bitfield = static_cast<uint8_t>(get_byte(cv) & 0x80);
+      s.size = get_addr(cv);
+      s.value = get_addr(cv);
+      s.bit_offset = static_cast<int8_t>(get_byte(cv));
+      if (s.bitfield) make_bit_type(cv, s);
+      return 0;
+    case CAT_ENUM_TAG:
+      get_byte(cv);
+      push_aggregate_level(cv);
+      return 0;
+    case CAT_STRUCT_TAG:
+    case CAT_UNION_TAG:
+      push_aggregate_level(cv);
+      set_sid(cv, s.own_id);
+      s.size = get_addr(cv);
+      return 0;
+    case CAT_CLASSED: {
+      uint32_t a = get_byte(cv);
+      uint32_t size = get_byte(cv);
+      if (a == 2 || a == 3) s.cls = CLS_EXT;
+      if (a == 4) {
+        s.cls = CLS_STAT;
+        s.local_static = 1;
+      }
+      if (a == 5) s.cls = CLS_STAT;
+      if (size == 1) s.value = get_byte(cv);
+      if (size == 2) s.value = get_word(cv);
+      if (size == 4) s.value = get_long(cv);
+      return 0;
+    }
+    default:
+      return read_location_form(cv, s);
+  }
+}
+
+void put_public(Converter& cv, PublicValue& v) {
+  if (cv.units.ri_mode != 0 && v.name[0] == '.') return;
+  v.addr = convert_addr(cv, v.addr);
+  emit_public(cv, v);
+}
+
+void put_set_local(Converter& cv, uint32_t cls, uint32_t offset, uint32_t typeix,
+                   const char* name) {
+  SetLocalValue v;
+  v.cls = cls;
+  v.offset = cls == CLS_STAT ? convert_addr(cv, offset) : offset;
+  v.typeix = typeix;
+  v.name = name;
+  emit_set_local(cv, v);
+}
+
+void put_start_local(Converter& cv, uint32_t addr) {
+  emit_start_local(cv, convert_addr(cv, addr));
+}
+
+void put_end_local(Converter& cv, uint32_t addr) {
+  emit_end_local(cv, convert_addr(cv, addr));
+}
+
+uint32_t modix(const Converter& cv) {
+  return static_cast<uint32_t>(cv.units.current_unit + 1);
+}
+
+void emit_data_symbol(Converter& cv, SymbolState& s) {
+  apply_rename(cv, s.name);
+  if (starts_with(s.name, "__T") || starts_with(s.name, "__vtbl")) return;
+  PublicValue v;
+  v.mode = 0;
+  v.addr = s.value;
+  v.cls = static_cast<uint32_t>(s.cls) & 0xFF;
+  v.typeix = static_cast<uint32_t>(resolved_type(cv, s));
+  v.modix = modix(cv);
+  v.name = s.name;
+  if (cv.units.ri_mode != 0 && s.cls == CLASS_RI_PROGRAM) {
+    v.mode = 0xA0;
+    v.cls = 1;
+  }
+  put_public(cv, v);
+}
+
+void emit_function_symbol(Converter& cv, SymbolState& s) {
+  set_sid(cv, s.own_id);
+  apply_rename(cv, s.name);
+  PublicValue v;
+  v.mode = 0;
+  v.addr = s.value;
+  v.cls = static_cast<uint32_t>(s.cls) & 0xFF;
+  v.typeix = static_cast<uint32_t>(get_sid(cv, s.own_id));
+  v.modix = modix(cv);
+  v.name = s.name;
+  put_public(cv, v);
+
+  TypeValue t;
+  t.kind = function_kind(cv);
+  t.selfix = static_cast<uint32_t>(get_sid(cv, s.own_id));
+  t.retix = static_cast<uint32_t>(resolved_type(cv, s));
+  t.argc = s.attr;
+  emit_type(cv, t);
+
+  cv.syms.scope_start = s.value;
+  cv.syms.scope_end = s.value + s.size - 1;
+  put_start_local(cv, s.value);
+}
+
+// A frame offset of address-width bytes, sign-extended to 32 bits.
+uint32_t sign_extend_offset(const Converter& cv, uint32_t v) {
+  switch (cv.units.addr_width) {
+    case 1:
+      return (v & 0x80) ? v | 0xFFFFFF00 : v;
+    case 2:
+      return (v & 0x8000) ? v | 0xFFFF0000 : v;
+    case 3:
+      return (v & 0x800000) ? v | 0xFF000000 : v;
+    default:
+      return v;
+  }
+}
+
+void write_symbol(Converter& cv, SymbolState& s) {
+  switch (s.kind >> 2) {
+    case 0:
+    case CAT_VARIABLE2:
+      if (s.cls == CLS_STAT && s.local_static)
+        put_set_local(cv, CLS_STAT, s.value, resolved_type(cv, s), s.name);
+      else if (s.cls == CLS_AUTO) {
+        s.value = sign_extend_offset(cv, s.value);
+        put_set_local(cv, CLS_AUTO, s.value, resolved_type(cv, s), s.name);
+      } else if (s.cls == CLS_REG)
+        put_set_local(cv, CLS_REG, s.value, resolved_type(cv, s), s.name);
+      else
+        emit_data_symbol(cv, s);
+      break;
+    case CAT_UNTYPED:
+    case CAT_CLASSED:
+      if (s.cls == CLS_EXT) {
+        if (is_section_name(cv, s.name)) break;
+        s.typeix = UNTYPED_TYPE;
+        emit_data_symbol(cv, s);
+      } else {
+        put_set_local(cv, CLS_STAT, s.value, UNTYPED_TYPE, s.name);
+      }
+      break;
+    case CAT_FUNCTION:
+      emit_function_symbol(cv, s);
+      break;
+    case CAT_MEMBER:
+      say(cv, "logic error (member set)\n");
+      break;
+    case CAT_ENUM_TAG:
+    case CAT_STRUCT_TAG:
+    case CAT_UNION_TAG:
+      say(cv, "logic error (tag set)\n");
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+SymbolState& member_slot(SymbolsState& ss, int32_t slot) {
+  size_t i = ss.member_base + static_cast<size_t>(slot);
+  if (i >= ss.members.size()) ss.members.resize(i + 1);
+  return ss.members[i];
+}
+
+int32_t resolved_type(Converter& cv, const SymbolState& s) {
+  return s.typeix != -1 ? s.typeix : get_sid(cv, s.type_ref);
+}
+
+void reset_symbols_for_pass(SymbolsState& ss) {
+  ss.sym.pending = 0;
+  ss.member_count = 0;
+  ss.member_base = 0;
+  ss.depth = 0;
+  ss.levels.clear();
+  ss.scope_start = ss.scope_end = 0;
+}
+
+int push_aggregate_level(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  if (ss.depth > 0) {
+    try {
+      const size_t d = static_cast<size_t>(ss.depth);
+      if (ss.levels.size() <= d) ss.levels.resize(d + 1);
+      SavedLevel& level = ss.levels[d];
+      level.saved = true;
+      level.member_count = ss.member_count;
+      level.tag = ss.tag;
+      level.member_base = ss.member_base;
+    } catch (const std::bad_alloc&) {
+      fatal_error(cv, ERR_MEMORY);
+    }
+    // The nested body's slots start after the enclosing body's members.
+    if (ss.member_count > 1) ss.member_base += static_cast<size_t>(ss.member_count - 1);
+  }
+  ss.member_count = 0;
+  ss.depth += 1;
+  return 0;
+}
+
+void flush_symbol(Converter& cv) {
+  SymbolState& s = cv.syms.sym;
+  apply_rename(cv, s.name);
+  if (!starts_with(s.name, "__T")) write_symbol(cv, s);
+  s.pending = 0;
+  s.kind = 0;
+  s.cls = 0;
+  s.typeix = 0;
+  s.local_static = 0;
+  s.bitfield = 0;
+  s.attr = 0;
+}
+
+int handle_symbol(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  SymbolState& s = ss.sym;
+  if (s.pending == 1) flush_symbol(cv);
+  s.pending = 1;
+  s.kind = static_cast<uint8_t>(get_byte(cv));
+  s.own_id = static_cast<uint16_t>(get_word(cv));
+  if (cv.rd.debug_level > 1) get_word(cv);
+  get_name(cv, s.name);
+  s.typeix = -1;
+  if (s.kind & 1) {
+    uint32_t t = get_byte(cv);
+    if ((t & 0x80) == 0)
+      s.typeix = cv.types.basic[t & 0x7F];
+    else
+      s.type_ref = static_cast<uint16_t>(get_word(cv));
+  }
+  if ((s.kind & 2) && read_location(cv, s) != 0) return -1;
+  skip_rec(cv);
+  if (ss.member_count != 0 && s.pending == 1) {
+    if (ss.member_count - 1 >= MAX_MEMBERS) {
+      say(cv, "The number of members exceeded %d\n", MAX_MEMBERS);
+      return -1;
+    }
+    try {
+      member_slot(ss, ss.member_count - 1) = s;
+    } catch (const std::bad_alloc&) {
+      fatal_error(cv, ERR_MEMORY);
+    }
+    ss.member_count += 1;
+    s.pending = 0;
+  }
+  return 0;
+}
+
+int handle_attr(Converter& cv) {
+  uint32_t flags = get_byte(cv);
+  if ((flags & 0x80) == 0) cv.syms.sym.attr = static_cast<uint8_t>(get_byte(cv));
+  skip_rec(cv);
+  return 0;
+}
+
+int handle_functype(Converter& cv) {
+  SymbolState& s = cv.syms.sym;
+  const uint16_t id = cv.types.anon;
+  set_sid(cv, id);
+  TypeValue t;
+  t.kind = function_kind(cv);
+  t.selfix = static_cast<uint32_t>(get_sid(cv, id));
+  t.retix = static_cast<uint32_t>(resolved_type(cv, s));
+  t.argc = s.attr;
+  emit_type(cv, t);
+  s.typeix = get_sid(cv, id);
+  cv.types.anon = static_cast<uint16_t>(id + 1);
+  get_raw(cv, 1);
+  return 0;
+}
+
+int handle_blkend(Converter& cv) {
+  SymbolsState& ss = cv.syms;
+  if (ss.sym.pending == 1) flush_symbol(cv);
+  uint32_t flags = get_byte(cv);
+  if ((flags & 0x40) && ss.scope_end != ss.scope_start) {
+    put_end_local(cv, ss.scope_end);
+    ss.scope_start = ss.scope_end = 0;
+  }
+  skip_rec(cv);
+  return 0;
+}
+
+}  // namespace tek

@@ -1,0 +1,148 @@
+#include "core/debuginfo/typeids.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "core/emit.hpp"
+#include "core/converter.hpp"
+
+namespace tek {
+
+namespace {
+
+constexpr uint32_t ID_COUNT = 0x10000;
+constexpr uint16_t FREE_ID = 0xFFFF;
+
+// Values of the basic type table: predefined selfix values, or bare kind codes.
+constexpr int32_t T_VOID = 257, T_S8 = 258, T_U8 = 259, T_S16 = 260, T_U16 = 261, T_S32 = 262,
+                  T_U32 = 263, T_F32 = 266, T_F64 = 267;
+
+int32_t basic_type_value(uint32_t code, uint32_t size, uint32_t flags) {
+  const bool bit6 = (flags & 0x40) != 0;
+  switch (code) {
+    case 0:
+      return T_VOID;
+    case 2:
+    case 6:
+      return bit6 ? T_U8 : T_S8;
+    case 3:
+      if (size == 4) return bit6 ? T_U32 : T_S32;
+      return bit6 ? T_U16 : T_S16;
+    case 4:
+      return (flags & 0x0F) ? T_F64 : T_F32;
+    case 5:
+      return K_BIT;
+    case 8:
+      return K_ENUM;
+    case 9:
+      return K_STRUCT;
+    case 10:
+      return K_UNION;
+    case 17:
+      if (size == 2) return bit6 ? K_32POINTER : K_16POINTER;
+      // Kind code 19 here is the value the input asks for, not an array type.
+      if (size == 4) return bit6 ? 19 : K_32POINTER;
+      // No kind fits other pointer sizes: the value records code, size and flags.
+      return static_cast<int32_t>(0x11 | size << 8 | (flags & 0xFF) << 16) + (bit6 ? 1 : 0);
+    default:
+      return 0;
+  }
+}
+
+// Starts a new table fill: every id becomes unregistered.
+void new_fill(TypeIdState& ts) {
+  if (++ts.fill == 0) {  // the stamps wrapped: clear them once
+    for (uint32_t id = 0; id < ID_COUNT; ++id) ts.ids[id].stamp = 0;
+    ts.fill = 1;
+  }
+  ts.used = 0;
+}
+
+}  // namespace
+
+// calloc: the system hands out zeroed pages, touched only where ids are registered.
+TypeIdState::TypeIdState() : ids(static_cast<IdEntry*>(std::calloc(ID_COUNT, sizeof(IdEntry)))) {
+  if (!ids) throw std::bad_alloc();
+}
+
+void TypeIdState::FreeDeleter::operator()(IdEntry* p) const {
+  std::free(p);
+}
+
+void reset_type_ids(TypeIdState& ts) {
+  new_fill(ts);
+  ts.registrations = 0;
+  ts.selfix_base = 0;
+  ts.anon = ANON_FIRST;
+}
+
+void set_sid(Converter& cv, uint16_t id) {
+  TypeIdState& ts = cv.types;
+  ts.registrations += 1;
+  // The id 0xFFFF marks a free slot: registering it takes no slot. A full table keeps nothing.
+  if (id == FREE_ID || ts.used >= TYPE_SLOTS) return;
+  TypeIdState::IdEntry& e = ts.ids[id];
+  if (e.stamp != ts.fill) {
+    e.stamp = ts.fill;
+    e.first_slot = ts.used;
+  }
+  ts.used += 1;
+}
+
+int32_t get_sid(Converter& cv, uint16_t id) {
+  TypeIdState& ts = cv.types;
+  if (id != FREE_ID && ts.ids[id].stamp == ts.fill)
+    return ts.selfix_base + static_cast<int32_t>(ts.ids[id].first_slot) + SELFIX_FIRST;
+  say(cv, "undefined id (get_sid)\n");
+  return ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
+}
+
+void rebase_type_ids(Converter& cv) {
+  TypeIdState& ts = cv.types;
+  ts.selfix_base = ts.registrations;
+  new_fill(ts);
+}
+
+uint8_t function_kind(const Converter& cv) {
+  return (cv.settings.far_all || cv.types.far_functions) ? K_FARFUNC : K_FUNCTION;
+}
+
+void emit_predefined_types(Converter& cv) {
+  for (size_t i = 0; i < PREDEFINED_COUNT; ++i) {
+    TypeValue v;
+    v.kind = PREDEFINED_KINDS[i];
+    v.selfix = PREDEFINED_FIRST + static_cast<uint32_t>(i);
+    emit_type(cv, v);
+  }
+}
+
+int handle_basetype(Converter& cv) {
+  uint32_t n = get_byte(cv);
+  for (uint32_t i = 0; i < n; ++i) get_byte(cv);
+  uint32_t index = get_byte(cv);
+  uint32_t code = get_byte(cv);
+  uint32_t size = get_addr(cv) & 0xFF;
+  uint32_t flags = get_byte(cv);
+  skip_rec(cv);
+  if (index < cv.types.basic.size()) cv.types.basic[index] = basic_type_value(code, size, flags);
+  return 0;
+}
+
+int handle_dbgunit(Converter& cv) {
+  if (cv.syms.sym.pending == 1) flush_symbol(cv);
+  uint32_t flags = get_byte(cv);
+  cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
+  cv.types.far_functions = (flags & 0x0F) == 0;
+  cv.units.current_unit = static_cast<int32_t>(get_word(cv));
+  get_word(cv);
+  get_word(cv);
+  get_byte(cv);
+  get_byte(cv);
+  skip_rec(cv);
+  cv.src.file_count = 0;
+  cv.types.anon = ANON_FIRST;
+  return 0;
+}
+
+}  // namespace tek

@@ -1,0 +1,117 @@
+#include "core/output.hpp"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+
+namespace tek {
+
+namespace {
+
+constexpr size_t COPY_BUFFER_SIZE = 0x8000;
+
+bool write_all(int fd, const uint8_t* data, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool out_open(OutFile& f, const char* path, bool read_back) {
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  if (read_back) {
+    // A stream that is read back is a file of this run's own: whatever carries its name (a
+    // stale file, a link to a device) is replaced by a new regular file.
+    ::unlink(path);
+    flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+  }
+  f.fd = ::open(path, flags, 0666);
+  if (f.fd < 0) return false;
+  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
+  f.used = 0;
+  f.written = 0;
+  return true;
+}
+
+void out_flush(Converter& cv, OutFile& f) {
+  if (f.used == 0) return;
+  bool ok = write_all(f.fd, f.buf.get(), f.used);
+  f.used = 0;
+  if (!ok) fatal_error(cv, ERR_WRITE);
+}
+
+// Fills the buffer to the brim before each write, so that the file grows by whole buffers.
+void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+  if (!f.is_open()) return;  // no stream to write to
+  f.written += n;
+  while (n > 0) {
+    const size_t take = std::min(n, OUT_BUFFER_SIZE - f.used);
+    std::memcpy(f.buf.get() + f.used, data, take);
+    f.used += take;
+    data += take;
+    n -= take;
+    if (f.used == OUT_BUFFER_SIZE) out_flush(cv, f);
+  }
+}
+
+void out_close(Converter& cv, OutFile& f) {
+  if (!f.is_open()) return;
+  out_flush(cv, f);
+  int fd = f.fd;
+  f.fd = -1;
+  if (::close(fd) != 0 && errno != EINTR) fatal_error(cv, ERR_WRITE);
+}
+
+void out_discard(OutFile& f) {
+  if (!f.is_open()) return;
+  ::close(f.fd);
+  f.fd = -1;
+  f.used = 0;
+}
+
+void out_close_quietly(OutFile& f) {
+  if (!f.is_open()) return;
+  write_all(f.fd, f.buf.get(), f.used);
+  out_discard(f);
+}
+
+void out_append(Converter& cv, OutFile& dst, OutFile& src) {
+  out_flush(cv, src);
+  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(cv, ERR_SEEK);
+  std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[COPY_BUFFER_SIZE]);
+  if (!copy) fatal_error(cv, ERR_MEMORY);
+  for (uint64_t left = src.written; left > 0;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
+    ssize_t r = ::read(src.fd, copy.get(), want);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) fatal_error(cv, ERR_READ);  // the stream lost what was written to it
+    out_write(cv, dst, copy.get(), static_cast<size_t>(r));
+    left -= static_cast<uint64_t>(r);
+  }
+}
+
+int say(Converter& cv, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vfprintf(cv.out.console, fmt, ap);
+  va_end(ap);
+  return n;
+}
+
+}  // namespace tek

@@ -1,0 +1,162 @@
+#include "core/reader/companion.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+
+namespace tek {
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// Reads the next non-empty line. CR and LF end lines; a last line without a line end is
+// dropped. A 0 byte ends the line's text.
+bool read_line(FILE* f, std::string& line) {
+  line.clear();
+  bool cut = false;
+  for (;;) {
+    int c = std::getc(f);
+    if (c == EOF) return false;
+    if (c == '\r' || c == '\n') {
+      if (!line.empty() || cut) return true;
+      continue;
+    }
+    if (c == '\0') cut = true;
+    if (!cut) line.push_back(static_cast<char>(c));
+  }
+}
+
+bool is_separator(char c) {
+  return c == ' ' || c == ',' || c == ';';
+}
+
+// Splits an entry line into its first five fields. A separator ends exactly one field; a ';'
+// also ends the entry line.
+void split_fields(const std::string& line, std::string (&fields)[5]) {
+  for (std::string& f : fields) f.clear();
+  size_t field = 0;
+  for (char c : line) {
+    if (is_separator(c)) {
+      ++field;
+      if (c == ';') break;
+      continue;
+    }
+    if (field < 5) fields[field].push_back(c);
+  }
+}
+
+// strtol in base 10 on a 64-bit long (clamped on overflow), taken as unsigned 32-bit.
+uint32_t entry_index(const std::string& field) {
+  long v = std::strtol(field.c_str(), nullptr, 10);
+  return static_cast<uint32_t>(static_cast<unsigned long>(v));
+}
+
+// A display name enclosed in double quotes loses them.
+void unquote(std::string& s) {
+  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') {
+    s.pop_back();
+    s.erase(0, 1);
+  }
+}
+
+bool starts(const char* name) {
+  return name && name[0] != '\0';
+}
+
+}  // namespace
+
+std::string companion_file_name(const std::string& source) {
+  size_t cut = source.rfind('\\');
+  if (cut == std::string::npos) cut = source.rfind('/');
+  std::string part = cut == std::string::npos ? source : source.substr(cut + 1);
+  size_t dot = part.rfind('.');
+  if (dot != std::string::npos) part.erase(dot);
+  return part + ".cpd";
+}
+
+void store_entry(CompanionTable& t, uint32_t index, CompanionEntry e) {
+  unquote(e.s3);
+  t.entries[index] = std::move(e);
+  if (index > t.entry_count) t.entry_count = index;
+}
+
+// Indexes the lookups so that each answers as a scan of entries 1 to the entry count would:
+// the first entry in index order wins.
+void index_companion(CompanionTable& t) {
+  t.rename.clear();
+  t.cl_names.clear();
+  t.bcl_names.clear();
+  for (const auto& [index, e] : t.entries) {
+    if (index == 0) continue;
+    if (!e.s4.empty()) t.rename.emplace(e.s4, e.s3);
+    if (e.s1 == "cl" && !e.s3.empty()) t.cl_names.insert(e.s3);
+    if (e.s1 == "bcl" && !e.s4.empty()) t.bcl_names.insert(e.s4);
+  }
+}
+
+std::optional<std::shared_ptr<const CompanionTable>> read_companion_file(const std::string& path) {
+  std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "r"));
+  if (!f) return std::nullopt;
+  std::string line;
+  if (!read_line(f.get(), line) || line != "[HD]") return std::nullopt;
+  auto table = std::make_shared<CompanionTable>();
+  bool debug = false;
+  while (!debug && read_line(f.get(), line)) debug = line.find("[DEBUG]") != std::string::npos;
+  if (debug) {
+    std::string fields[5];
+    while (read_line(f.get(), line)) {
+      split_fields(line, fields);
+      store_entry(*table, entry_index(fields[0]), {fields[1], fields[2], fields[3], fields[4]});
+    }
+  }
+  index_companion(*table);
+  return table;
+}
+
+void init_companion(Converter& cv) {
+  cv.comp.table = std::make_shared<CompanionTable>();
+  cv.comp.loaded.clear();
+}
+
+void free_companion(Converter& cv) {
+  cv.comp.table.reset();
+  cv.comp.loaded.clear();
+}
+
+// A companion file is read once per pass: loading the same file again installs the same
+// entries, so later loads reuse what the first one gave.
+void load_companion(Converter& cv, const std::string& source) {
+  if (!cv.units.h8) return;
+  try {
+    std::string path = companion_file_name(source);
+    auto it = cv.comp.loaded.find(path);
+    if (it == cv.comp.loaded.end())
+      it = cv.comp.loaded.emplace(path, read_companion_file(path)).first;
+    if (it->second) cv.comp.table = *it->second;
+  } catch (const std::bad_alloc&) {
+    fatal_error(cv, ERR_MEMORY);
+  }
+}
+
+const std::string* find_rename(const Converter& cv, const char* name) {
+  if (!starts(name) || !cv.comp.table) return nullptr;
+  auto it = cv.comp.table->rename.find(name);
+  return it == cv.comp.table->rename.end() ? nullptr : &it->second;
+}
+
+bool is_cl(const Converter& cv, const char* name) {
+  return starts(name) && cv.comp.table && cv.comp.table->cl_names.count(name) != 0;
+}
+
+bool is_bcl(const Converter& cv, const char* name) {
+  return starts(name) && cv.comp.table && cv.comp.table->bcl_names.count(name) != 0;
+}
+
+}  // namespace tek

@@ -1,0 +1,227 @@
+#include "core/reader/units.hpp"
+
+#include <cstring>
+#include <new>
+
+#include "core/emit.hpp"
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+#include "core/reader/processors.hpp"
+
+namespace tek {
+
+namespace {
+
+int invalid_section(Converter& cv, const char* record) {
+  say(cv, "Invalid section number (%s)\n", record);
+  return -1;
+}
+
+bool unit_has_section(const Unit* u, uint32_t n) {
+  return u && n < u->section_count;
+}
+
+Section section_of(const Unit* u, uint32_t n) {
+  if (!unit_has_section(u, n)) return {};
+  auto it = u->sections.find(n);
+  return it == u->sections.end() ? Section{} : it->second;
+}
+
+}  // namespace
+
+void clear_unit_tables(UnitState& us) {
+  us.units.clear();
+  us.units.shrink_to_fit();
+  us.section_names.clear();
+  us.section_names.shrink_to_fit();
+  us.section_name_index.clear();
+}
+
+const Unit* opened_unit(const Converter& cv, int32_t index) {
+  const auto& units = cv.units.units;
+  if (index < 0 || static_cast<size_t>(index) >= units.size()) return nullptr;
+  const Unit& u = units[static_cast<size_t>(index)];
+  return u.opened ? &u : nullptr;
+}
+
+const Unit* current_unit(const Converter& cv) {
+  return opened_unit(cv, cv.units.current_unit);
+}
+
+int current_processor(const Converter& cv) {
+  const Unit* u = current_unit(cv);
+  return u ? u->processor : 0;
+}
+
+bool is_section_name(const Converter& cv, const char* name) {
+  return cv.units.section_name_index.count(name) != 0;
+}
+
+bool has_section(const Converter& cv, uint32_t n) {
+  return unit_has_section(current_unit(cv), n);
+}
+
+uint32_t section_base(const Converter& cv, uint32_t n) {
+  return section_of(current_unit(cv), n).base;
+}
+
+uint8_t section_kind(const Converter& cv, uint32_t n) {
+  return section_of(current_unit(cv), n).kind;
+}
+
+int identify_processor(Converter& cv) {
+  char name[256];
+  get_name(cv, name);
+  if (name[0] == 'H' && name[1] == '8') {
+    cv.units.h8 = true;
+    return PROC_H8S2600;
+  }
+  if (name[0] == 'S' && name[1] == 'H') return PROC_SH7032;
+  int code = processor_code_in(name);
+  if (code == PROC_RI10) cv.units.ri_mode = 1;
+  if (code == PROC_RI20) cv.units.ri_mode = 2;
+  return code < 0 ? 0 : code;
+}
+
+int get_register(Converter& cv) {
+  char name[256];
+  get_name(cv, name);
+  int n = register_number(current_processor(cv), name);
+  if (n >= 0) return n;
+  if (cv.units.ri_mode != 0) {
+    int x = ri_extra_register(name);
+    if (x >= 0) return x | 0x80;
+  }
+  return 0;
+}
+
+int addr_form(const Converter& cv) {
+  if (cv.units.segmented == 0) return 0;
+  if (cv.settings.m16) return 2;
+  const Unit* u = current_unit(cv);
+  uint8_t width = u ? u->space_width : 0;
+  if (width == 20) return 1;
+  if (width == 24) return 2;
+  return 0;
+}
+
+uint32_t convert_addr(const Converter& cv, uint32_t a) {
+  switch (addr_form(cv)) {
+    case 1:
+      return ((a >> 4) & 0xFFFF) << 16 | (a & 0xF);
+    case 2:
+      return ((a >> 8) & 0xFFFF) << 16 | (a & 0xFF);
+    default:
+      return a;
+  }
+}
+
+int handle_unit(Converter& cv) {
+  UnitState& us = cv.units;
+  get_byte(cv);
+  us.current_unit += 1;
+  const size_t index = static_cast<size_t>(us.current_unit);
+  uint32_t sections = get_word(cv);
+  try {
+    if (us.units.size() <= index) us.units.resize(index + 1);
+    Unit& u = us.units[index];
+    u = Unit{};
+    u.section_count = sections;
+    u.opened = true;
+  } catch (const std::bad_alloc&) {
+    fatal_error(cv, ERR_MEMORY);
+  }
+  us.current_section = 0;
+  get_word(cv);
+  get_word(cv);
+  get_word(cv);
+  get_byte(cv);
+  uint32_t flags = get_byte(cv);
+  if (us.addr_width == 0) us.addr_width = static_cast<uint16_t>(flags & 0x0F);
+  us.segmented = static_cast<int32_t>(flags & 0x80);
+  us.units[index].space_width = static_cast<uint8_t>(get_byte(cv));
+  get_byte(cv);
+  char module[256];
+  get_name(cv, module);
+  emit_module(cv, static_cast<uint32_t>(us.current_unit + 1), module);
+  us.units[index].processor = identify_processor(cv);
+  skip_rec(cv);
+  cv.syms.scope_start = cv.syms.scope_end = 0;
+  return 0;
+}
+
+int handle_cl(Converter& cv) {
+  UnitState& us = cv.units;
+  uint32_t flags = get_byte(cv);
+  if (flags & 0x08) {
+    say(cv, "Not support record (CL)\n");
+    return -1;
+  }
+  if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL");
+  Unit& u = us.units[static_cast<size_t>(us.current_unit)];
+  Section* sect;
+  try {
+    sect = &u.sections[us.current_section];
+  } catch (const std::bad_alloc&) {
+    fatal_error(cv, ERR_MEMORY);
+  }
+  sect->base = get_addr(cv);
+  if (addr_form(cv) != 0) sect->base += get_addr(cv);
+  get_addr(cv);
+  get_word(cv);
+  get_word(cv);
+  get_long(cv);
+  if (us.section_names.size() >= MAX_SECTION_NAMES) {
+    say(cv, "Section buffer overflow\n");
+    return -1;
+  }
+  uint32_t n = get_byte(cv);
+  char raw[256];
+  get_block(cv, reinterpret_cast<uint8_t*>(raw), n);
+  raw[n] = '\0';
+  std::string name(raw);  // ends at the first 0 byte
+  try {
+    if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
+  } catch (const std::bad_alloc&) {
+    fatal_error(cv, ERR_MEMORY);
+  }
+  if (us.ri_mode == 2) sect->kind = name.find("PR_") != std::string::npos;
+  get_raw(cv, 1);
+  us.current_section += 1;
+  return 0;
+}
+
+int handle_sect(Converter& cv) {
+  uint32_t unit = get_word(cv);
+  uint32_t sect = get_word(cv);
+  const Unit* u = opened_unit(cv, static_cast<int32_t>(unit));
+  if (!unit_has_section(u, sect)) return invalid_section(cv, "SECT");
+  cv.units.current_unit = static_cast<int32_t>(unit);
+  get_raw(cv, 1);
+  cv.units.location = section_of(u, sect).base;
+  return 0;
+}
+
+int handle_locate(Converter& cv) {
+  uint32_t sect = get_word(cv);
+  if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE");
+  cv.units.current_section = static_cast<uint16_t>(sect);
+  cv.units.location = section_base(cv, sect);
+  get_raw(cv, 1);
+  return 0;
+}
+
+int handle_aflag(Converter& cv) {
+  uint32_t sect = get_word(cv);
+  if (!has_section(cv, sect)) return invalid_section(cv, "AFLAG");
+  uint32_t addr = section_base(cv, sect) + get_addr(cv);
+  uint32_t flag = get_byte(cv);
+  if (current_processor(cv) == PROC_ARM) {
+    if (flag == 1) emit_addr_flag(cv, addr, 1);
+    if (flag == 2) emit_addr_flag(cv, addr, 0);
+  }
+  skip_rec(cv);
+  return 0;
+}
+
+}  // namespace tek

@@ -1,0 +1,182 @@
+#include "format/ctx/dump.hpp"
+
+#include <cinttypes>
+
+namespace tek {
+
+namespace {
+
+struct NamedCode {
+  uint8_t code;
+  const char* name;
+};
+
+constexpr NamedCode KIND_NAMES[] = {
+    {1, "VOID"},      {2, "8SIGNED"},    {3, "8UNSIGNED"},  {4, "16SIGNED"},   {5, "16UNSIGNED"},
+    {6, "32SIGNED"},  {7, "32UNSIGNED"}, {8, "64SIGNED"},   {9, "64UNSIGNED"}, {10, "32FLOAT"},
+    {11, "64FLOAT"},  {12, "EXTFLOAT"},  {13, "STRUCT"},    {14, "UNION"},     {15, "ENUM"},
+    {16, "FUNCTION"}, {17, "16POINTER"}, {18, "32POINTER"}, {19, "ARRAY"},     {20, "BITFIELD"},
+    {21, "TYPEDEF"},  {22, "FARFUNC"},   {23, "ESPOINTER"}, {24, "SSPOINTER"}, {25, "CSPOINTER"},
+    {26, "HUGEPNT"},  {27, "BIT"},       {28, "CLASS"},
+};
+
+constexpr NamedCode CLASS_NAMES[] = {
+    {0, "CONST"}, {1, "EXT"}, {2, "STAT"}, {3, "AUTO"},
+    {4, "REG"},   {6, "MOD"}, {7, "NONE"}, {8, "REF"},
+};
+
+// Codes without a row print as this placeholder.
+constexpr const char* UNKNOWN_NAME = "?";
+
+template <size_t N>
+const char* lookup(const NamedCode (&table)[N], uint8_t code) {
+  for (const NamedCode& row : table)
+    if (row.code == code) return row.name;
+  return UNKNOWN_NAME;
+}
+
+int counted(int n) {
+  return n < 0 ? 0 : n;
+}
+
+}  // namespace
+
+const char* kind_name(uint8_t kind) {
+  return lookup(KIND_NAMES, kind);
+}
+const char* class_name(uint8_t cls) {
+  return lookup(CLASS_NAMES, cls);
+}
+
+int print_name(FILE* f, std::string_view name) {
+  std::string_view n = record_name(name);
+  fputc('[', f);
+  fwrite(n.data(), 1, n.size(), f);
+  fputc(']', f);
+  return static_cast<int>(n.size()) + 2;
+}
+
+int print_header(FILE* f, const HeaderValue& v) {
+  return counted(fprintf(f, "\nHEADER:    ver=%d, compiler=%d, compiler_ver=%d, cpu=%d",
+                         static_cast<int32_t>(v.ver), static_cast<int>(v.compiler & 0xFFFF),
+                         static_cast<int32_t>(v.compiler_ver), static_cast<int>(v.cpu & 0xFFFF)));
+}
+
+int print_public(FILE* f, const PublicValue& v) {
+  int n = counted(fprintf(f,
+                          "\nPUBLIC:    mode=%04x,addr=%08" PRIx32 ",class=%-4s,typeix=%08" PRIx32
+                          ",modix=%08" PRIx32 ",name=",
+                          static_cast<unsigned>(v.mode & 0xFFFF), v.addr,
+                          class_name(static_cast<uint8_t>(v.cls)), v.typeix, v.modix));
+  return n + print_name(f, v.name);
+}
+
+int print_module(FILE* f, const ModuleValue& v) {
+  int n = counted(fprintf(f, "\nMODULE:    modix=%08" PRIx32 ",name=", v.modix));
+  return n + print_name(f, v.name);
+}
+
+int print_start_local(FILE* f, uint32_t addr) {
+  return counted(fprintf(f, "\nSTARTLOCAL:addr=%08" PRIx32, addr));
+}
+
+int print_end_local(FILE* f, uint32_t addr) {
+  return counted(fprintf(f, "\nENDLOCAL:  addr=%08" PRIx32, addr));
+}
+
+int print_set_local(FILE* f, const SetLocalValue& v) {
+  int n = counted(fprintf(
+      f, "\nSETLOCAL:  offset=%08" PRIx32 ",class=%-4s,typeix=%08" PRIx32 ",name=", v.offset,
+      class_name(static_cast<uint8_t>(v.cls)), v.typeix));
+  return n + print_name(f, v.name);
+}
+
+int print_file(FILE* f, std::string_view name) {
+  std::string_view n = record_name(name);
+  return counted(fprintf(f, "\nFILE:      [%.*s]", static_cast<int>(n.size()), n.data()));
+}
+
+int print_line(FILE* f, const LineValue& v) {
+  return counted(
+      fprintf(f, "\nLINE:      line=%-6d,addr=%08" PRIx32, static_cast<int32_t>(v.line), v.addr));
+}
+
+int print_end_line(FILE* f, uint32_t mode) {
+  return counted(fprintf(f, "\nENDLINE:   mode=%04x", static_cast<unsigned>(mode & 0xFFFF)));
+}
+
+int print_object(FILE* f, uint32_t addr, uint32_t length) {
+  uint32_t last = addr + (length & 0xFFFF) - 1;  // 32-bit, like every address
+  return counted(fprintf(f, "\nObject : %08" PRIx32 " - %08" PRIx32, addr, last));
+}
+
+int print_addr_flag(FILE* f, const AddrFlagValue& v) {
+  return counted(fprintf(f, "\nADDRFLAG:    addr=%08" PRIx32 ",flag=%08" PRIx32, v.addr, v.flag));
+}
+
+int print_type_common(FILE* f, uint32_t kind, uint32_t selfix) {
+  return counted(fprintf(f, "\nTYPE:      type=0x%02x:%-10s,selfix=%08" PRIx32,
+                         static_cast<unsigned>(kind & 0xFF), kind_name(static_cast<uint8_t>(kind)),
+                         selfix));
+}
+
+int print_type_part(FILE* f, const TypeValue& v) {
+  switch (v.kind) {
+    case K_STRUCT:
+    case K_UNION:
+    case K_CLASS:
+    case K_BITFIELD:
+      return counted(fprintf(f, ",size=%08" PRIx32 ",count=%04" PRIx32 ",name=", v.size, v.count)) +
+             print_name(f, v.name);
+    case K_ENUM:
+      fputs(",name=", f);
+      return 6 + print_name(f, v.name);
+    case K_FUNCTION:
+    case K_FARFUNC:
+      return counted(fprintf(f, ",retix=%08" PRIx32 " ,argc=%04x", v.retix,
+                             static_cast<unsigned>(v.argc & 0xFFFF)));
+    case K_16POINTER:
+    case K_32POINTER:
+    case K_ESPOINTER:
+    case K_SSPOINTER:
+    case K_CSPOINTER:
+    case K_HUGEPNT:
+      return counted(fprintf(f, ",typeix=%08" PRIx32, v.typeix));
+    case K_ARRAY:
+      return counted(fprintf(f, ",typeix=%08" PRIx32 ",limit=%08" PRIx32, v.typeix, v.limit));
+    case K_TYPEDEF:
+      return counted(fprintf(f, ",typeix=%08" PRIx32 ",name=", v.typeix)) + print_name(f, v.name);
+    case K_BIT:
+      return counted(fprintf(f, ",sign=%02x,size=%04" PRIx32 ",offs=%04" PRIx32,
+                             static_cast<unsigned>(v.sign & 0xFF), v.size, v.offs));
+    default:
+      return 0;
+  }
+}
+
+int print_member_label(FILE* f) {
+  fputs("\nMEMBER:", f);
+  return 8;
+}
+
+int print_member_part(FILE* f, uint32_t last_kind, const MemberValue& v) {
+  switch (last_kind) {
+    case K_STRUCT:
+    case K_UNION:
+    case K_CLASS:
+      return counted(fprintf(f, "typeix=%08" PRIx32 ",offset=%04" PRIx32 ",name=", v.typeix,
+                             v.offset)) +
+             print_name(f, v.name);
+    case K_ENUM:
+      return counted(fprintf(f, "value=%08" PRIx32 ",name=", v.value)) + print_name(f, v.name);
+    case K_BITFIELD:
+      return counted(fprintf(
+                 f, "typeix=%08" PRIx32 ",bitoffs=%04" PRIx32 ",bitsize=%04" PRIx32 ",name=",
+                 v.typeix, v.bitoffs, v.bitsize)) +
+             print_name(f, v.name);
+    default:
+      return 0;
+  }
+}
+
+}  // namespace tek

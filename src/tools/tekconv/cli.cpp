@@ -1,0 +1,89 @@
+// The command line: banner, options and the choice of run mode.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "core/converter.hpp"
+#include "core/fatal.hpp"
+#include "core/run.hpp"
+#include "tools/tekconv/signals.hpp"
+
+namespace tek {
+
+namespace {
+
+constexpr int USAGE_STATUS = 255;
+
+struct Option {
+  const char* name;
+  void (*apply)(Settings&);
+};
+
+constexpr Option OPTIONS[] = {
+    {"-s", [](Settings& s) { s.dump_mask = 0xFFFFFFFF; }},
+    {"-sf", [](Settings& s) { s.dump_mask = 0x01; }},
+    {"-st", [](Settings& s) { s.dump_mask = 0x02; }},
+    {"-sg", [](Settings& s) { s.dump_mask = 0x04; }},
+    {"-ss", [](Settings& s) { s.dump_mask = 0x08; }},
+    {"-sl", [](Settings& s) { s.dump_mask = 0x10; }},
+    {"-c", [](Settings&) {}},
+    {"-d", [](Settings&) {}},
+    {"-ps", [](Settings& s) { s.default_ptr_size = 0; }},
+    {"-m16", [](Settings& s) { s.m16 = 1; }},
+    {"-l", [](Settings& s) { s.far_all = 1; }},
+    {"-fullpath", [](Settings& s) { s.fullpath = 1; }},
+};
+
+bool apply_option(Settings& s, const std::string& arg) {
+  for (const Option& o : OPTIONS) {
+    if (arg == o.name) {
+      o.apply(s);
+      return true;
+    }
+  }
+  return false;
+}
+
+int run_mode(Converter& cv, const std::vector<std::string>& args) {
+  say(cv, "ORVA Object File Converter for TEKA format V1.18\n");
+  say(cv, "Made by the tekconv developers\n");
+  if (args.size() < 2) {
+    say(cv, "Usage:tekconv [option] input_file\n");
+    say(cv, "  option: [-s]         Symbol dump\n");
+    say(cv, "          [-fullpath]  A path name is output in a full path.\n");
+    return USAGE_STATUS;
+  }
+  // Options come before the input; the last argument is never an option.
+  const size_t last = args.size() - 1;
+  size_t recognised = 0;
+  for (size_t i = 1; i < last; ++i)
+    if (apply_option(cv.settings, args[i])) ++recognised;
+  const std::string& input = args[1 + recognised];
+
+  if (cv.settings.dump_mask != 0) return run_pass(cv, input);
+  if (args[1] == "-k") return run_check(cv, args.size() > 2 ? args[2] : std::string());
+  return run_conversion(cv, input);
+}
+
+}  // namespace
+
+int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
+  int status;
+  try {
+    status = run_mode(cv, args);
+  } catch (const RunExit& e) {
+    status = e.status;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out somewhere in the run: a fatal error like any other.
+    try {
+      fatal_error(cv, ERR_MEMORY);
+    } catch (const RunExit& e) {
+      status = e.status;
+    }
+  }
+  untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
+  std::fflush(cv.out.console);
+  return status;
+}
+
+}  // namespace tek

@@ -1,0 +1,14 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/converter.hpp"
+#include "core/run.hpp"
+#include "tools/tekconv/signals.hpp"
+
+int main(int argc, char** argv) {
+  tek::install_signal_cleanup();
+  std::vector<std::string> args(argv, argv + argc);
+  auto cv = std::make_unique<tek::Converter>();
+  return tek::tekconv_main(*cv, args);
+}
