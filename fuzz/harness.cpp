@@ -10,11 +10,10 @@
 #include <memory>
 #include <span>
 
-#include "tools/ctxdump/ctxdump.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
-#include "core/run.hpp"
+#include "tools/ctxdump/ctxdump.hpp"
 #include "tools/tekconv/signals.hpp"
+#include "tools/tekconv/tool.hpp"
 
 namespace tekfuzz {
 
@@ -121,11 +120,7 @@ int run_one(const uint8_t* data, size_t size, bool private_dir) {
     auto cv = std::make_unique<tek::Converter>();
     cv->out.console = null_console();
     cv->settings.output_budget = OUTPUT_BUDGET;
-    try {
-      status = tek::tekconv_main(*cv, arguments(selector));
-    } catch (const tek::BudgetExceeded&) {
-      status = -1;
-    }
+    status = tek::tekconv_main(*cv, arguments(selector));
   }
   tek::untrack_outputs();
   if ((selector & 7) == MODE_CONVERT_READ && status == 0) read_back("in.ctx");

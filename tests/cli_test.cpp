@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/errors.hpp"
+#include "core/run.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -161,30 +162,32 @@ TEST_F(CliTest, FatalErrorTable) {
   for (const auto& [code, message] : table) EXPECT_STREQ(tek::error_message(code), message);
   for (int code : {-1, 0, 11, 13}) EXPECT_EQ(tek::error_message(code), nullptr) << code;
 
-  // fatal_error with a code the table lacks: the message says so, and the output files whose
-  // names are formed stay.
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* console = ::open_memstream(&text, &size);
-  int status = 0;
-  {
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = console;
-    cv->out.ctx_name = "a.ctx";
-    cv->out.type_name = "a.ct$";
-    cv->out.local_name = "a.cl$";
-    for (const char* name : {"a.ctx", "a.ct$", "a.cl$"}) write_file(name, "x");
-    try {
-      tek::fatal_error(*cv, 11);
-    } catch (const tek::RunExit& e) {
-      status = e.status;
+  // A fatal code the table lacks: the message says so, and the files of the run are not removed.
+  // A code of the table: its message, and they are.
+  struct Stop {
+    int code;
+    const char* text;
+    bool cleaned;
+  };
+  for (const Stop& stop : {Stop{11, "Internal error (No error message)\n", false},
+                           Stop{4, "Error : Write error\n", true}}) {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* console = ::open_memstream(&text, &size);
+    int status = 0;
+    bool cleaned = false;
+    {
+      auto cv = std::make_unique<tek::Converter>();
+      cv->out.console = console;
+      status = tek::run_protected(
+          *cv, [&]() -> int { tek::fatal_error(stop.code); }, [&] { cleaned = true; });
     }
+    std::fclose(console);
+    EXPECT_EQ(std::string(text, size), stop.text);
+    std::free(text);
+    EXPECT_EQ(status, 255);
+    EXPECT_EQ(cleaned, stop.cleaned) << stop.code;
   }
-  std::fclose(console);
-  EXPECT_EQ(std::string(text, size), "Internal error (No error message)\n");
-  std::free(text);
-  EXPECT_EQ(status, 255);
-  EXPECT_EQ(dir_entries(), (Names{"a.cl$", "a.ct$", "a.ctx"}));
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ struct Table {
   std::unique_ptr<tek::Converter> cv = std::make_unique<tek::Converter>();
   Table() {
     cv->units.h8 = true;
+    cv->comp.lookup = tek::directory_lookup("");
     tek::init_companion(*cv);
   }
   ~Table() { tek::free_companion(*cv); }

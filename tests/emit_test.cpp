@@ -11,9 +11,11 @@
 #include <functional>
 #include <memory>
 
-#include "format/ctx/dump.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/run.hpp"
+#include "core/sinks/context_writer.hpp"
+#include "core/sinks/dump_printer.hpp"
+#include "format/ctx/dump.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -38,6 +40,16 @@ struct Emitted {
   int status = 0;
 };
 
+// The dump printer that switch_to_dump makes the sink of the running converter.
+tek::RecordSink* type_dump = nullptr;
+// The streams of the running converter.
+tek::ContextStreams* streams_of_run = nullptr;
+
+// Emit operations from here on print TYPE and MEMBER lines instead of writing records.
+void switch_to_dump(Converter& cv) {
+  cv.out.sink = type_dump;
+}
+
 Emitted run(uint32_t dump_mask, const Emit& emit) {
   char* text = nullptr;
   size_t size = 0;
@@ -46,16 +58,27 @@ Emitted run(uint32_t dump_mask, const Emit& emit) {
   {
     auto cv = std::make_unique<Converter>();
     cv->out.console = console;
-    cv->settings.dump_mask = dump_mask;
-    EXPECT_TRUE(tek::out_open(cv->out.main, "main.bin", false));
-    EXPECT_TRUE(tek::out_open(cv->out.type, "type.bin", true));
-    EXPECT_TRUE(tek::out_open(cv->out.local, "local.bin", true));
-    try {
-      emit(*cv);
-    } catch (const tek::RunExit& x) {
-      e.status = x.status;
-    }
-  }  // the streams are closed as they are, and not joined
+    tek::ContextStreams streams;
+    EXPECT_TRUE(tek::out_open(streams.main, "main.bin", false));
+    EXPECT_TRUE(tek::out_open(streams.type, "type.bin", true));
+    EXPECT_TRUE(tek::out_open(streams.local, "local.bin", true));
+    tek::ContextWriter writer(streams, UINT64_MAX);
+    tek::DumpPrinter printer(console, dump_mask, UINT64_MAX);
+    tek::DumpPrinter types(console, 0x02, UINT64_MAX);
+    type_dump = &types;
+    streams_of_run = &streams;
+    cv->out.sink = dump_mask ? static_cast<tek::RecordSink*>(&printer) : &writer;
+    e.status = tek::run_protected(
+        *cv,
+        [&] {
+          emit(*cv);
+          return 0;
+        },
+        nullptr);
+    // The streams are closed as they are, and not joined.
+    for (tek::OutFile* f : {&streams.main, &streams.type, &streams.local})
+      tek::out_close_quietly(*f);
+  }
   std::fclose(console);
   e.printed.assign(text, size);
   std::free(text);
@@ -207,9 +230,9 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
     Emitted e = run(0, [&](Converter& cv) {
       if (c.kind != 0) tek::emit_type(cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
-      written = cv.out.type.written;
+      written = streams_of_run->type.written;
       tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
-      cv.settings.dump_mask = 0x02;
+      switch_to_dump(cv);
       tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
     });
     const Bytes& types = e.streams[TYPE];

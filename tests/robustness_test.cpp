@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "core/converter.hpp"
-#include "core/run.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
 #include "support.hpp"
+#include "tools/tekconv/tool.hpp"
 
 using namespace tektest;
 using namespace tekrec;

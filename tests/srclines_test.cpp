@@ -4,6 +4,7 @@
 #include "core/converter.hpp"
 #include "core/run.hpp"
 #include "support.hpp"
+#include "tools/tekconv/tool.hpp"
 
 using namespace tektest;
 using namespace std::string_literals;
@@ -136,7 +137,8 @@ std::string dump_passes(const std::vector<std::pair<std::string, Builder>>& inpu
     cv.settings.dump_mask = 0x01;
     for (const auto& [path, b] : inputs) {
       b.write(path);
-      tek::run_pass(cv, path);
+      cv.rd.source = tek::InputSource{path, false, {}};
+      tek::dump_records(cv);
     }
   }
   std::fclose(console);

@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "core/converter.hpp"
-#include "core/run.hpp"
+#include "tools/tekconv/tool.hpp"
 
 namespace tektest {
 

@@ -1,15 +1,14 @@
 // Type index check (-k): whole reports on small programs, the fields that are checked, the
 // command-line forms, the scratch file's life, and the state that the second pass inherits.
-#include "core/typecheck.hpp"
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <set>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
+#include "core/emit.hpp"
+#include "core/sinks/type_check.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -205,7 +204,8 @@ TEST_F(TypeCheckTest, Reports) {
 struct CheckPass {
   explicit CheckPass(int32_t pass) {
     cv->out.console = console;
-    cv->settings.check_pass = pass;
+    cv->out.sink = &check;
+    check.begin_pass(pass);
   }
   ~CheckPass() {
     std::fclose(console);
@@ -219,6 +219,7 @@ struct CheckPass {
   size_t size = 0;
   FILE* console = ::open_memstream(&text, &size);
   std::unique_ptr<tek::Converter> cv = std::make_unique<tek::Converter>();
+  tek::TypeIndexCheck check{console, UINT64_MAX};
 };
 
 // Every kind of TYPE record, followed by a MEMBER, a PUBLIC and a SETLOCAL record. In the
@@ -247,25 +248,26 @@ TEST(TypeCheckEmit, EachPassMarksOrChecksExactlyItsFields) {
       if (by_typeix.count(kind)) expected += unsolved(0x42);
       if (with_members.count(kind)) expected += unsolved(0x43);
       expected += unsolved(0x44) + unsolved(0x45);
-      EXPECT_EQ(c.cv->check.marks, pass == 1 ? marked : std::vector<uint8_t>{});
+      EXPECT_EQ(c.check.marks(), pass == 1 ? marked : std::vector<uint8_t>{});
       EXPECT_EQ(c.printed(), pass == 1 ? "" : expected);
-      EXPECT_EQ(c.cv->settings.unsolved != 0, pass == 2);
+      EXPECT_EQ(c.check.unsolved(), pass == 2);
     }
   }
 }
 
 TEST(TypeCheckEmit, ReferenceLookupAndMarks) {
-  CheckPass c(2);
+  CheckPass c(1);
   // As the scratch file holds it after the definition pass: 256 and 258 defined.
-  c.cv->check.marks.assign(259, 0);
-  c.cv->check.marks[256] = c.cv->check.marks[258] = 1;
+  c.check.mark_selfix(258);
+  c.check.mark_selfix(256);
+  c.check.begin_pass(2);
   for (uint32_t ix :
        {258u, 256u, 258u, 257u, 259u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFF02u})
-    tek::check_typeix(*c.cv, ix);
+    c.check.check_typeix(ix);
   std::vector<uint8_t> expected(259, 0);
   expected[256] = expected[258] = 2;
-  EXPECT_EQ(c.cv->check.marks, expected);
-  EXPECT_TRUE(c.cv->settings.unsolved);
+  EXPECT_EQ(c.check.marks(), expected);
+  EXPECT_TRUE(c.check.unsolved());
   // 257: a gap; 259: the end of the file; the rest far beyond it, or negative as offsets.
   EXPECT_EQ(c.printed(), unsolved(257) + unsolved(259) + unsolved(0x7FFFFFFF) +
                              unsolved(0x80000000) + unsolved(0xFFFFFFFF) + unsolved(0xFFFFFF02));

@@ -11,6 +11,7 @@
 #include "core/converter.hpp"
 #include "core/run.hpp"
 #include "support.hpp"
+#include "tools/tekconv/tool.hpp"
 
 using namespace tektest;
 using tekrec::Builder;
@@ -234,7 +235,8 @@ TEST_F(TypeIdsTest, SecondPassKeepsAndResetsState) {
 
   // Pass 1: address width 0 until the UNIT (BASETYPE reads a 1-byte size 0 and flags 0), RI
   // mode 0 until the UNIT, the location 0, no far functions, basic index 2 not yet set.
-  tek::run_pass(cv, "in.abs");
+  cv.rd.source = tek::InputSource{"in.abs", false, {}};
+  tek::dump_records(cv);
   EXPECT_EQ(console.take(), predefined_dump() + line::header() + line::object(0, 2) +
                                 line::func(288, 0, 0) + line::pub(0x42, T_VOID, ".x", "EXT", 0) +
                                 line::pub(0x43, T_VOID, "P", "EXT", 0) + line::module(1, "m") +
@@ -245,7 +247,8 @@ TEST_F(TypeIdsTest, SecondPassKeepsAndResetsState) {
   // not written), the location, the far function flag and the basic type table carry over.
   // The type ids (FUNCTYPE is 288 again), the current unit (the UNIT is unit 0 again) and the
   // section names ("P" is written again before its CL) start afresh.
-  tek::run_pass(cv, "in.abs");
+  cv.rd.source = tek::InputSource{"in.abs", false, {}};
+  tek::dump_records(cv);
   EXPECT_EQ(console.take(), predefined_dump() + line::header() + line::object(0x1003, 2) +
                                 line::func(288, 0, 0, true) +
                                 line::pub(0x43, T_VOID, "P", "EXT", 0) + line::module(1, "m") +

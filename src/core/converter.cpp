@@ -1,13 +1,19 @@
 #include "core/converter.hpp"
 
+#include <cstdarg>
+
 namespace tek {
 
 Converter::~Converter() {
-  // Streams still open here belong to a run that ended early; their files stay as they are.
-  out_close_quietly(out.main);
-  out_close_quietly(out.type);
-  out_close_quietly(out.local);
   close_input(*this);
+}
+
+int say(Converter& cv, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vfprintf(cv.out.console, fmt, ap);
+  va_end(ap);
+  return n;
 }
 
 }  // namespace tek

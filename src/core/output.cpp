@@ -5,12 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <memory>
 
-#include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/errors.hpp"
 
 namespace tek {
 
@@ -41,23 +39,42 @@ bool out_open(OutFile& f, const char* path, bool read_back) {
     ::unlink(path);
     flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
   }
-  f.fd = ::open(path, flags, 0666);
-  if (f.fd < 0) return false;
-  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
-  f.used = 0;
-  f.written = 0;
+  int fd = ::open(path, flags, 0666);
+  if (fd < 0) return false;
+  out_attach(f, fd);
   return true;
 }
 
-void out_flush(Converter& cv, OutFile& f) {
+void out_attach(OutFile& f, int fd) {
+  f.fd = fd;
+  f.memory = nullptr;
+  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
+  f.used = 0;
+  f.written = 0;
+}
+
+void out_open_memory(OutFile& f, std::vector<uint8_t>* memory) {
+  f.fd = -1;
+  f.memory = memory;
+  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
+  f.used = 0;
+  f.written = 0;
+}
+
+void out_flush(OutFile& f) {
   if (f.used == 0) return;
+  if (f.memory) {
+    f.memory->insert(f.memory->end(), f.buf.get(), f.buf.get() + f.used);
+    f.used = 0;
+    return;
+  }
   bool ok = write_all(f.fd, f.buf.get(), f.used);
   f.used = 0;
-  if (!ok) fatal_error(cv, ERR_WRITE);
+  if (!ok) fatal_error(ERR_WRITE);
 }
 
 // Fills the buffer to the brim before each write, so that the file grows by whole buffers.
-void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
+void out_write_slow(OutFile& f, const uint8_t* data, size_t n) {
   if (!f.is_open()) return;  // no stream to write to
   f.written += n;
   while (n > 0) {
@@ -66,52 +83,56 @@ void out_write_slow(Converter& cv, OutFile& f, const uint8_t* data, size_t n) {
     f.used += take;
     data += take;
     n -= take;
-    if (f.used == OUT_BUFFER_SIZE) out_flush(cv, f);
+    if (f.used == OUT_BUFFER_SIZE) out_flush(f);
   }
 }
 
-void out_close(Converter& cv, OutFile& f) {
+void out_close(OutFile& f) {
   if (!f.is_open()) return;
-  out_flush(cv, f);
+  out_flush(f);
+  if (f.memory) {
+    f.memory = nullptr;
+    return;
+  }
   int fd = f.fd;
   f.fd = -1;
-  if (::close(fd) != 0 && errno != EINTR) fatal_error(cv, ERR_WRITE);
+  if (::close(fd) != 0 && errno != EINTR) fatal_error(ERR_WRITE);
 }
 
 void out_discard(OutFile& f) {
   if (!f.is_open()) return;
-  ::close(f.fd);
+  f.memory = nullptr;
+  if (f.fd >= 0) ::close(f.fd);
   f.fd = -1;
   f.used = 0;
 }
 
 void out_close_quietly(OutFile& f) {
   if (!f.is_open()) return;
-  write_all(f.fd, f.buf.get(), f.used);
+  if (f.memory)
+    f.memory->insert(f.memory->end(), f.buf.get(), f.buf.get() + f.used);
+  else
+    write_all(f.fd, f.buf.get(), f.used);
   out_discard(f);
 }
 
-void out_append(Converter& cv, OutFile& dst, OutFile& src) {
-  out_flush(cv, src);
-  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(cv, ERR_SEEK);
+void out_append(OutFile& dst, OutFile& src) {
+  out_flush(src);
+  if (src.memory) {
+    out_write(dst, src.memory->data(), src.memory->size());
+    return;
+  }
+  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(ERR_SEEK);
   std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[COPY_BUFFER_SIZE]);
-  if (!copy) fatal_error(cv, ERR_MEMORY);
+  if (!copy) fatal_error(ERR_MEMORY);
   for (uint64_t left = src.written; left > 0;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
     ssize_t r = ::read(src.fd, copy.get(), want);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) fatal_error(cv, ERR_READ);  // the stream lost what was written to it
-    out_write(cv, dst, copy.get(), static_cast<size_t>(r));
+    if (r <= 0) fatal_error(ERR_READ);  // the stream lost what was written to it
+    out_write(dst, copy.get(), static_cast<size_t>(r));
     left -= static_cast<uint64_t>(r);
   }
-}
-
-int say(Converter& cv, const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vfprintf(cv.out.console, fmt, ap);
-  va_end(ap);
-  return n;
 }
 
 }  // namespace tek

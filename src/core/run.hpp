@@ -1,21 +1,40 @@
-// The run modes: one pass over the input, conversion, symbol dump and the entry point.
+// The runs of the converter core: one pass over the input, the three run modes, and the top of a
+// run, where fatal errors end up.
 #pragma once
 
-#include <string>
+#include <cstdint>
+#include <functional>
 #include <vector>
+
+#include "core/reader/dispatcher.hpp"
+#include "core/sinks/context_writer.hpp"
 
 namespace tek {
 
 struct Converter;
 
-// Reads the input once: predefined types, the records from HDR to END, the pending symbol.
-int run_pass(Converter& cv, const std::string& input);
+// Reads the input once through the sink of the run: predefined types, the records from HDR to
+// END, the pending symbol. A pass that ends early is finished like one that reached END.
+PassEnd run_pass(Converter& cv, int pass = 0);
 
-// Converts the input into its context file; returns the exit status.
-int run_conversion(Converter& cv, const std::string& input);
+// Conversion: the records go to the three streams, then the local and type streams are appended
+// to the main stream, which then holds the whole context file.
+void convert_into(Converter& cv, ContextStreams& streams);
 
-// The whole command: banner, options, run mode. args[0] is the program name. Returns the exit
-// status (255 for a fatal error, 1 after an undefined type kind).
-int tekconv_main(Converter& cv, const std::vector<std::string>& args);
+// Symbol dump of the records that cv.settings.dump_mask selects, on the console.
+void dump_records(Converter& cv);
+
+// Type index check: a definition pass and a reference pass, then the report of unreferenced
+// indices on the console; true when no reference was unsolved. store_marks, when given, receives
+// the marks after each pass.
+bool check_type_indices(Converter& cv,
+                        const std::function<void(const std::vector<uint8_t>&)>& store_marks);
+
+// The top of a run: runs body and returns its status. A fatal error is reported on the console
+// and becomes the status: "Error : <message>" and 255, after on_error (which removes what the
+// run created); memory exhaustion is the memory error; a TYPE record of an undefined kind ends
+// with "\nUndefined type" and status 1; an exhausted output budget with -1.
+int run_protected(Converter& cv, const std::function<int()>& body,
+                  const std::function<void()>& on_error);
 
 }  // namespace tek

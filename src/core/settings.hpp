@@ -9,18 +9,13 @@ namespace tek {
 struct Settings {
   // 0 means conversion; any other value selects the symbol dump and its categories.
   uint32_t dump_mask = 0;
-  // 0 outside the type index check, 1 in its definition pass, 2 in its reference pass.
-  int32_t check_pass = 0;
-  // Set by the first unsolved type reference of the check, never cleared.
-  int32_t unsolved = 0;
   // 1: pointers of unspecified size are 4 bytes; 0 (-ps): 2 bytes.
   uint8_t default_ptr_size = 1;
   uint8_t m16 = 0;       // -m16: every segmented unit uses the 8-bit-offset form
   uint8_t far_all = 0;   // -l: every function type is FARFUNC
   uint8_t fullpath = 0;  // -fullpath: FILE records keep the whole source path
-  // Upper bound on the bytes the emit operations may produce (records written, dump text
-  // printed, records checked). A harness that must stay fast sets it; the converter leaves it
-  // unlimited.
+  // Upper bound on the bytes the sink may produce (records written, dump text printed, records
+  // checked). A harness that must stay fast sets it; the converter leaves it unlimited.
   uint64_t output_budget = std::numeric_limits<uint64_t>::max();
 };
 

@@ -5,9 +5,21 @@
 
 #include <cstdint>
 
+#include "core/errors.hpp"
 #include "format/ctx/records.hpp"
 
 namespace tek {
+
+// An upper bound on the bytes a sink produces (records written, dump text printed, records
+// checked). A harness that must stay fast sets it; the converter leaves it unlimited.
+struct Budget {
+  uint64_t limit = UINT64_MAX;
+  uint64_t used = 0;
+  void charge(uint64_t n) {
+    used += n;
+    if (used > limit) fatal_error(STOP_BUDGET);
+  }
+};
 
 class RecordSink {
  public:

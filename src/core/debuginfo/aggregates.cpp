@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/emit.hpp"
-#include "core/debuginfo/symbols.hpp"
 #include "core/converter.hpp"
+#include "core/debuginfo/symbols.hpp"
+#include "core/emit.hpp"
 
 namespace tek {
 
@@ -99,7 +99,7 @@ void emit_aggregate(Converter& cv) {
   }
 }
 
-int handle_aggr(Converter& cv) {
+PassStep handle_aggr(Converter& cv) {
   SymbolsState& ss = cv.syms;
   uint32_t b = get_byte(cv);
   if ((b & 0x80) == 0) {
@@ -113,10 +113,10 @@ int handle_aggr(Converter& cv) {
     pop_aggregate_level(ss);
   }
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_arrtype(Converter& cv) {
+PassStep handle_arrtype(Converter& cv) {
   SymbolsState& ss = cv.syms;
   TypeIdState& ts = cv.types;
   const uint16_t first = ts.anon;
@@ -147,10 +147,10 @@ int handle_arrtype(Converter& cv) {
   ss.sym.typeix = -1;
   ss.sym.type_ref = first;
   skip_rec(cv);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_dpt(Converter& cv) {
+PassStep handle_dpt(Converter& cv) {
   SymbolsState& ss = cv.syms;
   SymbolState* target = pointer_target(ss);
   uint32_t p = get_byte(cv) & 0x0F;
@@ -171,13 +171,13 @@ int handle_dpt(Converter& cv) {
         kind = K_32POINTER;
       } else {
         say(cv, "Found invalid pointer type (DPT)\n");
-        return -1;
+        return PassStep::End;
       }
       break;
     default:
       say(cv, "Found invalid pointer type %02x (DPT)\n", p);
       get_raw(cv, 1);
-      return 0;
+      return PassStep::Continue;
   }
   if (target) {
     const uint16_t id = cv.types.anon;
@@ -191,7 +191,7 @@ int handle_dpt(Converter& cv) {
     cv.types.anon = static_cast<uint16_t>(id + 1);
   }
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

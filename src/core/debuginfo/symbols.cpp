@@ -5,27 +5,17 @@
 #include <new>
 #include <string>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/emit.hpp"
+#include "core/errors.hpp"
 #include "core/reader/processors.hpp"
+#include "format/teka/records.hpp"
 
 namespace tek {
 
 namespace {
 
-// Symbol categories (kind >> 2).
-enum Category : uint8_t {
-  CAT_UNTYPED = 1,
-  CAT_FUNCTION = 3,
-  CAT_HEXVALUE = 5,
-  CAT_MEMBER = 7,
-  CAT_ENUM_TAG = 8,
-  CAT_STRUCT_TAG = 9,
-  CAT_UNION_TAG = 10,
-  CAT_VARIABLE2 = 14,
-  CAT_CLASSED = 15,
-};
+using namespace teka;
 
 enum StorageClass : int32_t { CLS_EXT = 1, CLS_STAT = 2, CLS_AUTO = 3, CLS_REG = 4 };
 
@@ -45,10 +35,10 @@ void apply_rename(Converter& cv, char* name) {
   if (const std::string* r = find_rename(cv, name)) set_name(name, *r);
 }
 
-int invalid_section(Converter& cv, SymbolState& s) {
+bool invalid_section(Converter& cv, SymbolState& s) {
   say(cv, "Invalid section number (SYMBOL)\n");
   s.pending = 0;
-  return -1;
+  return false;
 }
 
 // Reads a section index and an offset; false when the current unit has no such section.
@@ -100,82 +90,82 @@ void make_bit_type(Converter& cv, SymbolState& s) {
   cv.types.anon = static_cast<uint16_t>(id + 1);
 }
 
-// Location part given by a location form byte. Returns -1 for an invalid section.
-int read_location_form(Converter& cv, SymbolState& s) {
+// Location part given by a location form byte. False for an invalid section.
+bool read_location_form(Converter& cv, SymbolState& s) {
   const uint32_t form = get_byte(cv);
   switch (form) {
-    case 1:
+    case LOC_REGISTER:
       s.size = get_addr(cv);
-      get_addr(cv);
+      get_addr(cv);  // offset: unused for a register
       s.value = static_cast<uint32_t>(get_register(cv));
       s.cls = CLS_REG;
-      return 0;
-    case 2:
-    case 3:
-    case 4:
-    case 5: {
+      return true;
+    case LOC_GLOBAL:
+    case LOC_GLOBAL2:
+    case LOC_LOCAL_STATIC:
+    case LOC_STATIC: {
       s.size = get_addr(cv);
       uint32_t sect = 0;
       if (!read_section_address(cv, s, &sect)) return invalid_section(cv, s);
-      if (form <= 3) {
+      if (form <= LOC_GLOBAL2) {
         s.cls = (cv.units.ri_mode == 2 && section_kind(cv, sect) == 1) ? CLASS_RI_PROGRAM : CLS_EXT;
       } else {
         s.cls = CLS_STAT;
-        if (form == 4) s.local_static = 1;
+        if (form == LOC_LOCAL_STATIC) s.local_static = 1;
       }
-      return 0;
+      return true;
     }
-    case 6:
+    case LOC_STACK:
       s.size = get_addr(cv);
       s.value = get_addr(cv);
       s.cls = CLS_AUTO;
-      return 0;
-    case 7:
+      return true;
+    case LOC_REGISTER_LIST:
       s.size = get_addr(cv);
-      get_addr(cv);
+      get_addr(cv);  // offset: unused for registers
       s.value = register_list(cv);
       s.cls = CLS_REG;
-      return 0;
+      return true;
     default:
       s.pending = 0;  // no such form: the symbol is dropped
-      return 0;
+      return true;
   }
 }
 
-// Location part by symbol category. Returns -1 for an invalid section.
-int read_location(Converter& cv, SymbolState& s) {
+// Location part by symbol category. False for an invalid section.
+bool read_location(Converter& cv, SymbolState& s) {
   switch (s.kind >> 2) {
-    case CAT_UNTYPED:
+    case UNTYPED:
       get_byte(cv);
       s.cls = CLS_EXT;
       s.size = 0;
       if (!read_section_address(cv, s, nullptr)) return invalid_section(cv, s);
-      return 0;
-    case CAT_HEXVALUE:
+      return true;
+    case HEXVALUE:
       s.value = hex_value(cv);
-      return 0;
-    case CAT_MEMBER:
+      return true;
+    case MEMBER:
       if (starts_with(s.name, "__v")) {
         s.pending = 0;
-        return 0;
+        return true;
       }
       s.bitfield = static_cast<uint8_t>(get_byte(cv) & 0x80);
       s.size = get_addr(cv);
       s.value = get_addr(cv);
       s.bit_offset = static_cast<int8_t>(get_byte(cv));
       if (s.bitfield) make_bit_type(cv, s);
-      return 0;
-    case CAT_ENUM_TAG:
+      return true;
+    case ENUM_TAG:
       get_byte(cv);
       push_aggregate_level(cv);
-      return 0;
-    case CAT_STRUCT_TAG:
-    case CAT_UNION_TAG:
+      return true;
+    case STRUCT_TAG:
+    case UNION_TAG:
       push_aggregate_level(cv);
       set_sid(cv, s.own_id);
       s.size = get_addr(cv);
-      return 0;
-    case CAT_CLASSED: {
+      return true;
+    case CLASSED: {
       uint32_t a = get_byte(cv);
       uint32_t size = get_byte(cv);
       if (a == 2 || a == 3) s.cls = CLS_EXT;
@@ -187,7 +177,7 @@ int read_location(Converter& cv, SymbolState& s) {
       if (size == 1) s.value = get_byte(cv);
       if (size == 2) s.value = get_word(cv);
       if (size == 4) s.value = get_long(cv);
-      return 0;
+      return true;
     }
     default:
       return read_location_form(cv, s);
@@ -280,7 +270,7 @@ uint32_t sign_extend_offset(const Converter& cv, uint32_t v) {
 void write_symbol(Converter& cv, SymbolState& s) {
   switch (s.kind >> 2) {
     case 0:
-    case CAT_VARIABLE2:
+    case VARIABLE2:
       if (s.cls == CLS_STAT && s.local_static)
         put_set_local(cv, CLS_STAT, s.value, resolved_type(cv, s), s.name);
       else if (s.cls == CLS_AUTO) {
@@ -291,8 +281,8 @@ void write_symbol(Converter& cv, SymbolState& s) {
       else
         emit_data_symbol(cv, s);
       break;
-    case CAT_UNTYPED:
-    case CAT_CLASSED:
+    case UNTYPED:
+    case CLASSED:
       if (s.cls == CLS_EXT) {
         if (is_section_name(cv, s.name)) break;
         s.typeix = UNTYPED_TYPE;
@@ -301,15 +291,15 @@ void write_symbol(Converter& cv, SymbolState& s) {
         put_set_local(cv, CLS_STAT, s.value, UNTYPED_TYPE, s.name);
       }
       break;
-    case CAT_FUNCTION:
+    case FUNCTION:
       emit_function_symbol(cv, s);
       break;
-    case CAT_MEMBER:
+    case MEMBER:
       say(cv, "logic error (member set)\n");
       break;
-    case CAT_ENUM_TAG:
-    case CAT_STRUCT_TAG:
-    case CAT_UNION_TAG:
+    case ENUM_TAG:
+    case STRUCT_TAG:
+    case UNION_TAG:
       say(cv, "logic error (tag set)\n");
       break;
     default:
@@ -338,26 +328,21 @@ void reset_symbols_for_pass(SymbolsState& ss) {
   ss.scope_start = ss.scope_end = 0;
 }
 
-int push_aggregate_level(Converter& cv) {
+void push_aggregate_level(Converter& cv) {
   SymbolsState& ss = cv.syms;
   if (ss.depth > 0) {
-    try {
-      const size_t d = static_cast<size_t>(ss.depth);
-      if (ss.levels.size() <= d) ss.levels.resize(d + 1);
-      SavedLevel& level = ss.levels[d];
-      level.saved = true;
-      level.member_count = ss.member_count;
-      level.tag = ss.tag;
-      level.member_base = ss.member_base;
-    } catch (const std::bad_alloc&) {
-      fatal_error(cv, ERR_MEMORY);
-    }
+    const size_t d = static_cast<size_t>(ss.depth);
+    if (ss.levels.size() <= d) ss.levels.resize(d + 1);
+    SavedLevel& level = ss.levels[d];
+    level.saved = true;
+    level.member_count = ss.member_count;
+    level.tag = ss.tag;
+    level.member_base = ss.member_base;
     // The nested body's slots start after the enclosing body's members.
     if (ss.member_count > 1) ss.member_base += static_cast<size_t>(ss.member_count - 1);
   }
   ss.member_count = 0;
   ss.depth += 1;
-  return 0;
 }
 
 void flush_symbol(Converter& cv) {
@@ -373,7 +358,7 @@ void flush_symbol(Converter& cv) {
   s.attr = 0;
 }
 
-int handle_symbol(Converter& cv) {
+PassStep handle_symbol(Converter& cv) {
   SymbolsState& ss = cv.syms;
   SymbolState& s = ss.sym;
   if (s.pending == 1) flush_symbol(cv);
@@ -390,32 +375,28 @@ int handle_symbol(Converter& cv) {
     else
       s.type_ref = static_cast<uint16_t>(get_word(cv));
   }
-  if ((s.kind & 2) && read_location(cv, s) != 0) return -1;
+  if ((s.kind & 2) && !read_location(cv, s)) return PassStep::End;
   skip_rec(cv);
   if (ss.member_count != 0 && s.pending == 1) {
     if (ss.member_count - 1 >= MAX_MEMBERS) {
       say(cv, "The number of members exceeded %d\n", MAX_MEMBERS);
-      return -1;
+      return PassStep::End;
     }
-    try {
-      member_slot(ss, ss.member_count - 1) = s;
-    } catch (const std::bad_alloc&) {
-      fatal_error(cv, ERR_MEMORY);
-    }
+    member_slot(ss, ss.member_count - 1) = s;
     ss.member_count += 1;
     s.pending = 0;
   }
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_attr(Converter& cv) {
+PassStep handle_attr(Converter& cv) {
   uint32_t flags = get_byte(cv);
   if ((flags & 0x80) == 0) cv.syms.sym.attr = static_cast<uint8_t>(get_byte(cv));
   skip_rec(cv);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_functype(Converter& cv) {
+PassStep handle_functype(Converter& cv) {
   SymbolState& s = cv.syms.sym;
   const uint16_t id = cv.types.anon;
   set_sid(cv, id);
@@ -428,10 +409,10 @@ int handle_functype(Converter& cv) {
   s.typeix = get_sid(cv, id);
   cv.types.anon = static_cast<uint16_t>(id + 1);
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_blkend(Converter& cv) {
+PassStep handle_blkend(Converter& cv) {
   SymbolsState& ss = cv.syms;
   if (ss.sym.pending == 1) flush_symbol(cv);
   uint32_t flags = get_byte(cv);
@@ -440,7 +421,7 @@ int handle_blkend(Converter& cv) {
     ss.scope_start = ss.scope_end = 0;
   }
   skip_rec(cv);
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

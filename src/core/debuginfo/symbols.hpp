@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
@@ -57,18 +59,18 @@ SymbolState& member_slot(SymbolsState& ss, int32_t slot);
 int32_t resolved_type(Converter& cv, const SymbolState& s);
 void reset_symbols_for_pass(SymbolsState& ss);
 
-int push_aggregate_level(Converter& cv);
+void push_aggregate_level(Converter& cv);
 void flush_symbol(Converter& cv);
 
-int handle_symbol(Converter& cv);
-int handle_attr(Converter& cv);
-int handle_functype(Converter& cv);
-int handle_blkend(Converter& cv);
+PassStep handle_symbol(Converter& cv);
+PassStep handle_attr(Converter& cv);
+PassStep handle_functype(Converter& cv);
+PassStep handle_blkend(Converter& cv);
 
 // Aggregates, arrays and pointers.
 void emit_aggregate(Converter& cv);
-int handle_aggr(Converter& cv);
-int handle_arrtype(Converter& cv);
-int handle_dpt(Converter& cv);
+PassStep handle_aggr(Converter& cv);
+PassStep handle_arrtype(Converter& cv);
+PassStep handle_dpt(Converter& cv);
 
 }  // namespace tek

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
+#include "core/emit.hpp"
 
 namespace tek {
 
@@ -117,7 +117,7 @@ void emit_predefined_types(Converter& cv) {
   }
 }
 
-int handle_basetype(Converter& cv) {
+PassStep handle_basetype(Converter& cv) {
   uint32_t n = get_byte(cv);
   for (uint32_t i = 0; i < n; ++i) get_byte(cv);
   uint32_t index = get_byte(cv);
@@ -126,10 +126,10 @@ int handle_basetype(Converter& cv) {
   uint32_t flags = get_byte(cv);
   skip_rec(cv);
   if (index < cv.types.basic.size()) cv.types.basic[index] = basic_type_value(code, size, flags);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_dbgunit(Converter& cv) {
+PassStep handle_dbgunit(Converter& cv) {
   if (cv.syms.sym.pending == 1) flush_symbol(cv);
   uint32_t flags = get_byte(cv);
   cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
@@ -142,7 +142,7 @@ int handle_dbgunit(Converter& cv) {
   skip_rec(cv);
   cv.src.file_count = 0;
   cv.types.anon = ANON_FIRST;
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

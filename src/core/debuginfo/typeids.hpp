@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
@@ -43,7 +45,7 @@ void rebase_type_ids(Converter& cv);
 uint8_t function_kind(const Converter& cv);
 
 void emit_predefined_types(Converter& cv);
-int handle_basetype(Converter& cv);
-int handle_dbgunit(Converter& cv);
+PassStep handle_basetype(Converter& cv);
+PassStep handle_dbgunit(Converter& cv);
 
 }  // namespace tek

@@ -1,29 +1,33 @@
 #include "core/reader/companion.hpp"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
 
 namespace tek {
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+// The text of a companion file, line by line.
+struct LineReader {
+  std::string_view text;
+  size_t pos = 0;
 };
 
 // Reads the next non-empty line. CR and LF end lines; a last line without a line end is
 // dropped. A 0 byte ends the line's text.
-bool read_line(FILE* f, std::string& line) {
+bool read_line(LineReader& f, std::string& line) {
   line.clear();
   bool cut = false;
   for (;;) {
-    int c = std::getc(f);
-    if (c == EOF) return false;
+    if (f.pos >= f.text.size()) return false;
+    const char c = f.text[f.pos++];
     if (c == '\r' || c == '\n') {
       if (!line.empty() || cut) return true;
       continue;
@@ -101,23 +105,55 @@ void index_companion(CompanionTable& t) {
   }
 }
 
-std::optional<std::shared_ptr<const CompanionTable>> read_companion_file(const std::string& path) {
-  std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "r"));
-  if (!f) return std::nullopt;
+std::optional<std::shared_ptr<const CompanionTable>> parse_companion(std::string_view text) {
+  LineReader f{text};
   std::string line;
-  if (!read_line(f.get(), line) || line != "[HD]") return std::nullopt;
+  if (!read_line(f, line) || line != "[HD]") return std::nullopt;
   auto table = std::make_shared<CompanionTable>();
   bool debug = false;
-  while (!debug && read_line(f.get(), line)) debug = line.find("[DEBUG]") != std::string::npos;
+  while (!debug && read_line(f, line)) debug = line.find("[DEBUG]") != std::string::npos;
   if (debug) {
     std::string fields[5];
-    while (read_line(f.get(), line)) {
+    while (read_line(f, line)) {
       split_fields(line, fields);
       store_entry(*table, entry_index(fields[0]), {fields[1], fields[2], fields[3], fields[4]});
     }
   }
   index_companion(*table);
   return table;
+}
+
+std::optional<std::string> read_regular_file(const std::string& path) {
+  // Non-blocking, so that opening a FIFO does not wait for a writer; only a regular file is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string text;
+  char buf[1 << 14];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;  // a read error ends the text where it stands
+    text.append(buf, static_cast<size_t>(r));
+  }
+  ::close(fd);
+  return text;
+}
+
+std::optional<std::shared_ptr<const CompanionTable>> read_companion_file(const std::string& path) {
+  std::optional<std::string> text = read_regular_file(path);
+  if (!text) return std::nullopt;
+  return parse_companion(*text);
+}
+
+CompanionLookup directory_lookup(const std::string& dir) {
+  return [dir](const std::string& name) -> std::optional<std::string> {
+    return read_regular_file(dir.empty() ? name : dir + "/" + name);
+  };
 }
 
 void init_companion(Converter& cv) {
@@ -134,15 +170,16 @@ void free_companion(Converter& cv) {
 // entries, so later loads reuse what the first one gave.
 void load_companion(Converter& cv, const std::string& source) {
   if (!cv.units.h8) return;
-  try {
-    std::string path = companion_file_name(source);
-    auto it = cv.comp.loaded.find(path);
-    if (it == cv.comp.loaded.end())
-      it = cv.comp.loaded.emplace(path, read_companion_file(path)).first;
-    if (it->second) cv.comp.table = *it->second;
-  } catch (const std::bad_alloc&) {
-    fatal_error(cv, ERR_MEMORY);
+  std::string path = companion_file_name(source);
+  auto it = cv.comp.loaded.find(path);
+  if (it == cv.comp.loaded.end()) {
+    std::optional<std::shared_ptr<const CompanionTable>> table;
+    if (cv.comp.lookup) {
+      if (std::optional<std::string> text = cv.comp.lookup(path)) table = parse_companion(*text);
+    }
+    it = cv.comp.loaded.emplace(path, std::move(table)).first;
   }
+  if (it->second) cv.comp.table = *it->second;
 }
 
 const std::string* find_rename(const Converter& cv, const char* name) {

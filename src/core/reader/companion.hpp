@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,15 +32,28 @@ struct CompanionTable {
   std::unordered_set<std::string> bcl_names;            // s4 of "bcl" entries
 };
 
+// Finds the text of a companion file by its name ("main.cpd"); nullopt when there is none.
+using CompanionLookup = std::function<std::optional<std::string>(const std::string& name)>;
+
 struct CompanionState {
+  // Supplied by the caller; without one, no unit has companion files.
+  CompanionLookup lookup;
   std::shared_ptr<const CompanionTable> table;
   // What each companion file name gave in this pass: a table to install, or nullopt when the
   // file leaves the table unchanged (missing, or not beginning with "[HD]").
   std::unordered_map<std::string, std::optional<std::shared_ptr<const CompanionTable>>> loaded;
 };
 
-// Reads one companion file; nullopt when it leaves the table unchanged.
+// The table of a companion file's text; nullopt when it leaves the table unchanged (it does not
+// begin with "[HD]").
+std::optional<std::shared_ptr<const CompanionTable>> parse_companion(std::string_view text);
+// The whole of a regular file; nullopt when it cannot be opened or is no regular file (a FIFO, a
+// device, a directory).
+std::optional<std::string> read_regular_file(const std::string& path);
+// Reads and parses one companion file.
 std::optional<std::shared_ptr<const CompanionTable>> read_companion_file(const std::string& path);
+// The lookup of the command line: the file of that name in dir ("" for the current directory).
+CompanionLookup directory_lookup(const std::string& dir);
 std::string companion_file_name(const std::string& source);
 void store_entry(CompanionTable& t, uint32_t index, CompanionEntry e);
 void index_companion(CompanionTable& t);

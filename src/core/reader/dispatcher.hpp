@@ -3,15 +3,22 @@
 
 #include <cstdint>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
 
-using Handler = int (*)(Converter&);
+using Handler = PassStep (*)(Converter&);
 
-// Reads the input from its HDR record to END: 0 at END, -1 when the pass ended early.
-int read_records(Converter& cv);
+enum class PassEnd : uint8_t {
+  AtEnd,  // the END record was reached
+  Early,  // the first record was not HDR, or a record ended the pass
+};
 
-int handle_hdr(Converter& cv);
+// Reads the input from its HDR record to END.
+PassEnd read_records(Converter& cv);
+
+PassStep handle_hdr(Converter& cv);
 
 }  // namespace tek

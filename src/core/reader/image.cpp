@@ -4,9 +4,9 @@
 #include <new>
 #include <vector>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/emit.hpp"
+#include "core/errors.hpp"
 
 namespace tek {
 
@@ -32,7 +32,7 @@ static const uint8_t* read_chunk(Converter& cv, uint8_t* chunk, uint32_t n) {
   return chunk;
 }
 
-int handle_data(Converter& cv) {
+PassStep handle_data(Converter& cv) {
   uint8_t chunk[CHUNK_SIZE];
   while (cv.rd.rec_len > CHUNK_SIZE) {
     write_chunk(cv, read_chunk(cv, chunk, CHUNK_SIZE), CHUNK_SIZE);
@@ -42,10 +42,10 @@ int handle_data(Converter& cv) {
   write_chunk(cv, read_chunk(cv, chunk, rest), rest);
   cv.rd.rec_len = 0;
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_zero(Converter& cv) {
+PassStep handle_zero(Converter& cv) {
   static const uint8_t zeros[CHUNK_SIZE] = {};
   uint32_t count = get_word(cv);
   while (count > CHUNK_SIZE) {
@@ -54,22 +54,18 @@ int handle_zero(Converter& cv) {
   }
   write_chunk(cv, zeros, count);
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
 // The block is the pattern repeated count times, cut like a DATA block: full chunks while more
 // than 256 bytes remain, then the rest. The pattern is read once into a buffer that continues it
 // cyclically for one more chunk, so every chunk, wherever it starts in the pattern, is one
 // contiguous slice of that buffer; memory does not depend on the count.
-int handle_repeat(Converter& cv) {
+PassStep handle_repeat(Converter& cv) {
   uint32_t count = get_word(cv);
   const size_t p = cv.rd.rec_len;
   std::vector<uint8_t> cycle;
-  try {
-    cycle.resize(p == 0 ? 0 : p + CHUNK_SIZE);
-  } catch (const std::bad_alloc&) {
-    fatal_error(cv, ERR_MEMORY);
-  }
+  cycle.resize(p == 0 ? 0 : p + CHUNK_SIZE);
   get_block(cv, cycle.data(), p);
   for (size_t i = p; i < cycle.size(); ++i) cycle[i] = cycle[i - p];
   cv.rd.rec_len = 0;
@@ -84,7 +80,7 @@ int handle_repeat(Converter& cv) {
   static const uint8_t none[1] = {};
   write_chunk(cv, p == 0 ? none : cycle.data() + at, static_cast<uint32_t>(remaining));
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

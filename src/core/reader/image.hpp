@@ -3,14 +3,16 @@
 
 #include <cstdint>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
 
 constexpr uint32_t CHUNK_SIZE = 256;
 
-int handle_data(Converter& cv);
-int handle_zero(Converter& cv);
-int handle_repeat(Converter& cv);
+PassStep handle_data(Converter& cv);
+PassStep handle_zero(Converter& cv);
+PassStep handle_repeat(Converter& cv);
 
 }  // namespace tek

@@ -3,9 +3,9 @@
 #include <iterator>
 #include <new>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/emit.hpp"
+#include "core/errors.hpp"
 
 namespace tek {
 
@@ -42,7 +42,7 @@ const std::string& source_name(const SourceState& ss, uint32_t slot) {
   return it == ss.names.end() ? EMPTY : it->second;
 }
 
-int handle_srcfiles(Converter& cv) {
+PassStep handle_srcfiles(Converter& cv) {
   SourceState& ss = cv.src;
   rebase_type_ids(cv);
   uint32_t k = get_word(cv);
@@ -62,28 +62,24 @@ int handle_srcfiles(Converter& cv) {
     read_part(cv, name, ended);
     read_part(cv, name, ended);
     for (int w = 0; w < 4; ++w) get_word(cv);
-    try {
-      if (name.empty())
-        ss.names.erase(slot);
-      else
-        ss.names[slot] = name;
-    } catch (const std::bad_alloc&) {
-      fatal_error(cv, ERR_MEMORY);
-    }
+    if (name.empty())
+      ss.names.erase(slot);
+    else
+      ss.names[slot] = name;
     load_companion(cv, name);
   }
   ss.file_count += k;
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_curfile(Converter& cv) {
+PassStep handle_curfile(Converter& cv) {
   cv.src.current_file = static_cast<uint16_t>(get_word(cv));
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_lines(Converter& cv) {
+PassStep handle_lines(Converter& cv) {
   emit_file(cv, source_name(cv.src, cv.src.current_file).c_str());
   uint32_t k = get_word(cv);
   for (uint32_t i = 0; i < k; ++i) {
@@ -93,7 +89,7 @@ int handle_lines(Converter& cv) {
   }
   emit_end_line(cv, 0);
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

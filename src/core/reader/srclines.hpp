@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
@@ -19,8 +21,8 @@ struct SourceState {
 
 const std::string& source_name(const SourceState& ss, uint32_t slot);
 
-int handle_srcfiles(Converter& cv);
-int handle_curfile(Converter& cv);
-int handle_lines(Converter& cv);
+PassStep handle_srcfiles(Converter& cv);
+PassStep handle_curfile(Converter& cv);
+PassStep handle_lines(Converter& cv);
 
 }  // namespace tek

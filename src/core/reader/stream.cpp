@@ -8,14 +8,28 @@
 #include <cstring>
 
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/errors.hpp"
 
 namespace tek {
 
 bool open_input(Converter& cv, const char* path) {
+  cv.rd.source = InputSource{path, false, {}};
+  return open_input(cv);
+}
+
+bool open_input(Converter& cv) {
   InputFile& in = cv.rd.in;
+  const InputSource& source = cv.rd.source;
   close_input(cv);
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  in.consumed = 0;
+  if (source.in_memory) {
+    in.data = source.bytes.data();
+    in.pos = 0;
+    in.len = source.bytes.size();
+    in.at_eof = true;  // nothing to read beyond the bytes at hand
+    return true;
+  }
+  int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -25,12 +39,12 @@ bool open_input(Converter& cv, const char* path) {
   if (!in.buf) in.buf.reset(new (std::nothrow) uint8_t[INPUT_BUFFER_SIZE]);
   if (!in.buf) {
     ::close(fd);
-    fatal_error(cv, ERR_MEMORY);
+    fatal_error(ERR_MEMORY);
   }
   in.fd = fd;
+  in.data = in.buf.get();
   in.pos = in.len = 0;
   in.at_eof = false;
-  in.consumed = 0;
   return true;
 }
 
@@ -38,6 +52,7 @@ void close_input(Converter& cv) {
   InputFile& in = cv.rd.in;
   if (in.fd >= 0) ::close(in.fd);
   in.fd = -1;
+  in.data = nullptr;
   in.pos = in.len = 0;
 }
 
@@ -52,7 +67,8 @@ static bool fill(Converter& cv) {
       r = -1;
       errno = EIO;
     }
-    if (r < 0) fatal_error(cv, ERR_READ);
+    if (r < 0) fatal_error(ERR_READ);
+    in.data = in.buf.get();
     in.pos = 0;
     in.len = static_cast<size_t>(r);
     in.consumed += in.len;
@@ -64,12 +80,12 @@ static bool fill(Converter& cv) {
 uint8_t refill_input(Converter& cv) {
   InputFile& in = cv.rd.in;
   if (!fill(cv)) return 0;
-  return in.buf[in.pos++];
+  return in.data[in.pos++];
 }
 
 static inline uint8_t next_byte(Converter& cv) {
   InputFile& in = cv.rd.in;
-  if (in.pos < in.len) return in.buf[in.pos++];
+  if (in.pos < in.len) return in.data[in.pos++];
   return refill_input(cv);
 }
 
@@ -85,7 +101,7 @@ size_t get_block(Converter& cv, uint8_t* buf, size_t n) {
   while (done < n) {
     if (in.pos >= in.len && !fill(cv)) break;
     size_t take = std::min(n - done, in.len - in.pos);
-    std::memcpy(buf + done, in.buf.get() + in.pos, take);
+    std::memcpy(buf + done, in.data + in.pos, take);
     in.pos += take;
     done += take;
   }
@@ -96,7 +112,7 @@ size_t get_block(Converter& cv, uint8_t* buf, size_t n) {
 const uint8_t* take_block(Converter& cv, size_t n) {
   InputFile& in = cv.rd.in;
   if (in.len - in.pos < n) return nullptr;
-  const uint8_t* p = in.buf.get() + in.pos;
+  const uint8_t* p = in.data + in.pos;
   in.pos += n;
   return p;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 
 namespace tek {
 
@@ -11,9 +13,18 @@ struct Converter;
 
 constexpr size_t INPUT_BUFFER_SIZE = 1 << 18;
 
+// Where each pass reads the input from: a file, streamed through a buffer so that memory stays
+// bounded on large images, or bytes already in memory.
+struct InputSource {
+  std::string path;
+  bool in_memory = false;
+  std::span<const uint8_t> bytes;  // in memory: the whole input
+};
+
 struct InputFile {
   int fd = -1;
   std::unique_ptr<uint8_t[]> buf;
+  const uint8_t* data = nullptr;  // the bytes at hand: the buffer, or the input in memory
   size_t pos = 0;
   size_t len = 0;
   bool at_eof = false;
@@ -24,6 +35,7 @@ struct InputFile {
 };
 
 struct ReaderState {
+  InputSource source;
   InputFile in;
   uint16_t long_len = 0;
   // Body bytes of the current record that the field readers have not consumed.
@@ -32,8 +44,9 @@ struct ReaderState {
   int32_t debug_level = 0;
 };
 
-// Opens the input for a pass; false when it cannot be opened or is not a regular file stream
-// (a directory).
+// Opens the input source for a pass; false when it cannot be opened or is a directory.
+bool open_input(Converter& cv);
+// Makes a file the input source and opens it.
 bool open_input(Converter& cv, const char* path);
 void close_input(Converter& cv);
 

@@ -3,18 +3,18 @@
 #include <cstring>
 #include <new>
 
-#include "core/emit.hpp"
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/emit.hpp"
+#include "core/errors.hpp"
 #include "core/reader/processors.hpp"
 
 namespace tek {
 
 namespace {
 
-int invalid_section(Converter& cv, const char* record) {
+PassStep invalid_section(Converter& cv, const char* record) {
   say(cv, "Invalid section number (%s)\n", record);
-  return -1;
+  return PassStep::End;
 }
 
 bool unit_has_section(const Unit* u, uint32_t n) {
@@ -116,21 +116,17 @@ uint32_t convert_addr(const Converter& cv, uint32_t a) {
   }
 }
 
-int handle_unit(Converter& cv) {
+PassStep handle_unit(Converter& cv) {
   UnitState& us = cv.units;
   get_byte(cv);
   us.current_unit += 1;
   const size_t index = static_cast<size_t>(us.current_unit);
   uint32_t sections = get_word(cv);
-  try {
-    if (us.units.size() <= index) us.units.resize(index + 1);
-    Unit& u = us.units[index];
-    u = Unit{};
-    u.section_count = sections;
-    u.opened = true;
-  } catch (const std::bad_alloc&) {
-    fatal_error(cv, ERR_MEMORY);
-  }
+  if (us.units.size() <= index) us.units.resize(index + 1);
+  Unit& u = us.units[index];
+  u = Unit{};
+  u.section_count = sections;
+  u.opened = true;
   us.current_section = 0;
   get_word(cv);
   get_word(cv);
@@ -143,55 +139,48 @@ int handle_unit(Converter& cv) {
   get_byte(cv);
   char module[256];
   get_name(cv, module);
-  emit_module(cv, static_cast<uint32_t>(us.current_unit + 1), module);
+  const uint32_t modix = static_cast<uint32_t>(us.current_unit + 1);
+  emit_module(cv, modix, module);
   us.units[index].processor = identify_processor(cv);
+  cv.out.sink->unit_processor(modix, us.units[index].processor);
   skip_rec(cv);
   cv.syms.scope_start = cv.syms.scope_end = 0;
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_cl(Converter& cv) {
+PassStep handle_cl(Converter& cv) {
   UnitState& us = cv.units;
   uint32_t flags = get_byte(cv);
   if (flags & 0x08) {
     say(cv, "Not support record (CL)\n");
-    return -1;
+    return PassStep::End;
   }
   if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL");
   Unit& u = us.units[static_cast<size_t>(us.current_unit)];
-  Section* sect;
-  try {
-    sect = &u.sections[us.current_section];
-  } catch (const std::bad_alloc&) {
-    fatal_error(cv, ERR_MEMORY);
-  }
-  sect->base = get_addr(cv);
-  if (addr_form(cv) != 0) sect->base += get_addr(cv);
+  Section& sect = u.sections[us.current_section];
+  sect.base = get_addr(cv);
+  if (addr_form(cv) != 0) sect.base += get_addr(cv);
   get_addr(cv);
   get_word(cv);
   get_word(cv);
   get_long(cv);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
     say(cv, "Section buffer overflow\n");
-    return -1;
+    return PassStep::End;
   }
   uint32_t n = get_byte(cv);
   char raw[256];
   get_block(cv, reinterpret_cast<uint8_t*>(raw), n);
   raw[n] = '\0';
   std::string name(raw);  // ends at the first 0 byte
-  try {
-    if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
-  } catch (const std::bad_alloc&) {
-    fatal_error(cv, ERR_MEMORY);
-  }
-  if (us.ri_mode == 2) sect->kind = name.find("PR_") != std::string::npos;
+  if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
+  if (us.ri_mode == 2) sect.kind = name.find("PR_") != std::string::npos;
   get_raw(cv, 1);
   us.current_section += 1;
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_sect(Converter& cv) {
+PassStep handle_sect(Converter& cv) {
   uint32_t unit = get_word(cv);
   uint32_t sect = get_word(cv);
   const Unit* u = opened_unit(cv, static_cast<int32_t>(unit));
@@ -199,19 +188,19 @@ int handle_sect(Converter& cv) {
   cv.units.current_unit = static_cast<int32_t>(unit);
   get_raw(cv, 1);
   cv.units.location = section_of(u, sect).base;
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_locate(Converter& cv) {
+PassStep handle_locate(Converter& cv) {
   uint32_t sect = get_word(cv);
   if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE");
   cv.units.current_section = static_cast<uint16_t>(sect);
   cv.units.location = section_base(cv, sect);
   get_raw(cv, 1);
-  return 0;
+  return PassStep::Continue;
 }
 
-int handle_aflag(Converter& cv) {
+PassStep handle_aflag(Converter& cv) {
   uint32_t sect = get_word(cv);
   if (!has_section(cv, sect)) return invalid_section(cv, "AFLAG");
   uint32_t addr = section_base(cv, sect) + get_addr(cv);
@@ -221,7 +210,7 @@ int handle_aflag(Converter& cv) {
     if (flag == 2) emit_addr_flag(cv, addr, 0);
   }
   skip_rec(cv);
-  return 0;
+  return PassStep::Continue;
 }
 
 }  // namespace tek

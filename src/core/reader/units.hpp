@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/pass_step.hpp"
+
 namespace tek {
 
 struct Converter;
@@ -61,10 +63,10 @@ int get_register(Converter& cv);
 int addr_form(const Converter& cv);
 uint32_t convert_addr(const Converter& cv, uint32_t a);
 
-int handle_unit(Converter& cv);
-int handle_cl(Converter& cv);
-int handle_sect(Converter& cv);
-int handle_locate(Converter& cv);
-int handle_aflag(Converter& cv);
+PassStep handle_unit(Converter& cv);
+PassStep handle_cl(Converter& cv);
+PassStep handle_sect(Converter& cv);
+PassStep handle_locate(Converter& cv);
+PassStep handle_aflag(Converter& cv);
 
 }  // namespace tek

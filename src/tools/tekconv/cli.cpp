@@ -1,12 +1,13 @@
 // The command line: banner, options and the choice of run mode.
 #include <cstdio>
-#include <cstring>
-#include <new>
+#include <string>
+#include <vector>
 
 #include "core/converter.hpp"
-#include "core/fatal.hpp"
+#include "core/reader/companion.hpp"
 #include "core/run.hpp"
 #include "tools/tekconv/signals.hpp"
+#include "tools/tekconv/tool.hpp"
 
 namespace tek {
 
@@ -44,7 +45,7 @@ bool apply_option(Settings& s, const std::string& arg) {
   return false;
 }
 
-int run_mode(Converter& cv, const std::vector<std::string>& args) {
+int run_mode(Converter& cv, ToolFiles& files, const std::vector<std::string>& args) {
   say(cv, "ORVA Object File Converter for TEKA format V1.18\n");
   say(cv, "Made by the tekconv developers\n");
   if (args.size() < 2) {
@@ -60,27 +61,28 @@ int run_mode(Converter& cv, const std::vector<std::string>& args) {
     if (apply_option(cv.settings, args[i])) ++recognised;
   const std::string& input = args[1 + recognised];
 
-  if (cv.settings.dump_mask != 0) return run_pass(cv, input);
-  if (args[1] == "-k") return run_check(cv, args.size() > 2 ? args[2] : std::string());
-  return run_conversion(cv, input);
+  // Companion files are looked up in the current directory.
+  cv.comp.lookup = directory_lookup("");
+  if (cv.settings.dump_mask != 0) {
+    cv.rd.source = InputSource{input, false, {}};
+    dump_records(cv);
+    return 0;
+  }
+  if (args[1] == "-k") {
+    const std::string checked = args.size() > 2 ? args[2] : std::string();
+    cv.rd.source = InputSource{checked, false, {}};
+    return run_check(cv, files, checked);
+  }
+  cv.rd.source = InputSource{input, false, {}};
+  return run_conversion(cv, files, input);
 }
 
 }  // namespace
 
 int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
-  int status;
-  try {
-    status = run_mode(cv, args);
-  } catch (const RunExit& e) {
-    status = e.status;
-  } catch (const std::bad_alloc&) {
-    // Memory ran out somewhere in the run: a fatal error like any other.
-    try {
-      fatal_error(cv, ERR_MEMORY);
-    } catch (const RunExit& e) {
-      status = e.status;
-    }
-  }
+  ToolFiles files;
+  const int status = run_protected(
+      cv, [&] { return run_mode(cv, files, args); }, [&] { files.remove_all(); });
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   std::fflush(cv.out.console);
   return status;

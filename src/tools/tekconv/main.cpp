@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "core/converter.hpp"
-#include "core/run.hpp"
 #include "tools/tekconv/signals.hpp"
+#include "tools/tekconv/tool.hpp"
 
 int main(int argc, char** argv) {
   tek::install_signal_cleanup();

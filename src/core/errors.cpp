@@ -1,7 +1,4 @@
-#include "core/fatal.hpp"
-
-#include "core/converter.hpp"
-#include "tools/tekconv/paths.hpp"
+#include "core/errors.hpp"
 
 namespace tek {
 
@@ -26,31 +23,12 @@ constexpr ErrorEntry ERRORS[] = {
     {ERR_MEMORY, "Memory allocation error"},
 };
 
-constexpr int FATAL_STATUS = 255;
-
 }  // namespace
 
 const char* error_message(int code) {
   for (const ErrorEntry& e : ERRORS)
     if (e.code == code) return e.message;
   return nullptr;
-}
-
-void fatal_error(Converter& cv, int code) {
-  const char* message = error_message(code);
-  if (!message) {
-    say(cv, "Internal error (No error message)\n");
-    throw RunExit{FATAL_STATUS};
-  }
-  say(cv, "Error : %s\n", message);
-  OutputState& out = cv.out;
-  out_discard(out.main);
-  out_discard(out.type);
-  out_discard(out.local);
-  delete_file(out.ctx_name);
-  delete_file(out.local_name);
-  delete_file(out.type_name);
-  throw RunExit{FATAL_STATUS};
 }
 
 }  // namespace tek

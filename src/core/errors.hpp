@@ -1,0 +1,41 @@
+// The one error path: a fatal condition throws Fatal with its code, and only the top of a run
+// (run_protected) catches it, reports it and turns it into the exit status.
+#pragma once
+
+namespace tek {
+
+// Codes of the error table, and the two stops that are not "Error : " messages.
+enum ErrorCode : int {
+  ERR_OPEN = 1,
+  ERR_CREATE = 2,
+  ERR_READ = 3,
+  ERR_WRITE = 4,
+  ERR_SEEK = 5,
+  ERR_FORMAT = 6,
+  ERR_NO_DEBUG = 7,
+  ERR_NO_MAP = 8,
+  ERR_NO_SYMBOL = 9,
+  ERR_SUM_CHECK = 10,
+  ERR_MEMORY = 12,
+  // A TYPE record of an undefined kind reached the output: "\nUndefined type", status 1.
+  STOP_UNDEFINED_TYPE = 0x100,
+  // The output passed the budget that a harness set: the run is abandoned, status -1.
+  STOP_BUDGET = 0x101,
+};
+
+struct Fatal {
+  int code;
+};
+
+[[noreturn]] inline void fatal_error(int code) {
+  throw Fatal{code};
+}
+
+// The message of an error code, or nullptr when the table has no such code.
+const char* error_message(int code);
+
+constexpr int FATAL_STATUS = 255;
+constexpr int UNDEFINED_TYPE_STATUS = 1;
+constexpr int BUDGET_STATUS = -1;
+
+}  // namespace tek

@@ -1,0 +1,103 @@
+#include "core/run.hpp"
+
+#include <new>
+
+#include "core/converter.hpp"
+#include "core/debuginfo/symbols.hpp"
+#include "core/debuginfo/typeids.hpp"
+#include "core/errors.hpp"
+#include "core/reader/companion.hpp"
+#include "core/reader/stream.hpp"
+#include "core/reader/units.hpp"
+#include "core/sinks/dump_printer.hpp"
+#include "core/sinks/type_check.hpp"
+
+namespace tek {
+
+namespace {
+
+// Makes a sink the run's sink while it lives.
+class SinkScope {
+ public:
+  SinkScope(Converter& cv, RecordSink& sink) : cv_(cv), saved_(cv.out.sink) { cv.out.sink = &sink; }
+  ~SinkScope() { cv_.out.sink = saved_; }
+  SinkScope(const SinkScope&) = delete;
+  SinkScope& operator=(const SinkScope&) = delete;
+
+ private:
+  Converter& cv_;
+  RecordSink* saved_;
+};
+
+}  // namespace
+
+PassEnd run_pass(Converter& cv, int pass) {
+  clear_unit_tables(cv.units);
+  if (!open_input(cv)) fatal_error(ERR_OPEN);
+  cv.out.sink->begin_pass(pass);
+  emit_predefined_types(cv);
+  init_companion(cv);
+  const PassEnd end = read_records(cv);
+  if (cv.syms.sym.pending == 1) flush_symbol(cv);
+  free_companion(cv);
+  close_input(cv);
+  clear_unit_tables(cv.units);
+  cv.out.sink->end_pass();
+  return end;
+}
+
+void convert_into(Converter& cv, ContextStreams& streams) {
+  ContextWriter writer(streams, cv.settings.output_budget);
+  SinkScope scope(cv, writer);
+  run_pass(cv);
+  out_append(streams.main, streams.local);
+  out_append(streams.main, streams.type);
+}
+
+void dump_records(Converter& cv) {
+  DumpPrinter printer(cv.out.console, cv.settings.dump_mask, cv.settings.output_budget);
+  SinkScope scope(cv, printer);
+  run_pass(cv);
+}
+
+bool check_type_indices(Converter& cv,
+                        const std::function<void(const std::vector<uint8_t>&)>& store_marks) {
+  TypeIndexCheck check(cv.out.console, cv.settings.output_budget);
+  check.store_marks = store_marks;
+  SinkScope scope(cv, check);
+  run_pass(cv, 1);
+  run_pass(cv, 2);
+  check.report_unreferenced();
+  return !check.unsolved();
+}
+
+int run_protected(Converter& cv, const std::function<int()>& body,
+                  const std::function<void()>& on_error) {
+  int code;
+  try {
+    return body();
+  } catch (const Fatal& f) {
+    code = f.code;
+  } catch (const std::bad_alloc&) {
+    code = ERR_MEMORY;
+  }
+  switch (code) {
+    case STOP_UNDEFINED_TYPE:
+      say(cv, "\nUndefined type");
+      return UNDEFINED_TYPE_STATUS;
+    case STOP_BUDGET:
+      return BUDGET_STATUS;
+    default:
+      break;
+  }
+  const char* message = error_message(code);
+  if (!message) {
+    say(cv, "Internal error (No error message)\n");
+    return FATAL_STATUS;
+  }
+  say(cv, "Error : %s\n", message);
+  if (on_error) on_error();
+  return FATAL_STATUS;
+}
+
+}  // namespace tek
