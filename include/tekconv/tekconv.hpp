@@ -1,0 +1,71 @@
+// tekconv as a library: converts TEKA absolute object files into context files, lists their
+// records as the symbol dump does, and checks their type indices, in memory or on files.
+//
+// Every function returns the exit status that the tekconv command gives for the same run:
+//   0    the run finished (also when the input ended early, with a message on the console)
+//   1    a TYPE record of an undefined kind reached the output ("\nUndefined type")
+//   255  a fatal error ("Error : <message>"): input unreadable, output not writable, memory
+//   -1   the output passed Options::output_budget; the run was abandoned
+// Messages about the input (and the dump text) go to Options::console.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tekconv {
+
+// The version of the converter, and of the context format it writes.
+const char* version();
+unsigned context_format_version();
+
+struct Options {
+  bool short_pointers = false;  // pointers of unspecified size are 2 bytes (tekconv -ps)
+  bool m16 = false;             // segmented units keep 8 bits of offset (-m16)
+  bool far_functions = false;   // every function type is FARFUNC (-l)
+  bool full_paths = false;      // FILE records keep the whole source path (-fullpath)
+  // The text of a companion description file of an H8 program by its name ("main.cpd"), or
+  // nullopt when there is none. Without a lookup no unit has companion files.
+  std::function<std::optional<std::string>(const std::string& name)> companions;
+  // The console: messages about the input, and the dump text.
+  FILE* console = stdout;
+  // Bytes of output (records, dump text, records checked) after which the run is abandoned.
+  uint64_t output_budget = UINT64_MAX;
+};
+
+// The companion lookup of the command line: files in a directory ("" for the current one).
+std::function<std::optional<std::string>(const std::string& name)> companions_in(
+    const std::string& directory);
+
+// Converts an object file in memory into the bytes of its context file (complete when the
+// status is 0).
+int convert(std::span<const uint8_t> input, std::vector<uint8_t>& context,
+            const Options& options = {});
+
+// Converts an object file, read through a buffer, into a context file written at context_path.
+// The type and local streams are kept in unnamed temporary files. A fatal error removes the
+// context file.
+int convert_file(const std::string& input_path, const std::string& context_path,
+                 const Options& options = {});
+
+// The dump options: which records the listing shows.
+enum class Dump : uint32_t {
+  All = 0xFFFFFFFF,  // -s
+  Files = 0x01,      // -sf: FILE, LINE, ENDLINE
+  Types = 0x02,      // -st: TYPE, MEMBER
+  Publics = 0x04,    // -sg: PUBLIC
+  Scopes = 0x08,     // -ss: STARTLOCAL, ENDLOCAL
+  Locals = 0x10,     // -sl: SETLOCAL
+};
+
+// Lists the records of an object file on the console, as tekconv -s (and the others) does.
+int dump(std::span<const uint8_t> input, Dump what, const Options& options = {});
+
+// The type index check on an object file (tekconv -k), without a scratch file.
+int check(std::span<const uint8_t> input, const Options& options = {});
+
+}  // namespace tekconv

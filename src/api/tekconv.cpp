@@ -1,0 +1,138 @@
+// The library's entry points: a converter made for one run, its input and its sink.
+#include "tekconv/tekconv.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "core/converter.hpp"
+#include "core/errors.hpp"
+#include "core/reader/companion.hpp"
+#include "core/run.hpp"
+#include "core/sinks/context_writer.hpp"
+
+namespace tekconv {
+
+namespace {
+
+std::unique_ptr<tek::Converter> make_converter(const Options& o) {
+  auto cv = std::make_unique<tek::Converter>();
+  cv->settings.default_ptr_size = o.short_pointers ? 0 : 1;
+  cv->settings.m16 = o.m16;
+  cv->settings.far_all = o.far_functions;
+  cv->settings.fullpath = o.full_paths;
+  cv->settings.output_budget = o.output_budget;
+  cv->out.console = o.console;
+  cv->comp.lookup = o.companions;
+  return cv;
+}
+
+void use_memory(tek::Converter& cv, std::span<const uint8_t> input) {
+  cv.rd.source = tek::InputSource{{}, true, input};
+}
+
+// A stream in an unnamed temporary file: nothing to remove, whatever ends the run.
+void open_unnamed(tek::OutFile& f, const std::string& near) {
+  const size_t slash = near.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : near.substr(0, slash + 1);
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // A file system without unnamed files: a file removed as soon as it is made.
+    std::string name = dir + "/.tekconv-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) tek::fatal_error(tek::ERR_CREATE);
+  tek::out_attach(f, fd);
+}
+
+}  // namespace
+
+const char* version() {
+  return "1.18";
+}
+
+unsigned context_format_version() {
+  return 118;
+}
+
+std::function<std::optional<std::string>(const std::string& name)> companions_in(
+    const std::string& directory) {
+  return tek::directory_lookup(directory);
+}
+
+int convert(std::span<const uint8_t> input, std::vector<uint8_t>& context, const Options& options) {
+  auto cv = make_converter(options);
+  use_memory(*cv, input);
+  context.clear();
+  std::vector<uint8_t> local, type;
+  tek::ContextStreams streams;
+  tek::out_open_memory(streams.main, &context);
+  tek::out_open_memory(streams.local, &local);
+  tek::out_open_memory(streams.type, &type);
+  return tek::run_protected(
+      *cv,
+      [&] {
+        tek::convert_into(*cv, streams);
+        tek::out_close(streams.main);
+        return 0;
+      },
+      [&] { context.clear(); });
+}
+
+int convert_file(const std::string& input_path, const std::string& context_path,
+                 const Options& options) {
+  auto cv = make_converter(options);
+  cv->rd.source = tek::InputSource{input_path, false, {}};
+  tek::ContextStreams streams;
+  bool created = false;
+  const int status = tek::run_protected(
+      *cv,
+      [&] {
+        if (!tek::out_open(streams.main, context_path.c_str(), false))
+          tek::fatal_error(tek::ERR_CREATE);
+        created = true;
+        open_unnamed(streams.local, context_path);
+        open_unnamed(streams.type, context_path);
+        tek::convert_into(*cv, streams);
+        tek::out_close(streams.local);
+        tek::out_close(streams.type);
+        tek::out_close(streams.main);
+        return 0;
+      },
+      [&] {
+        tek::out_discard(streams.main);
+        if (created) ::unlink(context_path.c_str());
+      });
+  for (tek::OutFile* f : {&streams.main, &streams.local, &streams.type}) tek::out_close_quietly(*f);
+  return status;
+}
+
+int dump(std::span<const uint8_t> input, Dump what, const Options& options) {
+  auto cv = make_converter(options);
+  use_memory(*cv, input);
+  cv->settings.dump_mask = static_cast<uint32_t>(what);
+  return tek::run_protected(
+      *cv,
+      [&] {
+        tek::dump_records(*cv);
+        return 0;
+      },
+      nullptr);
+}
+
+int check(std::span<const uint8_t> input, const Options& options) {
+  auto cv = make_converter(options);
+  use_memory(*cv, input);
+  return tek::run_protected(
+      *cv,
+      [&] {
+        if (tek::check_type_indices(*cv, nullptr)) tek::say(*cv, "Type index is good\n");
+        return 0;
+      },
+      nullptr);
+}
+
+}  // namespace tekconv
