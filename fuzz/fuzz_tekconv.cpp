@@ -1,4 +1,4 @@
-// libFuzzer entry point: the whole converter, in-process, in every run mode.
+// libFuzzer entry point: the converter library in memory, in every run mode.
 #include <cstddef>
 #include <cstdint>
 

@@ -4,13 +4,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <span>
 
 #include "core/converter.hpp"
+#include "tekconv/tekconv.hpp"
 #include "tools/ctxdump/ctxdump.hpp"
 #include "tools/tekconv/signals.hpp"
 #include "tools/tekconv/tool.hpp"
@@ -19,46 +19,72 @@ namespace tekfuzz {
 
 namespace {
 
-constexpr const char* INPUT = "in.abs";
-constexpr const char* COMPANION = "main.cpd";
-constexpr const char* LEFTOVERS[] = {"in.abs", "in.ctx",     "in.ct$",
-                                     "in.cl$", "selfix.$$$", "main.cpd"};
-
-// Moves into a private directory once; every run works there.
-void enter_workdir() {
-  static bool entered = false;
-  if (entered) return;
-  std::string tmpl = (std::filesystem::temp_directory_path() / "tekconv-fuzz-XXXXXX").string();
-  std::vector<char> t(tmpl.begin(), tmpl.end());
-  t.push_back('\0');
-  if (!::mkdtemp(t.data()) || ::chdir(t.data()) != 0) ::abort();
-  entered = true;
-}
-
-void write_bytes(const char* path, const uint8_t* data, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
 FILE* null_console() {
   static FILE* f = std::fopen("/dev/null", "w");
   return f;
 }
 
-std::vector<std::string> arguments(uint8_t selector) {
-  std::vector<std::string> args = {"tekconv"};
-  const uint8_t mode = selector & 7;
-  if (mode == MODE_CHECK) {
-    // The check takes its input from the second argument: no option can come between.
-    args.push_back("-k");
-    args.push_back(INPUT);
-    return args;
+// An input taken apart.
+struct Parts {
+  uint8_t selector = 0;
+  bool has_companion = false;
+  std::string companion;
+  std::span<const uint8_t> object;
+};
+
+Parts split(const uint8_t* data, size_t size) {
+  Parts p;
+  p.selector = data[0];
+  ++data;
+  --size;
+  if (p.selector & 0x80) {
+    size_t len = size >= 2 ? (size_t{data[0]} << 8 | data[1]) : 0;
+    size_t skip = size >= 2 ? 2 : size;
+    data += skip;
+    size -= skip;
+    len = std::min(len, size);
+    p.has_companion = true;
+    p.companion.assign(reinterpret_cast<const char*>(data), len);
+    data += len;
+    size -= len;
   }
+  p.object = {data, size};
+  return p;
+}
+
+tekconv::Options options_of(const Parts& p) {
+  tekconv::Options o;
+  o.far_functions = p.selector & 0x08;
+  o.short_pointers = p.selector & 0x10;
+  o.m16 = p.selector & 0x20;
+  o.full_paths = p.selector & 0x40;
+  o.console = null_console();
+  o.output_budget = OUTPUT_BUDGET;
+  if (p.has_companion) {
+    o.companions = [text = p.companion](const std::string& name) -> std::optional<std::string> {
+      if (name == "main.cpd") return text;
+      return std::nullopt;
+    };
+  }
+  return o;
+}
+
+// Every record the converter writes must read back: the listing reaches the end of the file.
+void read_back(std::span<const uint8_t> bytes, const char* name) {
+  if (tek::ctxdump_bytes(bytes, name, {false, true}, null_console(), null_console()) != 0) {
+    std::fprintf(stderr, "the context file written by the conversion does not read back\n");
+    ::abort();
+  }
+  tek::ctxdump_bytes(bytes, name, {true, false}, null_console(), null_console());
+}
+
+std::vector<std::string> arguments(uint8_t selector, const std::string& input) {
+  std::vector<std::string> args = {"tekconv"};
   if (selector & 0x08) args.push_back("-l");
   if (selector & 0x10) args.push_back("-ps");
   if (selector & 0x20) args.push_back("-m16");
   if (selector & 0x40) args.push_back("-fullpath");
-  switch (mode) {
+  switch (selector & 7) {
     case MODE_DUMP_ALL:
       args.push_back("-s");
       break;
@@ -74,57 +100,75 @@ std::vector<std::string> arguments(uint8_t selector) {
     default:
       break;
   }
-  args.push_back(INPUT);
+  args.push_back(input);
   return args;
 }
 
-// Every record the converter writes must read back: the listing reaches the end of the file.
-void read_back(const char* path) {
+void write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (tek::ctxdump_bytes(bytes, path, {false, true}, null_console(), null_console()) != 0) {
-    std::fprintf(stderr, "the context file written by the conversion does not read back\n");
-    ::abort();
-  }
-  tek::ctxdump_bytes(bytes, path, {true, false}, null_console(), null_console());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace
 
-int run_one(const uint8_t* data, size_t size, bool private_dir) {
-  if (private_dir) enter_workdir();
+int run_one(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const uint8_t selector = data[0];
-  ++data;
-  --size;
-  if (selector & 0x80) {
-    size_t len = size >= 2 ? (size_t{data[0]} << 8 | data[1]) : 0;
-    size_t skip = size >= 2 ? 2 : size;
-    data += skip;
-    size -= skip;
-    len = std::min(len, size);
-    write_bytes(COMPANION, data, len);
-    data += len;
-    size -= len;
+  const Parts p = split(data, size);
+  const tekconv::Options o = options_of(p);
+  switch (p.selector & 7) {
+    case MODE_CONVERT:
+    case MODE_CONVERT_READ: {
+      std::vector<uint8_t> context;
+      const int status = tekconv::convert(p.object, context, o);
+      if (status == 0) read_back(context, "in.ctx");
+      if ((p.selector & 7) == MODE_CONVERT_READ) {
+        tekconv::dump(p.object, tekconv::Dump::Scopes, o);
+        tekconv::dump(p.object, tekconv::Dump::Locals, o);
+      }
+      return status;
+    }
+    case MODE_DUMP_ALL:
+      return tekconv::dump(p.object, tekconv::Dump::All, o);
+    case MODE_CHECK:
+      return tekconv::check(p.object, o);
+    case MODE_DUMP_FILES:
+      return tekconv::dump(p.object, tekconv::Dump::Files, o);
+    case MODE_DUMP_TYPES:
+      return tekconv::dump(p.object, tekconv::Dump::Types, o);
+    case MODE_DUMP_PUBLICS:
+      return tekconv::dump(p.object, tekconv::Dump::Publics, o);
+    default:  // MODE_CTXDUMP
+      tek::ctxdump_bytes(p.object, "in.ctx", {false, true}, null_console(), null_console());
+      return tek::ctxdump_bytes(p.object, "in.ctx", {true, false}, null_console(),
+                                null_console());
   }
-  if ((selector & 7) == MODE_CTXDUMP) {
-    const std::span<const uint8_t> bytes(data, size);
-    tek::ctxdump_bytes(bytes, INPUT, {false, true}, null_console(), null_console());
-    return tek::ctxdump_bytes(bytes, INPUT, {true, false}, null_console(), null_console());
-  }
-  write_bytes(INPUT, data, size);
+}
 
+int run_cli_one(const uint8_t* data, size_t size, const std::string& dir) {
+  if (size == 0) return 0;
+  const Parts p = split(data, size);
+  const uint8_t mode = p.selector & 7;
+  if (mode == MODE_CHECK || mode == MODE_CTXDUMP) return run_one(data, size);
+  const std::string input = dir + "/in.abs";
+  write_bytes(input, p.object);
   int status;
   {
     auto cv = std::make_unique<tek::Converter>();
     cv->out.console = null_console();
     cv->settings.output_budget = OUTPUT_BUDGET;
-    status = tek::tekconv_main(*cv, arguments(selector));
+    status = tek::tekconv_main(*cv, arguments(p.selector, input));
   }
   tek::untrack_outputs();
-  if ((selector & 7) == MODE_CONVERT_READ && status == 0) read_back("in.ctx");
-  for (const char* name : LEFTOVERS) ::unlink(name);
+  const std::string ctx = dir + "/in.ctx";
+  if ((mode == MODE_CONVERT || mode == MODE_CONVERT_READ) && status == 0)
+    read_back(file_bytes(ctx), ctx.c_str());
+  for (const char* name : {"in.abs", "in.ctx", "in.ct$", "in.cl$"})
+    ::unlink((dir + "/" + name).c_str());
   return status;
 }
 

@@ -283,8 +283,8 @@ TEST_F(RobustnessTest, ExampleInEveryRunMode) {
     if ((selector & 7) == tekfuzz::MODE_CTXDUMP) continue;  // reads the input as a context file
     std::vector<uint8_t> in =
         tekfuzz::make_input(static_cast<uint8_t>(selector), object, example_companion());
-    int status = tekfuzz::run_one(in.data(), in.size(), false);
-    EXPECT_EQ(status, 0) << "selector " << selector;
+    EXPECT_EQ(tekfuzz::run_one(in.data(), in.size()), 0) << "selector " << selector;
+    EXPECT_EQ(tekfuzz::run_cli_one(in.data(), in.size(), "."), 0) << "selector " << selector;
   }
   EXPECT_TRUE(dir_entries().empty());
 }
@@ -296,9 +296,10 @@ TEST_F(RobustnessTest, FuzzRegressions) {
     if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
     SCOPED_TRACE(entry.path().filename().string());
     std::string data = read_file(entry.path().string());
-    int status =
-        tekfuzz::run_one(reinterpret_cast<const uint8_t*>(data.data()), data.size(), false);
-    EXPECT_TRUE(status == 0 || status == 1 || status == 255 || status == -1) << status;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    for (int status : {tekfuzz::run_one(bytes, data.size()),
+                       tekfuzz::run_cli_one(bytes, data.size(), ".")})
+      EXPECT_TRUE(status == 0 || status == 1 || status == 255 || status == -1) << status;
     ++replayed;
   }
   EXPECT_TRUE(dir_entries().empty());
