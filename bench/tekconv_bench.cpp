@@ -698,6 +698,10 @@ std::string read_text(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The converter under test: this build's, or another given with --tekconv (to compare two
+// builds in one run).
+const char* tekconv_binary = TEKCONV_BINARY;
+
 std::string replace_extension(const std::string& path, const char* ext) {
   const size_t dot = path.rfind('.');
   return (dot == std::string::npos ? path : path.substr(0, dot)) + ext;
@@ -739,7 +743,7 @@ void measure_once(Measured& m, const std::string& dir, bool check) {
 
   ::unlink(ctx.c_str());
   ::sync();
-  Run t = run_process({TEKCONV_BINARY, m.input.path}, log);
+  Run t = run_process({tekconv_binary, m.input.path}, log);
   const std::string said = read_text(log);
   const std::string created = "Created " + ctx + "\n";
   const size_t lines = static_cast<size_t>(std::count(said.begin(), said.end(), '\n'));
@@ -771,6 +775,28 @@ void measure(std::vector<Measured*> ms, const std::string& dir) {
   }
   for (int r = 0; r < ROUNDS; ++r)
     for (Measured* m : ms) measure_once(*m, dir, false);
+}
+
+struct Dumped {
+  uint64_t text = 0;  // bytes printed
+  double best = 0;    // best wall time, s
+};
+
+// The symbol dump of the input (tekconv -s), printed into a file: its size and best time.
+Dumped measure_dump(const std::string& input, const std::string& dir) {
+  const std::string log = dir + "/dump.txt";
+  Dumped d;
+  for (int r = 0; r <= ROUNDS; ++r) {
+    Run t = run_process({tekconv_binary, "-s", input}, log);
+    if (t.status != 0) throw std::runtime_error("symbol dump exited with status " +
+                                                std::to_string(t.status));
+    struct stat st {};
+    ::stat(log.c_str(), &st);
+    d.text = static_cast<uint64_t>(st.st_size);
+    if (r > 0 && (d.best == 0 || t.wall < d.best)) d.best = t.wall;  // round 0 warms up
+  }
+  ::unlink(log.c_str());
+  return d;
 }
 
 void remove_outputs(const Measured& m) {
@@ -826,10 +852,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
+    } else if (std::strcmp(argv[i], "--tekconv") == 0 && i + 1 < argc) {
+      tekconv_binary = argv[++i];
     } else if (argv[i][0] != '-' && !where) {
       where = argv[i];
     } else {
-      std::printf("Usage: %s [--keep] [workdir]\n", argv[0]);
+      std::printf("Usage: %s [--keep] [--tekconv BINARY] [workdir]\n", argv[0]);
       return std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
     }
   }
@@ -837,7 +865,7 @@ int main(int argc, char** argv) {
   try {
     dir = make_workdir(where);
     std::printf("converter: %s\nwork directory: %s\nrounds: %d (plus one checked warm-up run)\n\n",
-                TEKCONV_BINARY, dir.c_str(), ROUNDS);
+                tekconv_binary, dir.c_str(), ROUNDS);
     std::fflush(stdout);
 
     Measured image{"image-heavy", make_image_input(dir + "/image.abs"), {}, {}, 0};
@@ -866,6 +894,7 @@ int main(int argc, char** argv) {
           static_cast<unsigned long long>(m->input.want.records[rec::LINE]));
     std::fflush(stdout);
     measure({&debug1, &debug2}, dir);
+    const Dumped dumped = measure_dump(debug1.input.path, dir);
     if (!keep) {
       remove_outputs(debug1);
       remove_outputs(debug2);
@@ -894,6 +923,8 @@ int main(int argc, char** argv) {
         "[by cpu time x%.2f: %s]\n",
         size_growth, growth_wall, LINEAR_TARGET, verdict(growth_wall, LINEAR_TARGET), growth_cpu,
         verdict(growth_cpu, LINEAR_TARGET));
+    std::printf("symbol dump (-s) of debug-heavy x1: %.1f MB of text in %.3f s: %.1f MB/s\n",
+                mb(dumped.text), dumped.best, mb(dumped.text) / dumped.best);
     std::printf("debug-heavy: conversion takes %.2f x (x1) and %.2f x (x2) the copy\n",
                 debug1.convert.best() / debug1.copy.best(),
                 debug2.convert.best() / debug2.copy.best());

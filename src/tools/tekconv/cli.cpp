@@ -6,6 +6,7 @@
 #include "core/converter.hpp"
 #include "core/reader/companion.hpp"
 #include "core/run.hpp"
+#include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/signals.hpp"
 #include "tools/tekconv/tool.hpp"
 
@@ -74,7 +75,7 @@ int run_mode(Converter& cv, ToolFiles& files, const std::vector<std::string>& ar
     return run_check(cv, files, checked);
   }
   cv.rd.source = InputSource{input, false, {}};
-  return run_conversion(cv, files, input);
+  return run_conversion(cv, files, input, replace_extension(input, ".ctx"));
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ void open_stream(OutFile& f, std::string& slot, const std::string& name, bool re
 
 }  // namespace
 
-int run_conversion(Converter& cv, ToolFiles& files, const std::string& input) {
-  const std::string ctx = replace_extension(input, ".ctx");
+int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
+                   const std::string& ctx) {
   const std::string type = replace_extension(ctx, ".ct$");
   const std::string local = replace_extension(ctx, ".cl$");
   // The converter never overwrites its own input.

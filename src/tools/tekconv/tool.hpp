@@ -26,8 +26,9 @@ struct ToolFiles {
   void remove_all();
 };
 
-// Converts the input into its context file; returns the exit status.
-int run_conversion(Converter& cv, ToolFiles& files, const std::string& input);
+// Converts the input into the context file ctx; returns the exit status.
+int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
+                   const std::string& ctx);
 // The type index check, with its marks kept in the scratch file "selfix.$$$".
 int run_check(Converter& cv, ToolFiles& files, const std::string& input);
 
