@@ -58,7 +58,7 @@ void write_file(const FileSpec& spec, const Write& write) {
   Bytes h(spec.big_endian);
   const uint8_t ident[16] = {
       0x7F, 'E', 'L', 'F', ELFCLASS32, spec.big_endian ? ELFDATA2MSB : ELFDATA2LSB, EV_CURRENT};
-  h.raw(ident, sizeof ident);
+  for (uint8_t c : ident) h.u8(c);
   h.u16(ET_EXEC);
   h.u16(spec.machine);
   h.u32(EV_CURRENT);
