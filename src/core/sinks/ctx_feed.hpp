@@ -5,8 +5,12 @@
 #include <span>
 
 #include "core/sink.hpp"
+#include "format/ctx/ctxfile.hpp"
 
 namespace tek {
+
+// Hands one record read from a context file to the sink.
+void feed_record(const CtxRecord& rec, RecordSink& sink);
 
 // True when the whole file was read; false when a record could not be framed (the records
 // before it have been fed).
