@@ -34,7 +34,7 @@ bool is_function_kind(uint32_t kind) {
 void ImageStore::add(uint32_t addr, std::span<const uint8_t> data) {
   if (data.empty()) return;
   if (used_ + data.size() > BLOCK) {
-    blocks_.push_back(std::make_unique<uint8_t[]>(BLOCK));
+    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(BLOCK));
     used_ = 0;
   }
   uint8_t* p = blocks_.back().get() + used_;
