@@ -1,0 +1,488 @@
+// DWARF 4 debug information from the derived program: one compilation unit per module with
+// its types, global variables and functions (with their parameters and locals), its line
+// number program, and the address ranges of the units.
+#include <algorithm>
+
+#include "core/sinks/elf_model.hpp"
+#include "format/elf/dwarf.hpp"
+#include "format/elf/dwarf_info.hpp"
+#include "format/elf/dwarf_line.hpp"
+
+namespace tek {
+
+namespace {
+
+using namespace dwarf;
+
+struct Range {
+  uint32_t lo;
+  uint64_t hi;
+};
+
+std::vector<Range> merge_ranges(std::vector<Range> r) {
+  std::sort(r.begin(), r.end(), [](const Range& a, const Range& b) { return a.lo < b.lo; });
+  std::vector<Range> out;
+  for (const Range& x : r) {
+    if (x.hi <= x.lo) continue;
+    if (!out.empty() && x.lo <= out.back().hi)
+      out.back().hi = std::max(out.back().hi, x.hi);
+    else
+      out.push_back(x);
+  }
+  return out;
+}
+
+class DwarfBuilder {
+ public:
+  DwarfBuilder(const ElfModel& m, const Program& p)
+      : m_(m), p_(p), be_(p.target.big_endian), w_(be_), line_(be_), aranges_(be_), ranges_(be_) {}
+
+  DebugSections build() {
+    assign_types();
+    for (const Function& f : p_.functions)
+      if (f.pub && f.scope) params_of_type_.try_emplace(f.pub->typeix, &f);
+    for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu);
+    w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
+      auto it = die_at_.find(static_cast<uint32_t>(key));
+      if (it == die_at_.end()) return std::nullopt;
+      return it->second;
+    });
+    DebugSections s;
+    s.abbrev = w_.abbrev().data();
+    s.info = w_.info().data();
+    s.str = w_.str().data();
+    s.line = line_.data();
+    s.aranges = aranges_.data();
+    s.ranges = ranges_.data();
+    return s;
+  }
+
+ private:
+  // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
+  bool has_die(uint32_t selfix) const {
+    const TypeRec* t = p_.type(selfix);
+    return t && t->t.kind != K_VOID && t->t.kind >= 1 && t->t.kind <= K_CLASS;
+  }
+  void type_attr(Die& d, uint32_t selfix) const {
+    if (has_die(selfix)) d.ref(DW_AT_type, selfix);
+  }
+
+  // The types that a type refers to.
+  template <class F>
+  void refs_of(const TypeRec& t, F&& f) const {
+    switch (t.t.kind) {
+      case K_FUNCTION:
+      case K_FARFUNC:
+        f(t.t.retix);
+        break;
+      case K_16POINTER:
+      case K_32POINTER:
+      case K_ESPOINTER:
+      case K_SSPOINTER:
+      case K_CSPOINTER:
+      case K_HUGEPNT:
+      case K_ARRAY:
+      case K_TYPEDEF:
+        f(t.t.typeix);
+        break;
+      case K_STRUCT:
+      case K_UNION:
+      case K_CLASS:
+      case K_BITFIELD:
+        for (const MemberValue& mv : t.members) f(mv.typeix);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // Each type is placed in the first unit that uses it; types no unit uses go to the first
+  // unit. References between units are DW_FORM_ref_addr, like all type references.
+  void assign_types() {
+    std::vector<int> owner(m_.types.size(), -1);
+    std::vector<uint32_t> stack;
+    auto walk = [&](size_t cu) {
+      while (!stack.empty()) {
+        uint32_t selfix = stack.back();
+        stack.pop_back();
+        auto it = p_.type_at.find(selfix);
+        if (it == p_.type_at.end() || owner[it->second] >= 0) continue;
+        owner[it->second] = static_cast<int>(cu);
+        refs_of(m_.types[it->second], [&](uint32_t r) { stack.push_back(r); });
+      }
+    };
+    for (size_t cu = 0; cu < p_.cus.size(); ++cu) {
+      const Cu& c = p_.cus[cu];
+      for (size_t g : c.globals) stack.push_back(p_.data[g].pub->typeix);
+      for (size_t s : c.statics) stack.push_back(p_.statics[s].v->typeix);
+      for (size_t fi : c.functions) {
+        const Function& f = p_.functions[fi];
+        if (f.pub) stack.push_back(f.pub->typeix);
+        if (f.scope)
+          for (const SetLocalValue& l : f.scope->locals) stack.push_back(l.typeix);
+      }
+      walk(cu);
+    }
+    types_of_cu_.resize(p_.cus.size());
+    for (size_t i = 0; i < m_.types.size(); ++i) {
+      auto it = p_.type_at.find(m_.types[i].t.selfix);
+      if (it->second != i) continue;  // a second definition of the selfix
+      types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(i);
+    }
+  }
+
+  const char* base_name(const TypeValue& t) const {
+    bool short_int = p_.target.int_size == 2;
+    switch (t.kind) {
+      case K_8SIGNED:
+        return "char";
+      case K_8UNSIGNED:
+        return "unsigned char";
+      case K_16SIGNED:
+        return short_int ? "int" : "short";
+      case K_16UNSIGNED:
+        return short_int ? "unsigned int" : "unsigned short";
+      case K_32SIGNED:
+        return short_int || t.selfix == 264 ? "long" : "int";
+      case K_32UNSIGNED:
+        return short_int || t.selfix == 265 ? "unsigned long" : "unsigned int";
+      case K_64SIGNED:
+        return "long long";
+      case K_64UNSIGNED:
+        return "unsigned long long";
+      case K_32FLOAT:
+        return "float";
+      case K_64FLOAT:
+        return "double";
+      default:
+        return "long double";
+    }
+  }
+
+  void base_type(const TypeValue& t) {
+    Die d = w_.die(DW_TAG_base_type, false);
+    uint8_t enc = DW_ATE_signed;
+    switch (t.kind) {
+      case K_8SIGNED:
+        enc = DW_ATE_signed_char;
+        break;
+      case K_8UNSIGNED:
+        enc = DW_ATE_unsigned_char;
+        break;
+      case K_16UNSIGNED:
+      case K_32UNSIGNED:
+      case K_64UNSIGNED:
+        enc = DW_ATE_unsigned;
+        break;
+      case K_32FLOAT:
+      case K_64FLOAT:
+      case K_EXTFLOAT:
+        enc = DW_ATE_float;
+        break;
+      default:
+        break;
+    }
+    d.str(DW_AT_name, base_name(t))
+        .data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)))
+        .data1(DW_AT_encoding, enc);
+    die_at_[t.selfix] = w_.put(d);
+  }
+
+  void member(const TypeRec& agg, const MemberValue& mv) {
+    Die d = w_.die(DW_TAG_member, false);
+    if (!mv.name.empty()) d.str(DW_AT_name, mv.name);
+    type_attr(d, mv.typeix);
+    const TypeRec* bit = p_.type(mv.typeix);
+    if (agg.t.kind == K_BITFIELD) {
+      d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
+    } else if (bit && bit->t.kind == K_BIT) {
+      // The bit offset counts from the first bit of the member's byte offset, in memory order.
+      int64_t pos = int64_t{mv.offset} * 8 + static_cast<int32_t>(bit->t.offs);
+      d.udata(DW_AT_bit_size, bit->t.size).udata(DW_AT_data_bit_offset, pos < 0 ? 0 : pos);
+    } else {
+      d.udata(DW_AT_data_member_location, mv.offset);
+    }
+    w_.put(d);
+  }
+
+  void type_die(const TypeRec& tr) {
+    const TypeValue& t = tr.t;
+    switch (t.kind) {
+      case K_VOID:
+        return;
+      case K_STRUCT:
+      case K_UNION:
+      case K_CLASS:
+      case K_BITFIELD: {
+        dwarf::Tag tag = t.kind == K_UNION   ? DW_TAG_union_type
+                         : t.kind == K_CLASS ? DW_TAG_class_type
+                                             : DW_TAG_structure_type;
+        Die d = w_.die(tag, !tr.members.empty());
+        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        d.udata(DW_AT_byte_size, t.size);
+        die_at_[t.selfix] = w_.put(d);
+        if (tr.members.empty()) return;
+        for (const MemberValue& mv : tr.members) member(tr, mv);
+        w_.end_children();
+        return;
+      }
+      case K_ENUM: {
+        Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
+        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        d.udata(DW_AT_byte_size, p_.target.int_size);
+        die_at_[t.selfix] = w_.put(d);
+        if (tr.members.empty()) return;
+        for (const MemberValue& mv : tr.members) {
+          Die e = w_.die(DW_TAG_enumerator, false);
+          e.str(DW_AT_name, mv.name).sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
+          w_.put(e);
+        }
+        w_.end_children();
+        return;
+      }
+      case K_FUNCTION:
+      case K_FARFUNC: {
+        // Parameter types are known for the type of a defined function: its first argc stack
+        // or register variables are its parameters.
+        std::vector<const SetLocalValue*> params = params_of_type(t);
+        bool unknown = params.empty() && t.argc > 0;
+        Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
+        d.flag(DW_AT_prototyped);
+        type_attr(d, t.retix);
+        die_at_[t.selfix] = w_.put(d);
+        for (const SetLocalValue* l : params) {
+          Die pd = w_.die(DW_TAG_formal_parameter, false);
+          type_attr(pd, l->typeix);
+          w_.put(pd);
+        }
+        if (unknown) w_.put(w_.die(DW_TAG_unspecified_parameters, false));
+        if (!params.empty() || unknown) w_.end_children();
+        return;
+      }
+      case K_16POINTER:
+      case K_32POINTER:
+      case K_ESPOINTER:
+      case K_SSPOINTER:
+      case K_CSPOINTER:
+      case K_HUGEPNT: {
+        Die d = w_.die(DW_TAG_pointer_type, false);
+        d.data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)));
+        type_attr(d, t.typeix);
+        die_at_[t.selfix] = w_.put(d);
+        return;
+      }
+      case K_ARRAY: {
+        Die d = w_.die(DW_TAG_array_type, true);
+        type_attr(d, t.typeix);
+        die_at_[t.selfix] = w_.put(d);
+        Die r = w_.die(DW_TAG_subrange_type, false);
+        r.udata(DW_AT_count, t.limit);
+        w_.put(r);
+        w_.end_children();
+        return;
+      }
+      case K_TYPEDEF: {
+        Die d = w_.die(DW_TAG_typedef, false);
+        d.str(DW_AT_name, t.name);
+        type_attr(d, t.typeix);
+        die_at_[t.selfix] = w_.put(d);
+        return;
+      }
+      case K_BIT: {
+        // A bit-field's own type: the member DIE carries width and position.
+        Die d = w_.die(DW_TAG_base_type, false);
+        TypeValue whole;
+        whole.kind = t.sign ? K_32SIGNED : K_32UNSIGNED;
+        d.str(DW_AT_name, base_name(whole))
+            .data1(DW_AT_byte_size, 4)
+            .data1(DW_AT_encoding, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
+        die_at_[t.selfix] = w_.put(d);
+        return;
+      }
+      default:
+        if (t.kind >= K_8SIGNED && t.kind <= K_EXTFLOAT) base_type(t);
+        return;
+    }
+  }
+
+  std::vector<const SetLocalValue*> params_of_type(const TypeValue& t) const {
+    std::vector<const SetLocalValue*> params;
+    auto it = params_of_type_.find(t.selfix);
+    if (it == params_of_type_.end()) return params;
+    for (const SetLocalValue& l : it->second->scope->locals) {
+      if (params.size() >= t.argc) break;
+      if (l.cls == 3 || l.cls == 4) params.push_back(&l);
+    }
+    return params;
+  }
+
+  elf::Bytes location(const SetLocalValue& l) const {
+    elf::Bytes b(be_);
+    if (l.cls == 2) {
+      b.u8(DW_OP_addr);
+      b.u32(p_.linear(l.offset));
+    } else if (l.cls == 3) {
+      b.u8(DW_OP_fbreg);
+      b.sleb(static_cast<int32_t>(l.offset));
+    } else {
+      b = register_location(p_.processor, be_, l.offset, p_.type_size(l.typeix));
+    }
+    return b;
+  }
+
+  void variable(dwarf::Tag tag, const SetLocalValue& l) {
+    Die d = w_.die(tag, false);
+    if (!l.name.empty()) d.str(DW_AT_name, l.name);
+    type_attr(d, l.typeix);
+    d.expr(DW_AT_location, location(l));
+    w_.put(d);
+  }
+
+  void function(const Function& f) {
+    const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
+    const std::vector<SetLocalValue>* locals = f.scope ? &f.scope->locals : nullptr;
+    bool children = locals && !locals->empty();
+    Die d = w_.die(DW_TAG_subprogram, children);
+    if (f.pub && !f.pub->name.empty()) d.str(DW_AT_name, f.pub->name);
+    if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
+    d.flag(DW_AT_prototyped);
+    if (ft) type_attr(d, ft->t.retix);
+    d.addr(DW_AT_low_pc, f.lo);
+    if (f.hi > f.lo) d.data4(DW_AT_high_pc, static_cast<uint32_t>(f.hi - f.lo));
+    elf::Bytes fb(be_);
+    uint16_t fr = p_.target.frame_register;
+    if (fr < 32) {
+      fb.u8(DW_OP_breg0 + fr);
+    } else {
+      fb.u8(DW_OP_bregx);
+      fb.uleb(fr);
+    }
+    fb.sleb(0);
+    d.expr(DW_AT_frame_base, fb);
+    w_.put(d);
+    if (!children) return;
+    uint32_t params = ft ? ft->t.argc : 0;
+    for (const SetLocalValue& l : *locals) {
+      bool param = params > 0 && (l.cls == 3 || l.cls == 4);
+      if (param) --params;
+      variable(param ? DW_TAG_formal_parameter : DW_TAG_variable, l);
+    }
+    w_.end_children();
+  }
+
+  void global(const DataSymbol& g) {
+    Die d = w_.die(DW_TAG_variable, false);
+    if (!g.pub->name.empty()) d.str(DW_AT_name, g.pub->name);
+    type_attr(d, g.pub->typeix);
+    if (g.pub->cls == 1) d.flag(DW_AT_external);
+    elf::Bytes loc(be_);
+    loc.u8(DW_OP_addr);
+    loc.u32(g.addr);
+    d.expr(DW_AT_location, loc);
+    w_.put(d);
+  }
+
+  // The line number program of a unit; its sequences' ranges are added to ranges.
+  uint32_t lines(const Cu& c, std::vector<Range>& ranges, std::string& first_file) {
+    std::vector<std::string> files;
+    std::unordered_map<std::string, uint32_t> file_index;
+    std::vector<LineRow> rows;
+    for (size_t b : c.blocks) {
+      const LineBlock& blk = m_.blocks[b];
+      auto [it, fresh] = file_index.try_emplace(blk.file, static_cast<uint32_t>(files.size() + 1));
+      if (fresh) files.push_back(blk.file);
+      for (const LineValue& lv : blk.lines)
+        rows.push_back({p_.linear(lv.addr), lv.line, it->second});
+    }
+    if (!files.empty()) first_file = files.front();
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; });
+    // One sequence per function that the rows fall into; rows outside functions form
+    // sequences of their own, ending after their last address.
+    std::vector<LineSequence> seqs;
+    ptrdiff_t current = -2;
+    for (const LineRow& r : rows) {
+      ptrdiff_t f = p_.function_at(r.addr);
+      if (f != current || seqs.empty()) {
+        seqs.emplace_back();
+        current = f;
+      }
+      seqs.back().rows.push_back(r);
+      uint64_t end = f >= 0 ? p_.functions[f].hi : uint64_t{r.addr} + 1;
+      seqs.back().end = static_cast<uint32_t>(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
+    }
+    for (const LineSequence& s : seqs) ranges.push_back({s.rows.front().addr, s.end});
+    return write_line_program(line_, files, seqs);
+  }
+
+  void unit(size_t cu) {
+    const Cu& c = p_.cus[cu];
+    std::vector<Range> ranges;
+    std::string name = c.module;
+    std::optional<uint32_t> stmt_list;
+    if (!c.blocks.empty()) stmt_list = lines(c, ranges, name);
+    for (size_t fi : c.functions) {
+      const Function& f = p_.functions[fi];
+      ranges.push_back({f.lo, f.hi});
+    }
+    ranges = merge_ranges(std::move(ranges));
+
+    w_.begin_unit();
+    Die d = w_.die(DW_TAG_compile_unit, true);
+    d.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, name);
+    if (stmt_list) d.sec_offset(DW_AT_stmt_list, *stmt_list);
+    if (ranges.size() == 1) {
+      d.addr(DW_AT_low_pc, ranges[0].lo)
+          .data4(DW_AT_high_pc, static_cast<uint32_t>(ranges[0].hi - ranges[0].lo));
+    } else if (ranges.size() > 1) {
+      d.addr(DW_AT_low_pc, 0).sec_offset(DW_AT_ranges, static_cast<uint32_t>(ranges_.size()));
+      for (const Range& r : ranges) {
+        ranges_.u32(r.lo);
+        ranges_.u32(static_cast<uint32_t>(r.hi));
+      }
+      ranges_.u32(0);
+      ranges_.u32(0);
+    }
+    w_.put(d);
+    for (size_t t : types_of_cu_[cu]) type_die(m_.types[t]);
+    for (size_t g : c.globals) global(p_.data[g]);
+    for (size_t s : c.statics) variable(DW_TAG_variable, *p_.statics[s].v);
+    for (size_t fi : c.functions) function(p_.functions[fi]);
+    w_.end_children();
+    w_.end_unit();
+
+    if (!ranges.empty()) {
+      size_t start = aranges_.size();
+      aranges_.u32(0);
+      aranges_.u16(2);
+      aranges_.u32(w_.unit_offset());
+      aranges_.u8(4);
+      aranges_.u8(0);
+      aranges_.u32(0);  // padding to a multiple of the tuple size
+      for (const Range& r : ranges) {
+        aranges_.u32(r.lo);
+        aranges_.u32(static_cast<uint32_t>(r.hi - r.lo));
+      }
+      aranges_.u32(0);
+      aranges_.u32(0);
+      aranges_.patch_u32(start, static_cast<uint32_t>(aranges_.size() - start - 4));
+    }
+  }
+
+  const ElfModel& m_;
+  const Program& p_;
+  bool be_;
+  InfoWriter w_;
+  elf::Bytes line_, aranges_, ranges_;
+  std::vector<std::vector<size_t>> types_of_cu_;
+  std::unordered_map<uint32_t, uint32_t> die_at_;
+  std::unordered_map<uint32_t, const Function*> params_of_type_;
+};
+
+}  // namespace
+
+DebugSections build_dwarf(const ElfModel& m, const Program& p) {
+  return DwarfBuilder(m, p).build();
+}
+
+}  // namespace tek

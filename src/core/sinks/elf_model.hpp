@@ -1,0 +1,136 @@
+// What the ELF writer collects from the records, and the program it derives from them in
+// linear addresses: compilation units, functions with their scopes, variables, types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/sinks/elf_targets.hpp"
+#include "format/ctx/records.hpp"
+
+namespace tek {
+
+// The memory image, kept as the OBJECT chunks arrived, in blocks of 1 MiB so that a large
+// image is neither copied on growth nor held more than once.
+class ImageStore {
+ public:
+  struct Chunk {
+    uint32_t addr;
+    uint32_t len;
+    const uint8_t* data;
+  };
+  void add(uint32_t addr, std::span<const uint8_t> data);
+  std::vector<Chunk>& chunks() { return chunks_; }
+
+ private:
+  static constexpr size_t BLOCK = 1 << 20;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  size_t used_ = BLOCK;
+  std::vector<Chunk> chunks_;
+};
+
+// A function scope of the local stream: STARTLOCAL, its SETLOCALs, ENDLOCAL if one came.
+struct ScopeRec {
+  uint32_t start = 0;
+  std::optional<uint32_t> end;
+  std::vector<SetLocalValue> locals;
+};
+
+// A SETLOCAL outside every scope, with the scope before it (-1: none).
+struct LooseLocal {
+  SetLocalValue v;
+  ptrdiff_t after_scope = -1;
+};
+
+struct LineBlock {
+  std::string file;
+  std::vector<LineValue> lines;
+};
+
+struct TypeRec {
+  TypeValue t;
+  std::vector<MemberValue> members;
+};
+
+struct ElfModel {
+  std::vector<ModuleValue> modules;
+  std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
+  std::vector<PublicValue> publics;
+  std::vector<ScopeRec> scopes;
+  bool scope_open = false;
+  std::vector<LooseLocal> loose;
+  std::vector<LineBlock> blocks;
+  bool block_open = false;
+  std::vector<TypeRec> types;
+  std::vector<AddrFlagValue> addr_flags;
+  ImageStore image;
+  std::vector<std::string> warnings;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The program derived from the records.
+
+struct Function {
+  const PublicValue* pub = nullptr;  // none for a scope whose PUBLIC was not written
+  const ScopeRec* scope = nullptr;   // none for a function without a scope
+  uint32_t lo = 0;
+  uint64_t hi = 0;  // first address after the function
+  size_t cu = 0;
+};
+
+struct DataSymbol {
+  const PublicValue* pub;
+  uint32_t addr;
+  size_t cu;
+};
+
+struct StaticVar {
+  const SetLocalValue* v;
+  size_t cu;
+};
+
+struct Cu {
+  std::string module;
+  std::vector<size_t> functions;  // indices in Program::functions
+  std::vector<size_t> globals;    // indices in Program::data
+  std::vector<size_t> statics;    // indices in Program::statics
+  std::vector<size_t> blocks;     // indices in ElfModel::blocks
+};
+
+struct Program {
+  const ElfModel* model = nullptr;
+  int processor = -1;
+  ElfTarget target;
+  int form = 0;  // segmented address form of the program's addresses
+  std::vector<Cu> cus;
+  std::vector<Function> functions;  // ordered by address
+  std::vector<DataSymbol> data;     // PUBLIC records that are not functions
+  std::vector<StaticVar> statics;
+  std::unordered_map<uint32_t, size_t> type_at;  // selfix to index in ElfModel::types
+
+  uint32_t linear(uint32_t a) const;
+  const TypeRec* type(uint32_t selfix) const;
+  bool is_function_type(uint32_t selfix) const;
+  // Size in bytes of a type; 0 when unknown.
+  uint64_t type_size(uint32_t selfix) const;
+  // The function whose range holds the address, or -1.
+  ptrdiff_t function_at(uint32_t addr) const;
+  size_t cu_of_modix(uint32_t modix) const;
+  std::unordered_map<uint32_t, size_t> cu_by_modix;
+};
+
+// Derives the program from the collected records; adds warnings to the model.
+Program derive_program(ElfModel& m);
+
+struct DebugSections {
+  std::vector<uint8_t> abbrev, info, str, line, aranges, ranges;
+};
+DebugSections build_dwarf(const ElfModel& m, const Program& p);
+
+}  // namespace tek

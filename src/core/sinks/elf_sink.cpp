@@ -1,0 +1,253 @@
+#include "core/sinks/elf_sink.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/sinks/elf_model.hpp"
+#include "format/elf/constants.hpp"
+#include "format/elf/file.hpp"
+#include "format/elf/strings.hpp"
+
+namespace tek {
+
+ElfSink::ElfSink() : m_(std::make_unique<ElfModel>()) {}
+ElfSink::~ElfSink() = default;
+
+// Main stream.
+void ElfSink::record(const ModuleValue& v) {
+  m_->modules.push_back(v);
+}
+void ElfSink::record(const PublicValue& v) {
+  m_->publics.push_back(v);
+}
+void ElfSink::record(const FileValue& v) {
+  m_->blocks.push_back({v.name, {}});
+  m_->block_open = true;
+}
+void ElfSink::record(const LineValue& v) {
+  if (!m_->block_open) m_->blocks.push_back({"", {}});  // a LINE before any FILE
+  m_->block_open = true;
+  m_->blocks.back().lines.push_back(v);
+}
+void ElfSink::record(const EndLineValue&) {
+  m_->block_open = false;
+}
+void ElfSink::record(const ObjectValue& v) {
+  m_->image.add(v.addr, v.data.first(std::min<size_t>(v.length, v.data.size())));
+}
+void ElfSink::record(const AddrFlagValue& v) {
+  m_->addr_flags.push_back(v);
+}
+
+// Local stream.
+void ElfSink::record(const StartLocalValue& v) {
+  m_->scopes.push_back({v.addr, std::nullopt, {}});
+  m_->scope_open = true;
+}
+void ElfSink::record(const EndLocalValue& v) {
+  if (m_->scope_open) m_->scopes.back().end = v.addr;
+  m_->scope_open = false;
+}
+void ElfSink::record(const SetLocalValue& v) {
+  if (m_->scope_open)
+    m_->scopes.back().locals.push_back(v);
+  else
+    m_->loose.push_back({v, static_cast<ptrdiff_t>(m_->scopes.size()) - 1});
+}
+
+// Type stream.
+void ElfSink::record(const TypeValue& v) {
+  m_->types.push_back({v, {}});
+}
+void ElfSink::record(const MemberValue& v) {
+  if (!m_->types.empty()) m_->types.back().members.push_back(v);
+}
+
+void ElfSink::unit_processor(uint32_t modix, int processor) {
+  m_->processor_of[modix] = processor;
+}
+void ElfSink::unit_address_form(uint32_t modix, int form) {
+  m_->form_of[modix] = form;
+}
+
+const std::vector<std::string>& ElfSink::warnings() const {
+  return m_->warnings;
+}
+
+namespace {
+
+// A contiguous address range of the image and the chunks (indices, by address) that fill it.
+struct ImageRange {
+  uint32_t lo;
+  uint64_t hi;
+  size_t first, last;  // chunk indices [first, last)
+  bool overlaps;
+};
+
+std::vector<ImageRange> image_ranges(std::vector<ImageStore::Chunk>& chunks) {
+  // Stable: chunks at one address stay in record order, so the later bytes win.
+  std::stable_sort(
+      chunks.begin(), chunks.end(),
+      [](const ImageStore::Chunk& a, const ImageStore::Chunk& b) { return a.addr < b.addr; });
+  std::vector<ImageRange> ranges;
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    uint64_t end = uint64_t{chunks[i].addr} + chunks[i].len;
+    if (!ranges.empty() && chunks[i].addr <= ranges.back().hi) {
+      ImageRange& r = ranges.back();
+      if (chunks[i].addr < r.hi) r.overlaps = true;
+      r.hi = std::max(r.hi, end);
+      r.last = i + 1;
+    } else {
+      ranges.push_back({chunks[i].addr, end, i, i + 1, false});
+    }
+  }
+  return ranges;
+}
+
+void stream_range(const std::vector<ImageStore::Chunk>& chunks, const ImageRange& r,
+                  const elf::Write& write) {
+  if (!r.overlaps) {
+    for (size_t i = r.first; i < r.last; ++i) write(chunks[i].data, chunks[i].len);
+    return;
+  }
+  // Overlapping chunks: lay them down in record order (their data pointers grow with it).
+  std::vector<const ImageStore::Chunk*> order;
+  for (size_t i = r.first; i < r.last; ++i) order.push_back(&chunks[i]);
+  std::stable_sort(
+      order.begin(), order.end(),
+      [](const ImageStore::Chunk* a, const ImageStore::Chunk* b) { return a->data < b->data; });
+  std::vector<uint8_t> buf(r.hi - r.lo);
+  for (const ImageStore::Chunk* c : order)
+    std::copy(c->data, c->data + c->len, &buf[c->addr - r.lo]);
+  write(buf.data(), buf.size());
+}
+
+}  // namespace
+
+void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
+  Program p = derive_program(*m_);
+  bool be = p.target.big_endian;
+  elf::FileSpec spec;
+  spec.machine = p.target.machine;
+  spec.flags = p.target.flags;
+  spec.big_endian = be;
+
+  // The image: chunk addresses in linear form, one loadable section per contiguous range.
+  std::vector<ImageStore::Chunk>& chunks = m_->image.chunks();
+  for (ImageStore::Chunk& c : chunks) c.addr = p.linear(c.addr);
+  std::vector<ImageRange> ranges = image_ranges(chunks);
+  for (const ImageRange& r : ranges) {
+    if (r.overlaps) {
+      char msg[128];
+      std::snprintf(msg, sizeof msg,
+                    "OBJECT data overlap in 0x%08X-0x%08llX: the later bytes are kept", r.lo,
+                    static_cast<unsigned long long>(r.hi - 1));
+      m_->warnings.push_back(msg);
+    }
+    // Code when a function begins in the range.
+    auto fn = std::lower_bound(p.functions.begin(), p.functions.end(), r.lo,
+                               [](const Function& f, uint32_t a) { return f.lo < a; });
+    bool code = fn != p.functions.end() && fn->lo < r.hi;
+    char name[32];
+    std::snprintf(name, sizeof name, "%s.%08X", code ? ".text" : ".data", r.lo);
+    elf::Section s;
+    s.name = name;
+    s.type = elf::SHT_PROGBITS;
+    s.flags = elf::SHF_ALLOC | elf::SHF_WRITE | (code ? elf::SHF_EXECINSTR : 0);
+    s.addr = r.lo;
+    s.size = r.hi - r.lo;
+    s.load = true;
+    s.stream = [&chunks, r](const elf::Write& w) { stream_range(chunks, r, w); };
+    spec.sections.push_back(std::move(s));
+  }
+  auto section_of = [&](uint32_t addr) -> uint16_t {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), addr,
+                               [](uint32_t a, const ImageRange& r) { return a < r.lo; });
+    if (it == ranges.begin()) return elf::SHN_ABS;
+    --it;
+    return addr < it->hi ? static_cast<uint16_t>(it - ranges.begin() + 1) : elf::SHN_ABS;
+  };
+
+  // Symbols: per module a file symbol and its local symbols, then the global ones.
+  elf::StringTable strtab(true);
+  elf::Bytes symtab(be);
+  auto sym = [&](std::string_view name, uint32_t value, uint32_t size, uint8_t bind, uint8_t type,
+                 uint16_t shndx) {
+    symtab.u32(name.empty() ? 0 : strtab.add(name));
+    symtab.u32(value);
+    symtab.u32(size);
+    symtab.u8(static_cast<uint8_t>(bind << 4 | type));
+    symtab.u8(0);
+    symtab.u16(shndx);
+  };
+  sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
+  std::unordered_map<const PublicValue*, const Function*> function_of;
+  for (const Function& f : p.functions)
+    if (f.pub) function_of[f.pub] = &f;
+  auto public_sym = [&](const PublicValue& pub, uint8_t bind) {
+    uint32_t addr = p.linear(pub.addr);
+    auto f = function_of.find(&pub);
+    if (f != function_of.end()) {
+      uint32_t size = f->second->scope ? static_cast<uint32_t>(f->second->hi - f->second->lo) : 0;
+      sym(pub.name, addr, size, bind, elf::STT_FUNC, section_of(addr));
+    } else {
+      const TypeRec* t = p.type(pub.typeix);
+      bool untyped = !t || t->t.kind == K_VOID;
+      sym(pub.name, addr, static_cast<uint32_t>(p.type_size(pub.typeix)), bind,
+          untyped ? elf::STT_NOTYPE : elf::STT_OBJECT, section_of(addr));
+    }
+  };
+  std::vector<std::vector<const PublicValue*>> locals_of(p.cus.size());
+  for (const PublicValue& pub : m_->publics)
+    if (pub.cls != 1) locals_of[p.cu_of_modix(pub.modix)].push_back(&pub);
+  for (size_t cu = 0; cu < p.cus.size(); ++cu) {
+    sym(m_->modules[cu].name, 0, 0, elf::STB_LOCAL, elf::STT_FILE, elf::SHN_ABS);
+    for (const PublicValue* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
+  }
+  // ARM address flags: flag 1 starts Thumb code, flag 0 ARM code ($t and $a mapping symbols).
+  for (const AddrFlagValue& af : m_->addr_flags)
+    sym(af.flag ? "$t" : "$a", af.addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(af.addr));
+  uint32_t first_global = static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE);
+  for (const PublicValue& pub : m_->publics)
+    if (pub.cls == 1) public_sym(pub, elf::STB_GLOBAL);
+
+  uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);
+  elf::Section st;
+  st.name = ".symtab";
+  st.type = elf::SHT_SYMTAB;
+  st.link = symtab_index + 1;
+  st.info = first_global;
+  st.align = 4;
+  st.entsize = elf::SYM_SIZE;
+  st.bytes = std::move(symtab.data());
+  spec.sections.push_back(std::move(st));
+  elf::Section str;
+  str.name = ".strtab";
+  str.type = elf::SHT_STRTAB;
+  str.bytes = strtab.bytes().data();
+  spec.sections.push_back(std::move(str));
+
+  DebugSections dbg = build_dwarf(*m_, p);
+  auto debug = [&](const char* name, std::vector<uint8_t>& bytes, bool strings = false) {
+    if (bytes.empty()) return;
+    elf::Section s;
+    s.name = name;
+    s.type = elf::SHT_PROGBITS;
+    if (strings) {
+      s.flags = elf::SHF_MERGE | elf::SHF_STRINGS;
+      s.entsize = 1;
+    }
+    s.bytes = std::move(bytes);
+    spec.sections.push_back(std::move(s));
+  };
+  debug(".debug_abbrev", dbg.abbrev);
+  debug(".debug_info", dbg.info);
+  debug(".debug_str", dbg.str, true);
+  debug(".debug_line", dbg.line);
+  debug(".debug_aranges", dbg.aranges);
+  debug(".debug_ranges", dbg.ranges);
+
+  elf::write_file(spec, write);
+}
+
+}  // namespace tek

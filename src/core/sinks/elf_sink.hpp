@@ -1,0 +1,59 @@
+// The ELF writer: a record sink that turns the records of a conversion into an ELF32
+// executable with its memory image, a symbol table and DWARF 4 debug information.
+//
+// The records of the three streams may arrive interleaved (as a conversion emits them) or one
+// stream after the other (as a finished context file holds them); the sink relies only on the
+// order within each stream, collects everything and builds the file in finish().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/sink.hpp"
+
+namespace tek {
+
+struct ElfModel;
+
+class ElfSink : public RecordSinkOf<ElfSink> {
+ public:
+  ElfSink();
+  ~ElfSink() override;
+  ElfSink(const ElfSink&) = delete;
+  ElfSink& operator=(const ElfSink&) = delete;
+
+  void record(const HeaderValue&) {}
+  void record(const PublicValue& v);
+  void record(const StartLocalValue& v);
+  void record(const EndLocalValue& v);
+  void record(const SetLocalValue& v);
+  void record(const FileValue& v);
+  void record(const EndLineValue& v);
+  void record(const LineValue& v);
+  void record(const TypeValue& v);
+  void record(const MemberValue& v);
+  void record(const ObjectValue& v);
+  void record(const ModuleValue& v);
+  void record(const AddrFlagValue& v);
+
+  void unit_processor(uint32_t modix, int processor) override;
+  // The segmented address form (0, 1 or 2) of the unit's addresses, which no record carries:
+  // addresses in that form are turned back into linear ones. The first unit's form applies
+  // to the whole program. Without a call, addresses are taken as linear.
+  void unit_address_form(uint32_t modix, int form);
+
+  // Writes the whole ELF file as consecutive pieces; call once after the pass.
+  void finish(const std::function<void(const uint8_t*, size_t)>& write);
+  // Problems the caller reports on standard error (e.g. units of different processors), in
+  // order.
+  const std::vector<std::string>& warnings() const;
+
+ private:
+  std::unique_ptr<ElfModel> m_;
+};
+
+}  // namespace tek

@@ -1,0 +1,44 @@
+// Byte buffers for ELF and DWARF data: fixed-width integers in the file's byte order, LEB128
+// numbers and NUL-terminated strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace elf {
+
+class Bytes {
+ public:
+  explicit Bytes(bool big_endian = false) : big_(big_endian) {}
+
+  bool big_endian() const { return big_; }
+  size_t size() const { return b_.size(); }
+  const std::vector<uint8_t>& data() const { return b_; }
+  std::vector<uint8_t>& data() { return b_; }
+
+  void u8(uint32_t v) { b_.push_back(static_cast<uint8_t>(v)); }
+  void u16(uint32_t v) { put(v, 2); }
+  void u32(uint32_t v) { put(v, 4); }
+  void uleb(uint64_t v);
+  void sleb(int64_t v);
+  void str(std::string_view s);  // with its terminating NUL
+  void raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
+  void append(const Bytes& other) { raw(other.b_.data(), other.b_.size()); }
+  void pad_to(size_t alignment);
+
+  // Overwrites a 4-byte field written earlier (lengths, references known only later).
+  void patch_u32(size_t at, uint32_t v);
+
+ private:
+  void put(uint32_t v, int width);
+  std::vector<uint8_t> b_;
+  bool big_;
+};
+
+// Size in bytes of the LEB128 encodings.
+size_t uleb_size(uint64_t v);
+size_t sleb_size(int64_t v);
+
+}  // namespace elf

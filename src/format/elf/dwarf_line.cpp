@@ -1,0 +1,90 @@
+#include "format/elf/dwarf_line.hpp"
+
+#include "format/elf/dwarf.hpp"
+
+namespace dwarf {
+
+namespace {
+
+constexpr int LINE_BASE = -5;
+constexpr int LINE_RANGE = 14;
+constexpr int OPCODE_BASE = 13;
+// Operand counts of the standard opcodes 1 to 12.
+constexpr uint8_t STANDARD_LENGTHS[OPCODE_BASE - 1] = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1};
+
+void extended(elf::Bytes& out, uint8_t op, size_t operand_size) {
+  out.u8(0);
+  out.uleb(1 + operand_size);
+  out.u8(op);
+}
+
+void write_sequence(elf::Bytes& out, const LineSequence& seq) {
+  if (seq.rows.empty()) return;
+  uint32_t addr = seq.rows.front().addr;
+  int64_t line = 1;
+  uint32_t file = 1;
+  extended(out, DW_LNE_set_address, 4);
+  out.u32(addr);
+  for (const LineRow& r : seq.rows) {
+    if (r.file != file) {
+      out.u8(DW_LNS_set_file);
+      out.uleb(r.file);
+      file = r.file;
+    }
+    int64_t dline = static_cast<int64_t>(r.line) - line;
+    uint64_t daddr = r.addr - addr;
+    int64_t special = (dline - LINE_BASE) + LINE_RANGE * static_cast<int64_t>(daddr) + OPCODE_BASE;
+    if (dline >= LINE_BASE && dline < LINE_BASE + LINE_RANGE && special <= 255) {
+      out.u8(static_cast<uint8_t>(special));
+    } else {
+      if (dline) {
+        out.u8(DW_LNS_advance_line);
+        out.sleb(dline);
+      }
+      if (daddr) {
+        out.u8(DW_LNS_advance_pc);
+        out.uleb(daddr);
+      }
+      out.u8(DW_LNS_copy);
+    }
+    line = r.line;
+    addr = r.addr;
+  }
+  if (seq.end > addr) {
+    out.u8(DW_LNS_advance_pc);
+    out.uleb(seq.end - addr);
+  }
+  extended(out, DW_LNE_end_sequence, 0);
+}
+
+}  // namespace
+
+uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& files,
+                            const std::vector<LineSequence>& sequences) {
+  uint32_t start = static_cast<uint32_t>(out.size());
+  out.u32(0);  // unit_length
+  out.u16(4);  // version
+  size_t header_length_at = out.size();
+  out.u32(0);  // header_length
+  out.u8(1);   // minimum_instruction_length
+  out.u8(1);   // maximum_operations_per_instruction
+  out.u8(1);   // default_is_stmt
+  out.u8(static_cast<uint8_t>(LINE_BASE));
+  out.u8(LINE_RANGE);
+  out.u8(OPCODE_BASE);
+  for (uint8_t n : STANDARD_LENGTHS) out.u8(n);
+  out.u8(0);  // no include directories
+  for (const std::string& f : files) {
+    out.str(f);
+    out.uleb(0);  // directory: the compilation directory
+    out.uleb(0);  // modification time unknown
+    out.uleb(0);  // length unknown
+  }
+  out.u8(0);
+  out.patch_u32(header_length_at, static_cast<uint32_t>(out.size() - header_length_at - 4));
+  for (const LineSequence& s : sequences) write_sequence(out, s);
+  out.patch_u32(start, static_cast<uint32_t>(out.size() - start - 4));
+  return start;
+}
+
+}  // namespace dwarf

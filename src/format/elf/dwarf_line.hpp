@@ -1,0 +1,29 @@
+// Writer of DWARF 4 line number programs (.debug_line).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/elf/bytes.hpp"
+
+namespace dwarf {
+
+struct LineRow {
+  uint32_t addr = 0;
+  uint32_t line = 0;
+  uint32_t file = 1;  // index in the file names, from 1
+};
+
+// Rows in ascending address order; end is the first address after the sequence.
+struct LineSequence {
+  std::vector<LineRow> rows;
+  uint32_t end = 0;
+};
+
+// Appends one line number program, header and sequences, to out; returns its offset there.
+// The file names are written as given, all in the compilation directory.
+uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& files,
+                            const std::vector<LineSequence>& sequences);
+
+}  // namespace dwarf

@@ -1,0 +1,95 @@
+// Support for the ELF writer tests: converting record-built programs to ELF through the
+// context file, running the binutils, LLVM and gdb tools on the result, and the image that the
+// OBJECT records of a context file describe.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/reader/processors.hpp"
+#include "core/sinks/ctx_feed.hpp"
+#include "core/sinks/elf_sink.hpp"
+#include "format/ctx/ctxfile.hpp"
+#include "support.hpp"
+
+namespace elftest {
+
+using tektest::Bytes;
+
+// The processor code that the converter gives a UNIT record's processor name.
+inline int processor_code(const std::string& name) {
+  if (name.rfind("H8", 0) == 0) return tek::PROC_H8S2600;
+  if (name.rfind("SH", 0) == 0) return tek::PROC_SH7032;
+  int code = tek::processor_code_in(name.c_str());
+  return code < 0 ? 0 : code;
+}
+
+struct ElfResult {
+  Bytes elf;
+  std::vector<std::string> warnings;
+};
+
+// Feeds a context file to an ELF sink; the units (by modix) are of the given processors.
+inline ElfResult elf_of_ctx(const Bytes& ctx, const std::map<uint32_t, int>& processors,
+                            int address_form = -1) {
+  tek::ElfSink sink;
+  EXPECT_TRUE(tek::feed_ctx(ctx, sink));
+  for (const auto& [modix, proc] : processors) {
+    sink.unit_processor(modix, proc);
+    if (address_form >= 0) sink.unit_address_form(modix, address_form);
+  }
+  ElfResult r;
+  sink.finish([&](const uint8_t* p, size_t n) { r.elf.insert(r.elf.end(), p, p + n); });
+  r.warnings = sink.warnings();
+  return r;
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out;  // standard output and standard error
+};
+
+inline ToolRun run(const std::string& command) {
+  ToolRun r;
+  FILE* f = ::popen((command + " 2>&1").c_str(), "r");
+  if (!f) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
+  int st = ::pclose(f);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+inline bool have(const std::string& tool) {
+  return run("command -v " + tool + " >/dev/null").status == 0;
+}
+
+inline void write_bytes(const std::string& path, const Bytes& b) {
+  tektest::write_file(path, std::string(b.begin(), b.end()));
+}
+
+// The bytes that the OBJECT records of a context file place, from the lowest address to the
+// highest, gaps filled with 0 (what objcopy -O binary writes); base receives the lowest
+// address.
+inline Bytes object_image(const Bytes& ctx, uint32_t& base) {
+  std::map<uint32_t, uint8_t> bytes;
+  tek::CtxReader r{ctx};
+  tek::CtxRecord rec;
+  while (tek::read_record(r, rec) == tek::CtxStep::Record)
+    if (rec.tag == tek::TAG_OBJECT)
+      for (uint32_t i = 0; i < rec.object.length; ++i)
+        bytes[rec.object.addr + i] = rec.object.data[i];
+  Bytes image;
+  if (bytes.empty()) return image;
+  base = bytes.begin()->first;
+  image.resize(bytes.rbegin()->first - base + 1);
+  for (const auto& [a, v] : bytes) image[a - base] = v;
+  return image;
+}
+
+}  // namespace elftest
