@@ -91,7 +91,7 @@ TEST_F(CliTest, OptionsComeBeforeTheInputAndTheLastArgumentIsNeverOne) {
   check({
       {{}, USAGE, 255},
       {{"prog.abs"}, created, 0},
-      // -x is no option, so it is taken as the input: its outputs are created, then removed.
+      // -x is no option, so it is taken as the input, which cannot be opened: nothing is created.
       {{"-x", "prog.abs"}, CANNOT_OPEN, 255},
       {{"-S", "prog.abs"}, CANNOT_OPEN, 255},
       {{"-st", "-x", "prog.abs"}, CANNOT_OPEN, 255},
@@ -120,23 +120,25 @@ TEST_F(CliTest, ContextFileNameReplacesFromTheLastDotOfTheWholePath) {
 
 TEST_F(CliTest, InputsAndOutputsThatCannotBeUsed) {
   const Put dir = {Put::DIRECTORY, "dir.abs"};
+  const std::string created = "Created prog.ctx\n";
   check({
       {{"missing.abs"}, CANNOT_OPEN, 255, {}},
       {{"-s", "missing.abs"}, CANNOT_OPEN, 255, {}},
       {{"dir.abs"}, CANNOT_OPEN, 255, {dir}},
-      // A directory that carries an output's name stays.
+      // A directory that carries the context file's name stays.
       {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::DIRECTORY, "prog.ctx"}}},
-      {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::DIRECTORY, "prog.ct$"}}},
-      {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::DIRECTORY, "prog.cl$"}}},
+      // The type and local streams have no names: files named like them are not touched.
+      {{"prog.abs"}, created, 0, {PROG, {Put::DIRECTORY, "prog.ct$"}}},
+      {{"prog.abs"}, created, 0, {PROG, {Put::DIRECTORY, "prog.cl$"}}},
+      {{"prog.abs"}, created, 0, {PROG, {Put::SYMLINK, "prog.ct$", "prog.abs"}}},
+      {{"prog.ct$"}, created, 0, {{Put::INPUT_FILE, "prog.ct$"}}},
+      {{"prog.cl$"}, created, 0, {{Put::INPUT_FILE, "prog.cl$"}}},
+      {{"prog.ct$"}, CANNOT_OPEN, 255, {}},
       // The converter never overwrites its input, whether it exists or not.
       {{"prog.ctx"}, CANNOT_CREATE, 255, {{Put::INPUT_FILE, "prog.ctx"}}},
-      {{"prog.ct$"}, CANNOT_CREATE, 255, {{Put::INPUT_FILE, "prog.ct$"}}},
-      {{"prog.cl$"}, CANNOT_CREATE, 255, {{Put::INPUT_FILE, "prog.cl$"}}},
-      {{"prog.ct$"}, CANNOT_CREATE, 255, {}},
+      {{"prog.ctx"}, CANNOT_CREATE, 255, {}},
       {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::LINK, "prog.ctx", "prog.abs"}}},
       {{"./prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::LINK, "prog.ctx", "prog.abs"}}},
-      {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::SYMLINK, "prog.ct$", "prog.abs"}}},
-      {{"prog.abs"}, CANNOT_CREATE, 255, {PROG, {Put::SYMLINK, "prog.cl$", "prog.abs"}}},
   });
 }
 

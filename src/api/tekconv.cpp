@@ -33,21 +33,6 @@ void use_memory(tek::Converter& cv, std::span<const uint8_t> input) {
   cv.rd.source = tek::InputSource{{}, true, input};
 }
 
-// A stream in an unnamed temporary file: nothing to remove, whatever ends the run.
-void open_unnamed(tek::OutFile& f, const std::string& near) {
-  const size_t slash = near.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : near.substr(0, slash + 1);
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    // A file system without unnamed files: a file removed as soon as it is made.
-    std::string name = dir + "/.tekconv-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
-  }
-  if (fd < 0) tek::fatal_error(tek::ERR_CREATE);
-  tek::out_attach(f, fd);
-}
-
 }  // namespace
 
 const char* version() {
@@ -94,8 +79,9 @@ int convert_file(const std::string& input_path, const std::string& context_path,
         if (!tek::out_open(streams.main, context_path.c_str(), false))
           tek::fatal_error(tek::ERR_CREATE);
         created = true;
-        open_unnamed(streams.local, context_path);
-        open_unnamed(streams.type, context_path);
+        if (!tek::out_open_unnamed(streams.local, context_path) ||
+            !tek::out_open_unnamed(streams.type, context_path))
+          tek::fatal_error(tek::ERR_CREATE);
         tek::convert_into(*cv, streams);
         tek::out_close(streams.local);
         tek::out_close(streams.type);

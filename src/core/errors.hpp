@@ -21,6 +21,8 @@ enum ErrorCode : int {
   STOP_UNDEFINED_TYPE = 0x100,
   // The output passed the budget that a harness set: the run is abandoned, status -1.
   STOP_BUDGET = 0x101,
+  // The console cannot be written: the run fails (status 255) without a message there.
+  STOP_CONSOLE = 0x102,
 };
 
 struct Fatal {

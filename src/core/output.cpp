@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,25 @@ void out_attach(OutFile& f, int fd) {
   if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
   f.used = 0;
   f.written = 0;
+}
+
+bool out_open_unnamed(OutFile& f, const std::string& near) {
+  const size_t slash = near.rfind('/');
+  std::string dir;
+  if (slash == std::string::npos)
+    dir.assign(".");
+  else
+    dir.assign(near, 0, slash + 1);
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string name = dir;
+    name.append("/.tekconv-XXXXXX");
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return false;
+  out_attach(f, fd);
+  return true;
 }
 
 void out_open_memory(OutFile& f, std::vector<uint8_t>* memory) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tek {
@@ -25,6 +26,10 @@ struct OutFile {
 bool out_open(OutFile& f, const char* path, bool read_back);
 // Takes an open descriptor (for writing, and reading back when the stream is appended).
 void out_attach(OutFile& f, int fd);
+// Opens a stream on an unnamed temporary file in the directory of the path near (or, where the
+// file system has none, a file removed as soon as it is made): nothing to remove, whatever ends
+// the run, and no name another run could meet. False on failure.
+bool out_open_unnamed(OutFile& f, const std::string& near);
 // A stream whose bytes are appended to *memory.
 void out_open_memory(OutFile& f, std::vector<uint8_t>* memory);
 

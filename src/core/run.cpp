@@ -1,5 +1,6 @@
 #include "core/run.hpp"
 
+#include <cstdio>
 #include <new>
 
 #include "core/converter.hpp"
@@ -31,9 +32,14 @@ class SinkScope {
 
 }  // namespace
 
+void check_console(Converter& cv) {
+  if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console)) fatal_error(STOP_CONSOLE);
+}
+
 PassEnd run_pass(Converter& cv, int pass) {
   clear_unit_tables(cv.units);
-  if (!open_input(cv)) fatal_error(ERR_OPEN);
+  // The input may have been opened before the run created its outputs.
+  if (!input_open(cv) && !open_input(cv)) fatal_error(ERR_OPEN);
   cv.out.sink->begin_pass(pass);
   emit_predefined_types(cv);
   init_companion(cv);
@@ -87,6 +93,9 @@ int run_protected(Converter& cv, const std::function<int()>& body,
       return UNDEFINED_TYPE_STATUS;
     case STOP_BUDGET:
       return BUDGET_STATUS;
+    case STOP_CONSOLE:
+      if (on_error) on_error();
+      return FATAL_STATUS;
     default:
       break;
   }

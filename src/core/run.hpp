@@ -13,6 +13,9 @@ namespace tek {
 
 struct Converter;
 
+// Fails the run (STOP_CONSOLE) when what was printed on the console could not be written.
+void check_console(Converter& cv);
+
 // Reads the input once through the sink of the run: predefined types, the records from HDR to
 // END, the pending symbol. A pass that ends early is finished like one that reached END.
 PassEnd run_pass(Converter& cv, int pass = 0);
@@ -33,7 +36,8 @@ bool check_type_indices(Converter& cv,
 // The top of a run: runs body and returns its status. A fatal error is reported on the console
 // and becomes the status: "Error : <message>" and 255, after on_error (which removes what the
 // run created); memory exhaustion is the memory error; a TYPE record of an undefined kind ends
-// with "\nUndefined type" and status 1; an exhausted output budget with -1.
+// with "\nUndefined type" and status 1; an exhausted output budget with -1; a console that
+// cannot be written with 255 (after on_error) and no message.
 int run_protected(Converter& cv, const std::function<int()>& body,
                   const std::function<void()>& on_error);
 

@@ -42,6 +42,8 @@ class RecordSink {
   // Load information that no context record carries: the unit numbered modix (as in its
   // MODULE record) is of the processor with this code of the processor table.
   virtual void unit_processor(uint32_t /*modix*/, int /*processor*/) {}
+  // The segmented address form (0 linear, 1 or 2) in which the unit's addresses are written.
+  virtual void unit_address_form(uint32_t /*modix*/, int /*form*/) {}
   // A pass over the input begins (pass 0 in a conversion or dump; 1 and 2 in the type index
   // check) and ends.
   virtual void begin_pass(int /*pass*/) {}

@@ -48,6 +48,10 @@ bool open_input(Converter& cv) {
   return true;
 }
 
+bool input_open(const Converter& cv) {
+  return cv.rd.in.fd >= 0 || cv.rd.in.data != nullptr;
+}
+
 void close_input(Converter& cv) {
   InputFile& in = cv.rd.in;
   if (in.fd >= 0) ::close(in.fd);

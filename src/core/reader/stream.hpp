@@ -49,6 +49,8 @@ bool open_input(Converter& cv);
 // Makes a file the input source and opens it.
 bool open_input(Converter& cv, const char* path);
 void close_input(Converter& cv);
+// True while an input is open (until the end of the pass).
+bool input_open(const Converter& cv);
 
 // Slow path of the byte reader: refills the buffer. Past the end of the file every byte reads
 // as 0; a read that fails with an I/O error is fatal.

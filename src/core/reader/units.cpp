@@ -143,6 +143,7 @@ PassStep handle_unit(Converter& cv) {
   emit_module(cv, modix, module);
   us.units[index].processor = identify_processor(cv);
   cv.out.sink->unit_processor(modix, us.units[index].processor);
+  cv.out.sink->unit_address_form(modix, addr_form(cv));
   skip_rec(cv);
   cv.syms.scope_start = cv.syms.scope_end = 0;
   return PassStep::Continue;

@@ -44,7 +44,7 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   // The segmented address form (0, 1 or 2) of the unit's addresses, which no record carries:
   // addresses in that form are turned back into linear ones. The first unit's form applies
   // to the whole program. Without a call, addresses are taken as linear.
-  void unit_address_form(uint32_t modix, int form);
+  void unit_address_form(uint32_t modix, int form) override;
 
   // Writes the whole ELF file as consecutive pieces; call once after the pass.
   void finish(const std::function<void(const uint8_t*, size_t)>& write);

@@ -61,7 +61,6 @@ int run_check(Converter& cv, ToolFiles& files, const std::string& input) {
   if (scratch_is_input(input)) fatal_error(ERR_CREATE);
   {
     SignalBlock hold;
-    files.scratch_name = SCRATCH_NAME;
     if (!out_open(files.scratch, SCRATCH_NAME, true)) fatal_error(ERR_CREATE);
     track_output(SCRATCH_NAME);
   }

@@ -12,6 +12,7 @@ namespace tek {
 namespace {
 
 constexpr int MAX_TRACKED = 4;
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 // Read by the signal handler, so only plain memory and atomics: the names are allocated when
 // tracked and published through the count.
@@ -20,7 +21,7 @@ std::atomic<int> tracked_count{0};
 
 void cleanup_signals(sigset_t* set) {
   sigemptyset(set);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(set, sig);
+  for (int sig : CLEANUP_SIGNALS) sigaddset(set, sig);
 }
 
 void on_signal(int sig) {
@@ -37,7 +38,7 @@ void install_signal_cleanup() {
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_signal;
   cleanup_signals(&sa.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : CLEANUP_SIGNALS) {
     // A signal ignored on entry stays ignored: under nohup, or as a background job that the
     // shell shields from the terminal's interrupt, the caller asked for the run to go on.
     struct sigaction old;
@@ -48,9 +49,28 @@ void install_signal_cleanup() {
 
 void track_output(const std::string& name) {
   int n = tracked_count.load();
+  // A slot of a file already finished is taken again.
+  for (int i = 0; i < n; ++i) {
+    if (!tracked[i]) {
+      tracked[i] = strdup(name.c_str());
+      return;
+    }
+  }
   if (n >= MAX_TRACKED) return;
   tracked[n] = strdup(name.c_str());
   tracked_count.store(n + 1);
+}
+
+void untrack_output(const std::string& name) {
+  SignalBlock hold;
+  const int n = tracked_count.load();
+  for (int i = 0; i < n; ++i) {
+    if (tracked[i] && name == tracked[i]) {
+      char* p = tracked[i];
+      tracked[i] = nullptr;
+      std::free(p);
+    }
+  }
 }
 
 void untrack_outputs() {

@@ -1,6 +1,7 @@
-// Interrupted runs: SIGINT, SIGTERM and SIGHUP remove the files that the run created and has
-// not finished, then end the process with status 128 + the signal number. A signal that was
-// ignored when the process started is left ignored.
+// Interrupted runs: SIGINT, SIGTERM, SIGHUP, SIGPIPE (the console's reader went away) and
+// SIGXFSZ (a file size limit) remove the files that the run created and has not finished, then
+// end the process with status 128 + the signal number. A signal that was ignored when the
+// process started is left ignored.
 #pragma once
 
 #include <signal.h>
@@ -12,7 +13,8 @@ namespace tek {
 void install_signal_cleanup();
 // Registers a file to remove if a signal ends the run.
 void track_output(const std::string& name);
-// Forgets the registered files: the run has finished with them.
+// Forgets one registered file, or all of them: the run has finished with them.
+void untrack_output(const std::string& name);
 void untrack_outputs();
 
 // Holds the cleanup signals back while it lives, so that a file is never created without

@@ -6,23 +6,25 @@
 
 #include "core/output.hpp"
 #include "core/sinks/context_writer.hpp"
+#include "tools/tekconv/output_file.hpp"
 
 namespace tek {
 
 struct Converter;
 
-// The files a run creates. A run that stops where it is (the undefined-type stop) leaves them
-// with what was written; a fatal error removes the context file and its temporaries.
+// The files a run creates: the output file under its temporary name until it is complete, the
+// type and local streams in unnamed files, the check's scratch file. Whatever ends a run
+// early, only the temporary of the output is removed; an earlier output file stays as it was.
 struct ToolFiles {
-  ContextStreams streams;  // the context file and its two temporaries
-  OutFile scratch;         // the check's scratch file
-  std::string ctx_name, type_name, local_name, scratch_name;
+  ContextStreams streams;
+  AtomicOutput output;  // written through streams.main
+  OutFile scratch;
 
   ToolFiles() = default;
   ToolFiles(const ToolFiles&) = delete;
   ToolFiles& operator=(const ToolFiles&) = delete;
   ~ToolFiles();
-  // Closes without writing what is buffered; deletes the context file and its temporaries.
+  // After a fatal error: closes without writing and removes the output's temporary.
   void remove_all();
 };
 

@@ -1,0 +1,68 @@
+#include "tools/tekconv/output_file.hpp"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/errors.hpp"
+#include "tools/tekconv/signals.hpp"
+
+namespace tek {
+
+namespace {
+
+// The directory part of a path, with its trailing slash; "" for the current directory.
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+AtomicOutput::~AtomicOutput() {
+  discard();
+}
+
+void AtomicOutput::create(const std::string& name, OutFile& out) {
+  name_ = name;
+  committed_ = false;
+  // "dir/.prog.ctx.XXXXXX": hidden, unique, in the directory of the file it becomes.
+  const size_t slash = name.rfind('/');
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string temp = directory_of(name);
+  temp.append(".").append(base).append(".XXXXXX");
+  // Registered before it exists, with the signals held back, so that a signal never leaves it.
+  SignalBlock hold;
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // O_CREAT | O_EXCL: never follows a link
+  if (fd < 0) fatal_error(ERR_CREATE);
+  temp_ = temp;
+  track_output(temp_);
+  // mkostemp makes the file 0600; a context file gets the permissions a created file would.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  out_ = &out;
+  out_attach(out, fd);
+}
+
+void AtomicOutput::commit() {
+  out_close(*out_);
+  if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_error(ERR_CREATE);
+  committed_ = true;
+  untrack_output(temp_);
+  temp_.clear();
+}
+
+void AtomicOutput::discard() {
+  if (out_) out_discard(*out_);
+  if (!temp_.empty() && !committed_) {
+    ::unlink(temp_.c_str());
+    untrack_output(temp_);
+  }
+  temp_.clear();
+}
+
+}  // namespace tek

@@ -1,0 +1,36 @@
+// Output files that appear whole or not at all. The file is written under a unique temporary
+// name in its directory, created exclusively (never through a link), and renamed onto its name
+// only when it is complete; until then a fatal error or a signal removes the temporary, and
+// nothing that carries the final name is touched.
+#pragma once
+
+#include <string>
+
+#include "core/output.hpp"
+
+namespace tek {
+
+class AtomicOutput {
+ public:
+  AtomicOutput() = default;
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+  ~AtomicOutput();
+
+  // Creates the temporary for the file name and opens out on it; a failure is ERR_CREATE.
+  void create(const std::string& name, OutFile& out);
+  const std::string& name() const { return name_; }
+  const std::string& temporary() const { return temp_; }
+  // Flushes and closes the temporary, then renames it onto the name (a write error is
+  // ERR_WRITE, a failed rename ERR_CREATE).
+  void commit();
+  // Closes and removes the temporary, unless it was committed.
+  void discard();
+
+ private:
+  OutFile* out_ = nullptr;
+  std::string name_, temp_;
+  bool committed_ = false;
+};
+
+}  // namespace tek
