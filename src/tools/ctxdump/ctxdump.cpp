@@ -144,19 +144,16 @@ int verify_file(CtxReader& reader, const Job& job, Console& out) {
 // Lists or checks the file of a reader. A read that fails and memory running out end the file
 // with a message on err.
 int dump(CtxReader& reader, const Job& job, Console& out, FILE* err) {
-  const char* failure = nullptr;
+  std::string failure;
   try {
     return job.options.verify ? verify_file(reader, job, out) : list_file(reader, job, out, err);
   } catch (const std::system_error& e) {
-    failure = std::strerror(e.code().value());
+    failure = std::string("cannot read: ") + std::strerror(e.code().value());
   } catch (const std::bad_alloc&) {
-    failure = nullptr;
+    failure = "out of memory";
   }
   out.flush();
-  if (failure)
-    std::fprintf(err, "ctxdump: %s: cannot read: %s\n", job.name.c_str(), failure);
-  else
-    std::fprintf(err, "ctxdump: %s: out of memory\n", job.name.c_str());
+  std::fprintf(err, "ctxdump: %s: %s\n", job.name.c_str(), failure.c_str());
   return STATUS_UNREADABLE;
 }
 
