@@ -1,9 +1,10 @@
-// Reading finished context files: stepping over the records of a file, listing them in the
-// symbol dump's line formats, and checking the file's structure.
+// Reading finished context files: stepping over the records of a file and listing them in the
+// symbol dump's line formats.
 //
 // A context file has no lengths or counts to step by: each record's size follows from its tag,
-// its name length bytes and, for MEMBER, the kind of the TYPE record before it. The reader uses
-// the record layouts of records.hpp, so that the writer and the reader share one definition.
+// its name length bytes and, for MEMBER, the kind of the TYPE record before it. The reader
+// follows the record descriptions of tags.hpp, so that the writer and the reader share one
+// definition and a new record needs no edit here.
 #pragma once
 
 #include <cstddef>
@@ -11,37 +12,31 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "format/ctx/records.hpp"
+#include "format/ctx/tags.hpp"
 
 namespace tek {
+
+// The longest record: OBJECT, 9 bytes of fields and up to 65535 data bytes.
+constexpr size_t MAX_RECORD_SIZE = 9 + 0xFFFF;
 
 // One record read from a context file. Only the value that belongs to the tag is filled.
 struct CtxRecord {
   size_t offset = 0;  // of the tag byte
   size_t size = 0;    // bytes, tag included
   uint8_t tag = 0;
-  HeaderValue header;
-  PublicValue pub;
-  StartLocalValue start_local;
-  EndLocalValue end_local;
-  SetLocalValue set_local;
-  FileValue file;
-  EndLineValue end_line;
-  LineValue line;
-  TypeValue type;
-  MemberValue member;
-  ObjectValue object;
-  ModuleValue module;
-  AddrFlagValue addr_flag;
-};
+  AllRecords values;
 
-// Steps through the bytes of a context file, one record at a time.
-struct CtxReader {
-  std::span<const uint8_t> bytes;
-  size_t pos = 0;
-  uint8_t last_kind = 0;  // kind of the latest TYPE record read; selects the MEMBER layout
+  template <class V>
+  V& value() {
+    return std::get<V>(values);
+  }
+  template <class V>
+  const V& value() const {
+    return std::get<V>(values);
+  }
 };
 
 enum class CtxStep {
@@ -51,19 +46,78 @@ enum class CtxStep {
   CutShort,    // the record at pos runs past the end of the file
 };
 
-// Reads the record at the reader's position. On anything but Record the position stays at the
-// record that could not be read (rec.offset and rec.tag name it).
-CtxStep read_record(CtxReader& r, CtxRecord& rec);
+// Steps through the records of a context file, held in memory or read from a file descriptor
+// through a buffer of two records' size, so that memory stays bounded on any input. A failed
+// read throws std::system_error.
+class CtxReader {
+ public:
+  explicit CtxReader(std::span<const uint8_t> bytes);
+  // Reads fd from its current offset; the descriptor stays the caller's.
+  explicit CtxReader(int fd);
+
+  // Reads the record at the position. On anything but Record the position stays at the record
+  // that could not be read (rec.offset and rec.tag name it). OBJECT data stays valid until the
+  // next call.
+  CtxStep read(CtxRecord& rec);
+
+  // Offset of the next record from where reading began.
+  size_t pos() const { return base_ + at_; }
+  // Bytes held from the position on; after CutShort, all that the file has left.
+  size_t buffered() const { return end_ - at_; }
+  // Whether the input can be read again from its start (a pipe cannot).
+  bool can_rewind() const { return fd_ < 0 || start_ >= 0; }
+  // Back to the start, for another reading; false when the input cannot be seeked.
+  bool rewind();
+  // Reads to the end of the input; returns its size.
+  size_t drain();
+
+ private:
+  // Makes at least n bytes available from the position, or all that the input has left.
+  void fill(size_t n);
+  template <class V>
+  size_t decode(V& v) const;
+
+  const uint8_t* data_;
+  size_t at_ = 0;    // the position in data_
+  size_t end_ = 0;   // end of the bytes held in data_
+  size_t base_ = 0;  // file offset of data_[0]
+  int fd_ = -1;
+  int64_t start_ = -1;  // file offset where reading began, -1 when it cannot be seeked
+  bool eof_ = true;
+  std::vector<uint8_t> buffer_;
+  uint8_t last_kind_ = 0;  // kind of the latest TYPE record read; selects the MEMBER layout
+};
+
+inline CtxStep read_record(CtxReader& r, CtxRecord& rec) {
+  return r.read(rec);
+}
 
 // True for the tags that the format defines.
 bool known_tag(uint8_t tag);
-// The record's name, as in the dump lines: "HEADER", "PUBLIC", ..., "OBJECT".
+// The record's name, as in the dump lines: "HEADER", "PUBLIC", ..., "OBJECT"; "?" if unknown.
 const char* tag_name(uint8_t tag);
+// The section of a finished file that holds the records of a tag: the stream they were
+// written to.
+Stream stream_of(uint8_t tag);
+const char* stream_name(Stream s);
 
-// The three sections of a finished file, in their order.
-enum Section : uint8_t { SECTION_MAIN = 0, SECTION_LOCAL = 1, SECTION_TYPE = 2 };
-Section section_of(uint8_t tag);
-const char* section_name(Section s);
+// Calls f(field) for each field of a record value in file order (for TYPE the common part,
+// then the fields of its kind).
+template <class V, class F>
+void for_each_field(const V& v, F&& f) {
+  if constexpr (std::is_same_v<V, TypeValue>) {
+    for (const Field<V>& field : type_common_layout()) f(field);
+    for (const Field<V>& field : type_layout(v.kind)) f(field);
+  } else {
+    for (const Field<V>& field : RecordInfo<V>::layout(v)) f(field);
+  }
+}
+
+// Calls f(value) with the value of the record's tag, of its own type.
+template <class F>
+void visit_record(const CtxRecord& rec, F&& f) {
+  visit_tag(rec.tag, [&]<class V>() { f(rec.value<V>()); });
+}
 
 // Prints a record as the symbol dump prints it: one line beginning with "\n", no line end.
 void print_record(FILE* f, const CtxRecord& rec);
@@ -74,18 +128,7 @@ struct CtxProblem {
   std::string text;
 };
 
-// The problem of a record that read_record could not read (UnknownTag or CutShort).
-CtxProblem framing_problem(CtxStep step, const CtxRecord& rec, size_t file_size);
-
-struct CtxVerdict {
-  std::vector<CtxProblem> problems;  // in file order
-  size_t records = 0;                // records read
-  bool complete = true;              // false when reading stopped before the end of the file
-  size_t stop_offset = 0;            // where reading stopped (the file size when complete)
-};
-
-// Checks the structure of a whole context file: framing, section order, the predefined types,
-// aggregate member counts, selfix definitions, type references, modules and local scopes.
-CtxVerdict verify_ctx(std::span<const uint8_t> bytes);
+// The problem of a record that the reader could not read (UnknownTag or CutShort).
+CtxProblem framing_problem(CtxStep step, const CtxRecord& rec, const CtxReader& r);
 
 }  // namespace tek

@@ -7,8 +7,11 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 #include "format/ctx/ctxfile.hpp"
+#include "tools/ctxdump/json.hpp"
 
 namespace tek {
 
@@ -22,12 +25,35 @@ constexpr size_t HEX_PER_LINE = 16;
 
 void usage(FILE* f) {
   std::fputs(
-      "Usage: ctxdump [-x|--hex] file.ctx...\n"
+      "Usage: ctxdump [-x|--hex] [--json] file.ctx...\n"
       "       ctxdump --verify file.ctx...\n"
       "  -x, --hex   list the data bytes of OBJECT records\n"
+      "  --json      list each record as a JSON object on a line of its own\n"
       "  --verify    check the structure of each file and report its problems\n",
       f);
 }
+
+// Where the listing or report goes. A write that fails (a full disk, a pipe whose reader has
+// gone) sets the stream's error flag; its errno is kept, and the run stops there.
+class Console {
+ public:
+  explicit Console(FILE* f) : f_(f) {}
+  FILE* file() const { return f_; }
+  bool failed() {
+    if (error_ == 0 && std::ferror(f_)) error_ = errno != 0 ? errno : EIO;
+    return error_ != 0;
+  }
+  // Writes out what is buffered; false when some output was lost.
+  bool flush() {
+    if (std::fflush(f_) != 0 && error_ == 0) error_ = errno != 0 ? errno : EIO;
+    return !failed();
+  }
+  int error() const { return error_; }
+
+ private:
+  FILE* f_;
+  int error_ = 0;
+};
 
 // The dump printer begins every line with "\n"; a listing ends every line with one instead.
 // Each record is printed into a memory stream and copied out without its first character.
@@ -68,74 +94,87 @@ void put_hex(FILE* out, const ObjectValue& v) {
   }
 }
 
-int list_file(std::span<const uint8_t> bytes, const std::string& name,
-              const CtxdumpOptions& options, FILE* out, FILE* err) {
+// How one file is to be handled.
+struct Job {
+  const std::string& name;
+  const CtxdumpOptions& options;
+  bool several;  // one of several files: JSON lines name their file
+};
+
+int list_file(CtxReader& reader, const Job& job, Console& out, FILE* err) {
   LineBuffer line;
-  if (!line.ok()) {
-    std::fprintf(err, "ctxdump: %s: out of memory\n", name.c_str());
-    return STATUS_UNREADABLE;
-  }
-  CtxReader reader{bytes};
+  if (!line.ok()) throw std::bad_alloc();
   CtxRecord rec;
   CtxStep step;
-  while ((step = read_record(reader, rec)) == CtxStep::Record) {
-    line.put(out, rec);
-    if (options.hex && rec.tag == TAG_OBJECT) put_hex(out, rec.object);
+  while ((step = reader.read(rec)) == CtxStep::Record) {
+    if (job.options.json) {
+      print_json_record(out.file(), rec, job.options.hex, job.several ? &job.name : nullptr);
+    } else {
+      line.put(out.file(), rec);
+      if (job.options.hex && rec.tag == TAG_OBJECT) put_hex(out.file(), rec.value<ObjectValue>());
+    }
+    if (out.failed()) return STATUS_UNREADABLE;
   }
   if (step == CtxStep::End) return STATUS_SOUND;
-  CtxProblem p = framing_problem(step, rec, bytes.size());
-  std::fflush(out);
-  std::fprintf(err, "ctxdump: %s: offset %08zx: %s\n", name.c_str(), p.offset, p.text.c_str());
+  CtxProblem p = framing_problem(step, rec, reader);
+  out.flush();
+  std::fprintf(err, "ctxdump: %s: offset %08zx: %s\n", job.name.c_str(), p.offset, p.text.c_str());
   return STATUS_PROBLEMS;
 }
 
-int verify_file(std::span<const uint8_t> bytes, const std::string& name, FILE* out) {
-  CtxVerdict v = verify_ctx(bytes);
+int verify_file(CtxReader& reader, const Job& job, Console& out) {
+  const char* name = job.name.c_str();
+  FILE* f = out.file();
+  CtxVerdict v = verify_ctx(reader);
   for (const CtxProblem& p : v.problems)
-    std::fprintf(out, "%s: offset %08zx: %s\n", name.c_str(), p.offset, p.text.c_str());
+    std::fprintf(f, "%s: offset %08zx: %s\n", name, p.offset, p.text.c_str());
   const size_t n = v.problems.size();
   if (n == 0)
-    std::fprintf(out, "%s: sound: %zu records, %zu bytes", name.c_str(), v.records, bytes.size());
+    std::fprintf(f, "%s: sound: %zu records, %zu bytes", name, v.records, v.size);
   else
-    std::fprintf(out, "%s: %zu problem%s: %zu records, %zu bytes", name.c_str(), n,
-                 n == 1 ? "" : "s", v.records, bytes.size());
+    std::fprintf(f, "%s: %zu problem%s: %zu records, %zu bytes", name, n, n == 1 ? "" : "s",
+                 v.records, v.size);
   if (!v.complete)
-    std::fprintf(out, "; reading stopped at offset %08zx, type references not checked",
+    std::fprintf(f, "; reading stopped at offset %08zx, type references not checked",
                  v.stop_offset);
-  std::fputc('\n', out);
+  std::fputc('\n', f);
   return n == 0 ? STATUS_SOUND : STATUS_PROBLEMS;
 }
 
-// Reads a whole file; false with errno set when it cannot be read (a directory included).
-bool read_whole(const std::string& path, std::vector<uint8_t>& bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bytes.clear();
-  uint8_t buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      return false;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buf, buf + n);
+// Lists or checks the file of a reader. A read that fails and memory running out end the file
+// with a message on err.
+int dump(CtxReader& reader, const Job& job, Console& out, FILE* err) {
+  std::string failure;
+  try {
+    return job.options.verify ? verify_file(reader, job, out) : list_file(reader, job, out, err);
+  } catch (const std::system_error& e) {
+    failure = std::string("cannot read: ") + std::strerror(e.code().value());
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+  }
+  out.flush();
+  std::fprintf(err, "ctxdump: %s: %s\n", job.name.c_str(), failure.c_str());
+  return STATUS_UNREADABLE;
+}
+
+int dump_path(const Job& job, Console& out, FILE* err) {
+  const int fd = ::open(job.name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    out.flush();
+    std::fprintf(err, "ctxdump: %s: cannot read: %s\n", job.name.c_str(), std::strerror(e));
+    return STATUS_UNREADABLE;
+  }
+  int status;
+  {
+    CtxReader reader(fd);
+    status = dump(reader, job, out, err);
   }
   ::close(fd);
-  return true;
+  return status;
 }
 
-}  // namespace
-
-int ctxdump_bytes(std::span<const uint8_t> bytes, const std::string& name,
-                  const CtxdumpOptions& options, FILE* out, FILE* err) {
-  return options.verify ? verify_file(bytes, name, out) : list_file(bytes, name, options, out, err);
-}
-
-int ctxdump_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
+int run(const std::vector<std::string>& args, Console& out, FILE* err) {
   CtxdumpOptions options;
   std::vector<std::string> files;
   bool options_end = false;
@@ -147,10 +186,12 @@ int ctxdump_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
       options_end = true;
     } else if (a == "-x" || a == "--hex") {
       options.hex = true;
+    } else if (a == "--json") {
+      options.json = true;
     } else if (a == "--verify") {
       options.verify = true;
     } else if (a == "-h" || a == "--help") {
-      usage(out);
+      usage(out.file());
       return STATUS_SOUND;
     } else {
       std::fprintf(err, "ctxdump: unknown option %s\n", a.c_str());
@@ -158,28 +199,51 @@ int ctxdump_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
       return STATUS_UNREADABLE;
     }
   }
+  if (options.json && options.verify) {
+    std::fputs("ctxdump: --json lists records and cannot be used with --verify\n", err);
+    usage(err);
+    return STATUS_UNREADABLE;
+  }
   if (files.empty()) {
     usage(err);
     return STATUS_UNREADABLE;
   }
 
   int status = STATUS_SOUND;
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < files.size(); ++i) {
+  const bool several = files.size() > 1;
+  for (size_t i = 0; i < files.size() && !out.failed(); ++i) {
     const std::string& name = files[i];
-    if (!options.verify && files.size() > 1)
-      std::fprintf(out, "%s==> %s <==\n", i == 0 ? "" : "\n", name.c_str());
-    if (!read_whole(name, bytes)) {
-      int e = errno;
-      std::fflush(out);
-      std::fprintf(err, "ctxdump: %s: cannot read: %s\n", name.c_str(), std::strerror(e));
-      status = STATUS_UNREADABLE;
-      continue;
-    }
-    int s = ctxdump_bytes(bytes, name, options, out, err);
+    if (!options.verify && !options.json && several)
+      std::fprintf(out.file(), "%s==> %s <==\n", i == 0 ? "" : "\n", name.c_str());
+    int s = dump_path({name, options, several}, out, err);
     if (s > status) status = s;
   }
-  std::fflush(out);
+  return status;
+}
+
+}  // namespace
+
+int ctxdump_bytes(std::span<const uint8_t> bytes, const std::string& name,
+                  const CtxdumpOptions& options, FILE* out, FILE* err) {
+  Console console(out);
+  CtxReader reader(bytes);
+  return dump(reader, {name, options, false}, console, err);
+}
+
+int ctxdump_main(const std::vector<std::string>& args, FILE* out, FILE* err) {
+  Console console(out);
+  int status;
+  try {
+    status = run(args, console, err);
+  } catch (const std::bad_alloc&) {
+    console.flush();
+    std::fputs("ctxdump: out of memory\n", err);
+    status = STATUS_UNREADABLE;
+  }
+  if (!console.flush()) {
+    std::fprintf(err, "ctxdump: cannot write the output: %s\n", std::strerror(console.error()));
+    return STATUS_UNREADABLE;
+  }
   return status;
 }
 

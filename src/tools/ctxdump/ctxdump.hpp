@@ -7,22 +7,26 @@
 #include <string>
 #include <vector>
 
+#include "tools/ctxdump/verify.hpp"
+
 namespace tek {
 
 struct CtxdumpOptions {
   bool verify = false;  // --verify: report problems instead of listing records
   bool hex = false;     // -x, --hex: list the data bytes of OBJECT records
+  bool json = false;    // --json: list each record as a JSON object on a line
 };
 
 // Lists or checks one context file held in memory; name labels the report. Listing: one line
 // per record on out, and a line on err if a record cannot be read; returns 0 when the whole
 // file was listed, else 1. Checking: the problems and a summary line on out; returns 0 when the
-// file is sound, else 1.
+// file is sound, else 1. Running out of memory: a line on err, 2.
 int ctxdump_bytes(std::span<const uint8_t> bytes, const std::string& name,
                   const CtxdumpOptions& options, FILE* out, FILE* err);
 
 // The whole command; args[0] is the program name. Returns the exit status: 0 all files sound
-// (or listed whole), 1 problems found, 2 a file that cannot be read or a usage error.
+// (or listed whole), 1 problems found, 2 a file that cannot be read, a usage error, memory
+// exhausted or output that cannot be written.
 int ctxdump_main(const std::vector<std::string>& args, FILE* out, FILE* err);
 
 }  // namespace tek

@@ -1,10 +1,16 @@
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "tools/ctxdump/ctxdump.hpp"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  return tek::ctxdump_main(args, stdout, stderr);
+  try {
+    std::vector<std::string> args(argv, argv + argc);
+    return tek::ctxdump_main(args, stdout, stderr);
+  } catch (const std::bad_alloc&) {
+    std::fputs("ctxdump: out of memory\n", stderr);
+    return 2;
+  }
 }
