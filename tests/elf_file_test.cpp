@@ -150,7 +150,7 @@ TEST_F(ElfFile, StreamOrderDoesNotMatter) {
   tek::CtxReader rd{ctx};
   tek::CtxRecord rec;
   while (tek::read_record(rd, rec) == tek::CtxStep::Record)
-    streams[tek::section_of(rec.tag)].push_back(rec);
+    streams[static_cast<int>(tek::stream_of(rec.tag))].push_back(rec);
   // Round robin over the streams: type, local, main, type, ...
   tek::ElfSink sink;
   std::vector<size_t> next(3, 0);

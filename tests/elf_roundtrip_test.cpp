@@ -53,25 +53,25 @@ Records records_of(const Bytes& ctx) {
   while (tek::read_record(rd, rec) == tek::CtxStep::Record) {
     switch (rec.tag) {
       case tek::TAG_TYPE:
-        r.types.push_back({rec.type, {}});
+        r.types.push_back({rec.value<tek::TypeValue>(), {}});
         break;
       case tek::TAG_MEMBER:
-        r.types.back().members.push_back(rec.member);
+        r.types.back().members.push_back(rec.value<tek::MemberValue>());
         break;
       case tek::TAG_PUBLIC:
-        r.publics.push_back(rec.pub);
+        r.publics.push_back(rec.value<tek::PublicValue>());
         break;
       case tek::TAG_STARTLOCAL:
-        r.scopes.push_back({rec.start_local.addr, {}});
+        r.scopes.push_back({rec.value<tek::StartLocalValue>().addr, {}});
         break;
       case tek::TAG_SETLOCAL:
-        r.scopes.back().locals.push_back(rec.set_local);
+        r.scopes.back().locals.push_back(rec.value<tek::SetLocalValue>());
         break;
       case tek::TAG_FILE:
-        file = rec.file.name;
+        file = rec.value<tek::FileValue>().name;
         break;
       case tek::TAG_LINE:
-        r.lines.push_back({file, rec.line.line, rec.line.addr});
+        r.lines.push_back({file, rec.value<tek::LineValue>().line, rec.value<tek::LineValue>().addr});
         break;
     }
   }

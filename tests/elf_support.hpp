@@ -81,9 +81,10 @@ inline Bytes object_image(const Bytes& ctx, uint32_t& base) {
   tek::CtxReader r{ctx};
   tek::CtxRecord rec;
   while (tek::read_record(r, rec) == tek::CtxStep::Record)
-    if (rec.tag == tek::TAG_OBJECT)
-      for (uint32_t i = 0; i < rec.object.length; ++i)
-        bytes[rec.object.addr + i] = rec.object.data[i];
+    if (rec.tag == tek::TAG_OBJECT) {
+      const tek::ObjectValue& o = rec.value<tek::ObjectValue>();
+      for (uint32_t i = 0; i < o.length; ++i) bytes[o.addr + i] = o.data[i];
+    }
   Bytes image;
   if (bytes.empty()) return image;
   base = bytes.begin()->first;
