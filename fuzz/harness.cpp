@@ -106,7 +106,8 @@ std::vector<std::string> arguments(uint8_t selector, const std::string& input) {
 
 void write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> file_bytes(const std::string& path) {
@@ -127,6 +128,8 @@ int run_one(const uint8_t* data, size_t size) {
       const int status = tekconv::convert(p.object, context, o);
       if (status == 0) read_back(context, "in.ctx");
       if ((p.selector & 7) == MODE_CONVERT_READ) {
+        std::vector<uint8_t> elf;
+        tekconv::convert_elf(p.object, elf, o);
         tekconv::dump(p.object, tekconv::Dump::Scopes, o);
         tekconv::dump(p.object, tekconv::Dump::Locals, o);
       }
@@ -144,8 +147,7 @@ int run_one(const uint8_t* data, size_t size) {
       return tekconv::dump(p.object, tekconv::Dump::Publics, o);
     default:  // MODE_CTXDUMP
       tek::ctxdump_bytes(p.object, "in.ctx", {false, true}, null_console(), null_console());
-      return tek::ctxdump_bytes(p.object, "in.ctx", {true, false}, null_console(),
-                                null_console());
+      return tek::ctxdump_bytes(p.object, "in.ctx", {true, false}, null_console(), null_console());
   }
 }
 

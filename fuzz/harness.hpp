@@ -25,7 +25,7 @@ enum Mode : uint8_t {
   MODE_DUMP_TYPES = 4,
   MODE_DUMP_PUBLICS = 5,
   MODE_CTXDUMP = 6,       // the object bytes read as a context file by ctxdump
-  MODE_CONVERT_READ = 7,  // a conversion read back, then the scope and local dumps
+  MODE_CONVERT_READ = 7,  // a conversion read back, the ELF output, the scope and local dumps
 };
 
 // Bytes of output after which a run is abandoned: like a file size limit, it keeps inputs whose

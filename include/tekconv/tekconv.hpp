@@ -52,6 +52,12 @@ int convert(std::span<const uint8_t> input, std::vector<uint8_t>& context,
 int convert_file(const std::string& input_path, const std::string& context_path,
                  const Options& options = {});
 
+// Converts an object file in memory into an ELF32 executable with DWARF 4 debug information
+// (complete when the status is 0). Problems that the ELF file cannot express (units of
+// different processors, overlapping image data) are added to warnings.
+int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf,
+                const Options& options = {}, std::vector<std::string>* warnings = nullptr);
+
 // The dump options: which records the listing shows.
 enum class Dump : uint32_t {
   All = 0xFFFFFFFF,  // -s

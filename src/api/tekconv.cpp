@@ -12,6 +12,7 @@
 #include "core/reader/companion.hpp"
 #include "core/run.hpp"
 #include "core/sinks/context_writer.hpp"
+#include "core/sinks/elf_sink.hpp"
 
 namespace tekconv {
 
@@ -94,6 +95,23 @@ int convert_file(const std::string& input_path, const std::string& context_path,
       });
   for (tek::OutFile* f : {&streams.main, &streams.local, &streams.type}) tek::out_close_quietly(*f);
   return status;
+}
+
+int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf, const Options& options,
+                std::vector<std::string>* warnings) {
+  auto cv = make_converter(options);
+  use_memory(*cv, input);
+  elf.clear();
+  return tek::run_protected(
+      *cv,
+      [&] {
+        tek::ElfSink sink;
+        tek::convert_to_elf(*cv, sink);
+        sink.finish([&](const uint8_t* p, size_t n) { elf.insert(elf.end(), p, p + n); });
+        if (warnings) *warnings = sink.warnings();
+        return 0;
+      },
+      [&] { elf.clear(); });
 }
 
 int dump(std::span<const uint8_t> input, Dump what, const Options& options) {

@@ -11,6 +11,7 @@
 #include "core/reader/stream.hpp"
 #include "core/reader/units.hpp"
 #include "core/sinks/dump_printer.hpp"
+#include "core/sinks/elf_sink.hpp"
 #include "core/sinks/type_check.hpp"
 
 namespace tek {
@@ -58,6 +59,11 @@ void convert_into(Converter& cv, ContextStreams& streams) {
   run_pass(cv);
   out_append(streams.main, streams.local);
   out_append(streams.main, streams.type);
+}
+
+void convert_to_elf(Converter& cv, ElfSink& sink) {
+  SinkScope scope(cv, sink);
+  run_pass(cv);
 }
 
 void dump_records(Converter& cv) {

@@ -24,6 +24,10 @@ PassEnd run_pass(Converter& cv, int pass = 0);
 // to the main stream, which then holds the whole context file.
 void convert_into(Converter& cv, ContextStreams& streams);
 
+// ELF output: the records go to the ELF writer, which the caller then finishes.
+class ElfSink;
+void convert_to_elf(Converter& cv, ElfSink& sink);
+
 // Symbol dump of the records that cv.settings.dump_mask selects, on the console.
 void dump_records(Converter& cv);
 

@@ -55,11 +55,20 @@ int run_mode(Converter& cv, ToolFiles& files, const std::vector<std::string>& ar
     say(cv, "          [-fullpath]  A path name is output in a full path.\n");
     return USAGE_STATUS;
   }
-  // Options come before the input; the last argument is never an option.
+  // Options come before the input; the last argument is never an option. "-O FORMAT" takes
+  // the argument after it.
   const size_t last = args.size() - 1;
   size_t recognised = 0;
-  for (size_t i = 1; i < last; ++i)
-    if (apply_option(cv.settings, args[i])) ++recognised;
+  bool elf = false;
+  for (size_t i = 1; i < last; ++i) {
+    if (args[i] == "-O" && i + 1 < last && (args[i + 1] == "elf" || args[i + 1] == "ctx")) {
+      elf = args[i + 1] == "elf";
+      recognised += 2;
+      ++i;
+    } else if (apply_option(cv.settings, args[i])) {
+      ++recognised;
+    }
+  }
   const std::string& input = args[1 + recognised];
 
   // Companion files are looked up in the current directory.
@@ -75,6 +84,7 @@ int run_mode(Converter& cv, ToolFiles& files, const std::vector<std::string>& ar
     return run_check(cv, files, checked);
   }
   cv.rd.source = InputSource{input, false, {}};
+  if (elf) return run_elf_conversion(cv, files, input, replace_extension(input, ".elf"));
   return run_conversion(cv, files, input, replace_extension(input, ".ctx"));
 }
 

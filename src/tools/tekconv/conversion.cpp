@@ -1,7 +1,10 @@
+#include <cstdio>
+
 #include "core/converter.hpp"
 #include "core/errors.hpp"
 #include "core/reader/stream.hpp"
 #include "core/run.hpp"
+#include "core/sinks/elf_sink.hpp"
 #include "tools/tekconv/output_file.hpp"
 #include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/tool.hpp"
@@ -27,6 +30,22 @@ int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
   check_console(cv);
   files.output.commit();
   say(cv, "Created %s\n", ctx.c_str());
+  return 0;
+}
+
+int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
+                       const std::string& elf) {
+  if (same_file(elf, input)) fatal_error(ERR_CREATE);
+  if (!open_input(cv)) fatal_error(ERR_OPEN);
+  files.output.create(elf, files.streams.main);
+  ElfSink sink;
+  convert_to_elf(cv, sink);
+  sink.finish([&](const uint8_t* p, size_t n) { out_write(files.streams.main, p, n); });
+  for (const std::string& w : sink.warnings())
+    std::fprintf(stderr, "tekconv: warning: %s\n", w.c_str());
+  check_console(cv);
+  files.output.commit();
+  say(cv, "Created %s\n", elf.c_str());
   return 0;
 }
 

@@ -31,6 +31,9 @@ struct ToolFiles {
 // Converts the input into the context file ctx; returns the exit status.
 int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
                    const std::string& ctx);
+// Converts the input into the ELF file elf; returns the exit status.
+int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
+                       const std::string& elf);
 // The type index check, with its marks kept in the scratch file "selfix.$$$".
 int run_check(Converter& cv, ToolFiles& files, const std::string& input);
 

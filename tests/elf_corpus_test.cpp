@@ -1,0 +1,46 @@
+// The ELF output of the fuzz target's seed programs (every record type, symbol category and
+// location form, several processors, the example) passes llvm-dwarfdump --verify.
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "sample_programs.hpp"
+#include "support.hpp"
+#include "tekconv/tekconv.hpp"
+
+using namespace tektest;
+
+namespace {
+
+class ElfCorpus : public TempDirTest {};
+
+TEST_F(ElfCorpus, SeedProgramsVerify) {
+  if (std::system("command -v llvm-dwarfdump >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "llvm-dwarfdump is not installed";
+  int verified = 0;
+  for (const tekrec::Sample& sample : tekrec::sample_programs()) {
+    SCOPED_TRACE(sample.name);
+    const Bytes input = sample.object.bytes();
+    tekconv::Options o;
+    o.console = std::fopen("/dev/null", "w");
+    o.companions = [&](const std::string& name) -> std::optional<std::string> {
+      if (name == "main.cpd" && !sample.companion.empty()) return sample.companion;
+      return std::nullopt;
+    };
+    Bytes elf;
+    const int status = tekconv::convert_elf(input, elf, o);
+    std::fclose(o.console);
+    if (status != 0) continue;  // the input stops the run: there is no ELF file
+    write_file("prog.elf", std::string(elf.begin(), elf.end()));
+    const int rc = std::system("llvm-dwarfdump --verify prog.elf > verify.txt 2>&1");
+    EXPECT_EQ(rc, 0) << read_file("verify.txt");
+    EXPECT_NE(read_file("verify.txt").find("No errors."), std::string::npos)
+        << read_file("verify.txt");
+    ++verified;
+  }
+  EXPECT_GE(verified, 6);
+}
+
+}  // namespace
