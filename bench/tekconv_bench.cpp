@@ -721,9 +721,12 @@ struct Series {
 struct Measured {
   std::string label;
   Input input;
-  Series copy, convert;
+  Series copy, convert, elf;
   uint64_t ctx_size = 0;
 };
+
+// Whether the converter under test writes ELF files (-O elf); an older build does not.
+bool measure_elf = true;
 
 // One copy and one conversion of the input. Outputs of earlier runs are deleted first and dirty
 // pages written back, so that each timed run starts from the same state. The conversion must
@@ -757,6 +760,19 @@ void measure_once(Measured& m, const std::string& dir, bool check) {
   struct stat st {};
   if (::stat(ctx.c_str(), &st) != 0) throw std::runtime_error(ctx + " missing");
   m.ctx_size = static_cast<uint64_t>(st.st_size);
+
+  if (measure_elf) {
+    const std::string elf = replace_extension(m.input.path, ".elf");
+    ::unlink(elf.c_str());
+    ::sync();
+    Run e = run_process({tekconv_binary, "-O", "elf", m.input.path}, log);
+    if (e.status != 0)
+      throw std::runtime_error(m.label + ": ELF output exited with status " +
+                               std::to_string(e.status) + ":\n" + read_text(log).substr(0, 2000));
+    m.elf.wall.push_back(e.wall);
+    m.elf.cpu.push_back(e.cpu);
+    ::unlink(elf.c_str());
+  }
   if (check) {
     Tally got;
     std::string error;
@@ -772,6 +788,7 @@ void measure(std::vector<Measured*> ms, const std::string& dir) {
     measure_once(*m, dir, true);
     m->copy = Series{};
     m->convert = Series{};
+    m->elf = Series{};
   }
   for (int r = 0; r < ROUNDS; ++r)
     for (Measured* m : ms) measure_once(*m, dir, false);
@@ -852,12 +869,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
+    } else if (std::strcmp(argv[i], "--no-elf") == 0) {
+      measure_elf = false;
     } else if (std::strcmp(argv[i], "--tekconv") == 0 && i + 1 < argc) {
       tekconv_binary = argv[++i];
     } else if (argv[i][0] != '-' && !where) {
       where = argv[i];
     } else {
-      std::printf("Usage: %s [--keep] [--tekconv BINARY] [workdir]\n", argv[0]);
+      std::printf("Usage: %s [--keep] [--no-elf] [--tekconv BINARY] [workdir]\n", argv[0]);
       return std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
     }
   }
@@ -868,7 +887,7 @@ int main(int argc, char** argv) {
                 tekconv_binary, dir.c_str(), ROUNDS);
     std::fflush(stdout);
 
-    Measured image{"image-heavy", make_image_input(dir + "/image.abs"), {}, {}, 0};
+    Measured image{"image-heavy", make_image_input(dir + "/image.abs"), {}, {}, {}, 0};
     std::printf(
         "image-heavy: %.1f MB input, %.1f MB of image (%.1f MB from ZERO and REPEAT) in %llu "
         "OBJECT records\n",
@@ -880,9 +899,9 @@ int main(int argc, char** argv) {
 
     constexpr int FILES = 64;
     DebugGen gen1(dir + "/debug1.abs", FILES);
-    Measured debug1{"debug-heavy x1", gen1.run(), {}, {}, 0};
+    Measured debug1{"debug-heavy x1", gen1.run(), {}, {}, {}, 0};
     DebugGen gen2(dir + "/debug2.abs", 2 * FILES);
-    Measured debug2{"debug-heavy x2", gen2.run(), {}, {}, 0};
+    Measured debug2{"debug-heavy x2", gen2.run(), {}, {}, {}, 0};
     for (const auto& [m, g, files] :
          {std::tuple{&debug1, &gen1, FILES}, {&debug2, &gen2, 2 * FILES}})
       std::printf(
@@ -923,6 +942,13 @@ int main(int argc, char** argv) {
         "[by cpu time x%.2f: %s]\n",
         size_growth, growth_wall, LINEAR_TARGET, verdict(growth_wall, LINEAR_TARGET), growth_cpu,
         verdict(growth_cpu, LINEAR_TARGET));
+    if (measure_elf) {
+      std::printf("ELF output (-O elf), best wall s (cpu s): image-heavy %.3f (%.3f) = %.2f x its "
+                  "conversion; debug-heavy x1 %.3f, x2 %.3f: x%.2f for x%.2f the input\n",
+                  image.elf.best(), image.elf.best_cpu(), image.elf.best() / image.convert.best(),
+                  debug1.elf.best(), debug2.elf.best(), debug2.elf.best() / debug1.elf.best(),
+                  size_growth);
+    }
     std::printf("symbol dump (-s) of debug-heavy x1: %.1f MB of text in %.3f s: %.1f MB/s\n",
                 mb(dumped.text), dumped.best, mb(dumped.text) / dumped.best);
     std::printf("debug-heavy: conversion takes %.2f x (x1) and %.2f x (x2) the copy\n",
