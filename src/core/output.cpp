@@ -76,7 +76,7 @@ bool out_open_unnamed(OutFile& f, const std::string& near) {
 void out_open_memory(OutFile& f, std::vector<uint8_t>* memory) {
   f.fd = -1;
   f.memory = memory;
-  if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
+  f.buf.reset();  // the vector is the buffer
   f.used = 0;
   f.written = 0;
 }
@@ -97,6 +97,10 @@ void out_flush(OutFile& f) {
 void out_write_slow(OutFile& f, const uint8_t* data, size_t n) {
   if (!f.is_open()) return;  // no stream to write to
   f.written += n;
+  if (!f.buf) {  // a stream in memory
+    if (n) f.memory->insert(f.memory->end(), data, data + n);
+    return;
+  }
   while (n > 0) {
     const size_t take = std::min(n, OUT_BUFFER_SIZE - f.used);
     std::memcpy(f.buf.get() + f.used, data, take);
@@ -129,7 +133,7 @@ void out_discard(OutFile& f) {
 
 void out_close_quietly(OutFile& f) {
   if (!f.is_open()) return;
-  if (f.memory)
+  if (f.memory && f.used)
     f.memory->insert(f.memory->end(), f.buf.get(), f.buf.get() + f.used);
   else
     write_all(f.fd, f.buf.get(), f.used);
@@ -139,7 +143,7 @@ void out_close_quietly(OutFile& f) {
 void out_append(OutFile& dst, OutFile& src) {
   out_flush(src);
   if (src.memory) {
-    out_write(dst, src.memory->data(), src.memory->size());
+    if (!src.memory->empty()) out_write(dst, src.memory->data(), src.memory->size());
     return;
   }
   if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(ERR_SEEK);

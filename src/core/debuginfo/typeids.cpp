@@ -11,7 +11,6 @@ namespace tek {
 
 namespace {
 
-constexpr uint32_t ID_COUNT = 0x10000;
 constexpr uint16_t FREE_ID = 0xFFFF;
 
 // Values of the basic type table: predefined selfix values, or bare kind codes.
@@ -53,22 +52,15 @@ int32_t basic_type_value(uint32_t code, uint32_t size, uint32_t flags) {
 // Starts a new table fill: every id becomes unregistered.
 void new_fill(TypeIdState& ts) {
   if (++ts.fill == 0) {  // the stamps wrapped: clear them once
-    for (uint32_t id = 0; id < ID_COUNT; ++id) ts.ids[id].stamp = 0;
+    for (auto& page : ts.pages)
+      if (page)
+        for (uint32_t i = 0; i < TypeIdState::PAGE_SIZE; ++i) page[i].stamp = 0;
     ts.fill = 1;
   }
   ts.used = 0;
 }
 
 }  // namespace
-
-// calloc: the system hands out zeroed pages, touched only where ids are registered.
-TypeIdState::TypeIdState() : ids(static_cast<IdEntry*>(std::calloc(ID_COUNT, sizeof(IdEntry)))) {
-  if (!ids) throw std::bad_alloc();
-}
-
-void TypeIdState::FreeDeleter::operator()(IdEntry* p) const {
-  std::free(p);
-}
 
 void reset_type_ids(TypeIdState& ts) {
   new_fill(ts);
@@ -82,7 +74,9 @@ void set_sid(Converter& cv, uint16_t id) {
   ts.registrations += 1;
   // The id 0xFFFF marks a free slot: registering it takes no slot. A full table keeps nothing.
   if (id == FREE_ID || ts.used >= TYPE_SLOTS) return;
-  TypeIdState::IdEntry& e = ts.ids[id];
+  auto& page = ts.pages[id / TypeIdState::PAGE_SIZE];
+  if (!page) page.reset(new TypeIdState::IdEntry[TypeIdState::PAGE_SIZE]());
+  TypeIdState::IdEntry& e = page[id % TypeIdState::PAGE_SIZE];
   if (e.stamp != ts.fill) {
     e.stamp = ts.fill;
     e.first_slot = ts.used;
@@ -92,8 +86,12 @@ void set_sid(Converter& cv, uint16_t id) {
 
 int32_t get_sid(Converter& cv, uint16_t id) {
   TypeIdState& ts = cv.types;
-  if (id != FREE_ID && ts.ids[id].stamp == ts.fill)
-    return ts.selfix_base + static_cast<int32_t>(ts.ids[id].first_slot) + SELFIX_FIRST;
+  const TypeIdState::IdEntry* page = ts.pages[id / TypeIdState::PAGE_SIZE].get();
+  if (id != FREE_ID && page) {
+    const TypeIdState::IdEntry& e = page[id % TypeIdState::PAGE_SIZE];
+    if (e.stamp == ts.fill)
+      return ts.selfix_base + static_cast<int32_t>(e.first_slot) + SELFIX_FIRST;
+  }
   say(cv, "undefined id (get_sid)\n");
   return ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
 }

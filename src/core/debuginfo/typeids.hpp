@@ -23,10 +23,10 @@ struct TypeIdState {
     uint32_t stamp;
     uint32_t first_slot;
   };
-  struct FreeDeleter {
-    void operator()(IdEntry* p) const;
-  };
-  std::unique_ptr<IdEntry[], FreeDeleter> ids;  // 0x10000 entries, zeroed lazily by the system
+  // The 0x10000 ids in pages of 256 entries, each allocated (zeroed) when one of its ids is
+  // first registered: a converter costs nothing until its input numbers types.
+  static constexpr uint32_t PAGE_SIZE = 256;
+  std::array<std::unique_ptr<IdEntry[]>, 0x10000 / PAGE_SIZE> pages;
   uint32_t fill = 1;
   uint32_t used = 0;
   int32_t registrations = 0;
@@ -34,8 +34,6 @@ struct TypeIdState {
   uint16_t anon = ANON_FIRST;
   std::array<int32_t, 128> basic{};  // basic type index -> typeix; survives passes
   bool far_functions = false;
-
-  TypeIdState();
 };
 
 void reset_type_ids(TypeIdState& ts);
