@@ -105,7 +105,7 @@ int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf, const
   return tek::run_protected(
       *cv,
       [&] {
-        tek::ElfSink sink;
+        tek::ElfSink sink(cv->settings.output_budget);
         tek::convert_to_elf(*cv, sink);
         sink.finish([&](const uint8_t* p, size_t n) { elf.insert(elf.end(), p, p + n); });
         if (warnings) *warnings = sink.warnings();

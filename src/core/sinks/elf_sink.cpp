@@ -10,7 +10,7 @@
 
 namespace tek {
 
-ElfSink::ElfSink() : m_(std::make_unique<ElfModel>()) {}
+ElfSink::ElfSink(uint64_t budget) : m_(std::make_unique<ElfModel>()), budget_{budget} {}
 ElfSink::~ElfSink() = default;
 
 // Main stream.
@@ -18,6 +18,7 @@ void ElfSink::record(const ModuleValue& v) {
   m_->modules.push_back(v);
 }
 void ElfSink::record(const PublicValue& v) {
+  budget_.charge(16);
   m_->publics.push_back(v);
 }
 void ElfSink::record(const FileValue& v) {
@@ -25,6 +26,7 @@ void ElfSink::record(const FileValue& v) {
   m_->block_open = true;
 }
 void ElfSink::record(const LineValue& v) {
+  budget_.charge(9);
   if (!m_->block_open) m_->blocks.push_back({"", {}});  // a LINE before any FILE
   m_->block_open = true;
   m_->blocks.back().lines.push_back(v);
@@ -33,6 +35,7 @@ void ElfSink::record(const EndLineValue&) {
   m_->block_open = false;
 }
 void ElfSink::record(const ObjectValue& v) {
+  budget_.charge(9u + v.length);
   m_->image.add(v.addr, v.data.first(std::min<size_t>(v.length, v.data.size())));
 }
 void ElfSink::record(const AddrFlagValue& v) {
@@ -49,6 +52,7 @@ void ElfSink::record(const EndLocalValue& v) {
   m_->scope_open = false;
 }
 void ElfSink::record(const SetLocalValue& v) {
+  budget_.charge(10);
   if (m_->scope_open)
     m_->scopes.back().locals.push_back(v);
   else
@@ -57,9 +61,11 @@ void ElfSink::record(const SetLocalValue& v) {
 
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
+  budget_.charge(6);
   m_->types.push_back({v, {}});
 }
 void ElfSink::record(const MemberValue& v) {
+  budget_.charge(1);
   if (!m_->types.empty()) m_->types.back().members.push_back(v);
 }
 

@@ -21,7 +21,9 @@ struct ElfModel;
 
 class ElfSink : public RecordSinkOf<ElfSink> {
  public:
-  ElfSink();
+  // budget: bytes of image and records after which the run is abandoned (as the other sinks
+  // count what they produce).
+  explicit ElfSink(uint64_t budget = UINT64_MAX);
   ~ElfSink() override;
   ElfSink(const ElfSink&) = delete;
   ElfSink& operator=(const ElfSink&) = delete;
@@ -54,6 +56,7 @@ class ElfSink : public RecordSinkOf<ElfSink> {
 
  private:
   std::unique_ptr<ElfModel> m_;
+  Budget budget_;
 };
 
 }  // namespace tek

@@ -38,7 +38,7 @@ int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input
   if (same_file(elf, input)) fatal_error(ERR_CREATE);
   if (!open_input(cv)) fatal_error(ERR_OPEN);
   files.output.create(elf, files.streams.main);
-  ElfSink sink;
+  ElfSink sink(cv.settings.output_budget);
   convert_to_elf(cv, sink);
   sink.finish([&](const uint8_t* p, size_t n) { out_write(files.streams.main, p, n); });
   for (const std::string& w : sink.warnings())
