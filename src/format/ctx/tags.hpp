@@ -3,6 +3,7 @@
 // all follow these descriptions; a tag that one of them forgets is a compile error.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -145,17 +146,22 @@ constexpr void for_each_record(F&& f) {
 }
 
 // Calls f.template operator()<V>() for the value type of tag; returns false for a tag that the
-// format does not define.
+// format does not define. One indexed call, whatever the tag.
 template <class F>
 bool visit_tag(uint8_t tag, F&& f) {
-  bool found = false;
-  for_each_record([&]<class V>() {
-    if (!found && RecordInfo<V>::tag == tag) {
-      found = true;
-      f.template operator()<V>();
-    }
-  });
-  return found;
+  using Visitor = std::remove_reference_t<F>;
+  using Call = void (*)(Visitor&);
+  static constexpr std::array<Call, 256> calls = [] {
+    std::array<Call, 256> t{};
+    for_each_record([&]<class V>() {
+      t[RecordInfo<V>::tag] = [](Visitor& v) { v.template operator()<V>(); };
+    });
+    return t;
+  }();
+  const Call call = calls[tag];
+  if (!call) return false;
+  call(f);
+  return true;
 }
 
 // The name in a value that has one.
