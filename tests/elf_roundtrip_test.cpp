@@ -71,7 +71,8 @@ Records records_of(const Bytes& ctx) {
         file = rec.value<tek::FileValue>().name;
         break;
       case tek::TAG_LINE:
-        r.lines.push_back({file, rec.value<tek::LineValue>().line, rec.value<tek::LineValue>().addr});
+        r.lines.push_back(
+            {file, rec.value<tek::LineValue>().line, rec.value<tek::LineValue>().addr});
         break;
     }
   }

@@ -93,4 +93,38 @@ inline Bytes object_image(const Bytes& ctx, uint32_t& base) {
   return image;
 }
 
+struct Segment {
+  uint32_t type, offset, vaddr, filesz, align;
+};
+
+// The program headers of an ELF32 file.
+inline std::vector<Segment> segments(const Bytes& elf) {
+  const bool big = elf.size() > 5 && elf[5] == 2;
+  auto get = [&](size_t at, int width) {
+    uint32_t v = 0;
+    for (int i = 0; i < width; ++i) {
+      uint32_t byte = at + i < elf.size() ? elf[at + i] : 0;
+      v |= big ? byte << (8 * (width - 1 - i)) : byte << (8 * i);
+    }
+    return v;
+  };
+  std::vector<Segment> out;
+  const uint32_t phoff = get(28, 4), phentsize = get(42, 2), phnum = get(44, 2);
+  for (uint32_t i = 0; i < phnum; ++i) {
+    const size_t at = phoff + size_t{i} * phentsize;
+    out.push_back({get(at, 4), get(at + 4, 4), get(at + 8, 4), get(at + 16, 4), get(at + 28, 4)});
+  }
+  return out;
+}
+
+// The image through GNU objcopy -O binary, by the file's byte order (a host objcopy knows few
+// machines); empty when objcopy fails.
+inline Bytes objcopy_image(const std::string& path) {
+  const Bytes elf = tektest::file_bytes(path);
+  const std::string generic = elf.size() > 5 && elf[5] == 2 ? "elf32-big" : "elf32-little";
+  ToolRun r = run("objcopy -I " + generic + " -O binary " + path + " " + path + ".bin");
+  EXPECT_EQ(r.status, 0) << r.out;
+  return r.status == 0 ? tektest::file_bytes(path + ".bin") : Bytes();
+}
+
 }  // namespace elftest

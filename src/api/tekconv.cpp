@@ -13,6 +13,7 @@
 #include "core/run.hpp"
 #include "core/sinks/context_writer.hpp"
 #include "core/sinks/elf_sink.hpp"
+#include "format/elf/file.hpp"
 
 namespace tekconv {
 
@@ -105,9 +106,10 @@ int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf, const
   return tek::run_protected(
       *cv,
       [&] {
-        tek::ElfSink sink(cv->settings.output_budget);
+        ::elf::MemoryOutput out(elf);
+        tek::ElfSink sink(out, cv->settings.output_budget);
         tek::convert_to_elf(*cv, sink);
-        sink.finish([&](const uint8_t* p, size_t n) { elf.insert(elf.end(), p, p + n); });
+        sink.finish();
         if (warnings) *warnings = sink.warnings();
         return 0;
       },

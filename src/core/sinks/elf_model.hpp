@@ -4,9 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,23 +14,11 @@
 
 namespace tek {
 
-// The memory image, kept as the OBJECT chunks arrived, in blocks of 1 MiB so that a large
-// image is neither copied on growth nor held more than once.
-class ImageStore {
- public:
-  struct Chunk {
-    uint32_t addr;
-    uint32_t len;
-    const uint8_t* data;
-  };
-  void add(uint32_t addr, std::span<const uint8_t> data);
-  std::vector<Chunk>& chunks() { return chunks_; }
-
- private:
-  static constexpr size_t BLOCK = 1 << 20;
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
-  size_t used_ = BLOCK;
-  std::vector<Chunk> chunks_;
+// An OBJECT record's bytes, appended to the file at offset when the record arrived.
+struct ImageChunk {
+  uint32_t addr;
+  uint32_t len;
+  uint64_t offset;
 };
 
 // A function scope of the local stream: STARTLOCAL, its SETLOCALs, ENDLOCAL if one came.
@@ -69,7 +55,7 @@ struct ElfModel {
   bool block_open = false;
   std::vector<TypeRec> types;
   std::vector<AddrFlagValue> addr_flags;
-  ImageStore image;
+  std::vector<ImageChunk> image;  // in record order
   std::vector<std::string> warnings;
 };
 

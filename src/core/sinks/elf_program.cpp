@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 #include "core/reader/processors.hpp"
 #include "core/sinks/elf_model.hpp"
@@ -30,18 +29,6 @@ bool is_function_kind(uint32_t kind) {
 }
 
 }  // namespace
-
-void ImageStore::add(uint32_t addr, std::span<const uint8_t> data) {
-  if (data.empty()) return;
-  if (used_ + data.size() > BLOCK) {
-    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(BLOCK));
-    used_ = 0;
-  }
-  uint8_t* p = blocks_.back().get() + used_;
-  std::memcpy(p, data.data(), data.size());
-  used_ += data.size();
-  chunks_.push_back({addr, static_cast<uint32_t>(data.size()), p});
-}
 
 uint32_t Program::linear(uint32_t a) const {
   // The segmented forms keep a page number in the upper half and the offset in the lower

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "core/sinks/elf_model.hpp"
 #include "format/elf/constants.hpp"
@@ -10,7 +11,17 @@
 
 namespace tek {
 
-ElfSink::ElfSink(uint64_t budget) : m_(std::make_unique<ElfModel>()), budget_{budget} {}
+ElfSink::ElfSink(uint64_t budget)
+    : m_(std::make_unique<ElfModel>()),
+      budget_{budget},
+      own_(std::make_unique<elf::MemoryOutput>(own_bytes_)),
+      out_(own_.get()) {
+  out_->append_zeros(elf::EHDR_SIZE);
+}
+ElfSink::ElfSink(elf::Output& out, uint64_t budget)
+    : m_(std::make_unique<ElfModel>()), budget_{budget}, out_(&out) {
+  out_->append_zeros(elf::EHDR_SIZE);
+}
 ElfSink::~ElfSink() = default;
 
 // Main stream.
@@ -36,7 +47,24 @@ void ElfSink::record(const EndLineValue&) {
 }
 void ElfSink::record(const ObjectValue& v) {
   budget_.charge(9u + v.length);
-  m_->image.add(v.addr, v.data.first(std::min<size_t>(v.length, v.data.size())));
+  const size_t n = std::min<size_t>(v.length, v.data.size());
+  if (n == 0) return;
+  // Data that continues the previous chunk in the address and in the file extends it, within
+  // a 64 KiB page of the address (where the segmented forms are linear too): a large image in
+  // ascending addresses is then a few chunks, not one per record.
+  std::vector<ImageChunk>& image = m_->image;
+  if (!image.empty()) {
+    ImageChunk& last = image.back();
+    const uint64_t next = uint64_t{last.addr} + last.len;
+    if (next == v.addr && (v.addr >> 16) == (last.addr >> 16) && n <= UINT32_MAX - last.len &&
+        last.offset + last.len == out_->size()) {
+      last.len += static_cast<uint32_t>(n);
+      out_->append(v.data.data(), n);
+      return;
+    }
+  }
+  image.push_back({v.addr, static_cast<uint32_t>(n), out_->size()});
+  out_->append(v.data.data(), n);
 }
 void ElfSink::record(const AddrFlagValue& v) {
   m_->addr_flags.push_back(v);
@@ -88,49 +116,75 @@ struct ImageRange {
   uint64_t hi;
   size_t first, last;  // chunk indices [first, last)
   bool overlaps;
+  bool in_place;  // the chunks follow each other in the file in address order
 };
 
-std::vector<ImageRange> image_ranges(std::vector<ImageStore::Chunk>& chunks) {
-  // Stable: chunks at one address stay in record order, so the later bytes win.
-  std::stable_sort(
-      chunks.begin(), chunks.end(),
-      [](const ImageStore::Chunk& a, const ImageStore::Chunk& b) { return a.addr < b.addr; });
+bool by_address(const ImageChunk& a, const ImageChunk& b) {
+  // Chunks at one address stay in record order (their offsets grow with it).
+  return a.addr != b.addr ? a.addr < b.addr : a.offset < b.offset;
+}
+
+std::vector<ImageRange> image_ranges(std::vector<ImageChunk>& chunks) {
+  // Records in ascending addresses are the usual case: no sorting then.
+  if (!std::is_sorted(chunks.begin(), chunks.end(), by_address))
+    std::sort(chunks.begin(), chunks.end(), by_address);
   std::vector<ImageRange> ranges;
   for (size_t i = 0; i < chunks.size(); ++i) {
-    uint64_t end = uint64_t{chunks[i].addr} + chunks[i].len;
-    if (!ranges.empty() && chunks[i].addr <= ranges.back().hi) {
+    const ImageChunk& c = chunks[i];
+    uint64_t end = uint64_t{c.addr} + c.len;
+    if (!ranges.empty() && c.addr <= ranges.back().hi) {
       ImageRange& r = ranges.back();
-      if (chunks[i].addr < r.hi) r.overlaps = true;
+      if (c.addr < r.hi) r.overlaps = true;
+      // Without overlap so far, chunk i - 1 ends at r.hi, where chunk i begins.
+      if (r.overlaps || chunks[i - 1].offset + chunks[i - 1].len != c.offset) r.in_place = false;
       r.hi = std::max(r.hi, end);
       r.last = i + 1;
     } else {
-      ranges.push_back({chunks[i].addr, end, i, i + 1, false});
+      ranges.push_back({c.addr, end, i, i + 1, false, true});
     }
   }
   return ranges;
 }
 
-void stream_range(const std::vector<ImageStore::Chunk>& chunks, const ImageRange& r,
-                  const elf::Write& write) {
-  if (!r.overlaps) {
-    for (size_t i = r.first; i < r.last; ++i) write(chunks[i].data, chunks[i].len);
-    return;
-  }
-  // Overlapping chunks: lay them down in record order (their data pointers grow with it).
-  std::vector<const ImageStore::Chunk*> order;
+// Lays a range's chunks down in record order, so that on overlap the later bytes win, reading
+// them back from the file in windows; appends the range and returns its offset.
+uint64_t assemble_range(elf::Output& out, const std::vector<ImageChunk>& chunks,
+                        const ImageRange& r) {
+  constexpr size_t WINDOW = 1 << 20;
+  std::vector<const ImageChunk*> order;
   for (size_t i = r.first; i < r.last; ++i) order.push_back(&chunks[i]);
-  std::stable_sort(
-      order.begin(), order.end(),
-      [](const ImageStore::Chunk* a, const ImageStore::Chunk* b) { return a->data < b->data; });
-  std::vector<uint8_t> buf(r.hi - r.lo);
-  for (const ImageStore::Chunk* c : order)
-    std::copy(c->data, c->data + c->len, &buf[c->addr - r.lo]);
-  write(buf.data(), buf.size());
+  std::sort(order.begin(), order.end(),
+            [](const ImageChunk* a, const ImageChunk* b) { return a->offset < b->offset; });
+  std::vector<uint8_t> range(r.hi - r.lo), window;
+  uint64_t wlo = 0, whi = 0;
+  const uint64_t end = out.size();
+  for (const ImageChunk* c : order) {
+    uint8_t* dst = range.data() + (c->addr - r.lo);
+    if (c->len >= WINDOW) {
+      out.read(c->offset, dst, c->len);
+      continue;
+    }
+    if (c->offset < wlo || c->offset + c->len > whi) {
+      wlo = c->offset;
+      whi = std::min<uint64_t>(wlo + WINDOW, end);
+      window.resize(whi - wlo);
+      out.read(wlo, window.data(), window.size());
+    }
+    std::memcpy(dst, window.data() + (c->offset - wlo), c->len);
+  }
+  const uint64_t at = out.size();
+  out.append(range.data(), range.size());
+  return at;
 }
 
 }  // namespace
 
 void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
+  finish();
+  if (own_) write(own_bytes_.data(), own_bytes_.size());
+}
+
+void ElfSink::finish() {
   Program p = derive_program(*m_);
   bool be = p.target.big_endian;
   elf::FileSpec spec;
@@ -138,9 +192,11 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
   spec.flags = p.target.flags;
   spec.big_endian = be;
 
-  // The image: chunk addresses in linear form, one loadable section per contiguous range.
-  std::vector<ImageStore::Chunk>& chunks = m_->image.chunks();
-  for (ImageStore::Chunk& c : chunks) c.addr = p.linear(c.addr);
+  // The image: chunk addresses in linear form, one loadable section per contiguous range. A
+  // range whose chunks lie in the file one after the other in address order is used where it
+  // is; any other range is assembled and appended.
+  std::vector<ImageChunk>& chunks = m_->image;
+  for (ImageChunk& c : chunks) c.addr = p.linear(c.addr);
   std::vector<ImageRange> ranges = image_ranges(chunks);
   for (const ImageRange& r : ranges) {
     if (r.overlaps) {
@@ -162,8 +218,8 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
     s.flags = elf::SHF_ALLOC | elf::SHF_WRITE | (code ? elf::SHF_EXECINSTR : 0);
     s.addr = r.lo;
     s.size = r.hi - r.lo;
+    s.offset = r.in_place ? chunks[r.first].offset : assemble_range(*out_, chunks, r);
     s.load = true;
-    s.stream = [&chunks, r](const elf::Write& w) { stream_range(chunks, r, w); };
     spec.sections.push_back(std::move(s));
   }
   auto section_of = [&](uint32_t addr) -> uint16_t {
@@ -253,7 +309,7 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
   debug(".debug_aranges", dbg.aranges);
   debug(".debug_ranges", dbg.ranges);
 
-  elf::write_file(spec, write);
+  elf::write_file(spec, *out_);
 }
 
 }  // namespace tek

@@ -3,7 +3,8 @@
 //
 // The records of the three streams may arrive interleaved (as a conversion emits them) or one
 // stream after the other (as a finished context file holds them); the sink relies only on the
-// order within each stream, collects everything and builds the file in finish().
+// order within each stream. OBJECT data goes to the output as it arrives, after room for the
+// ELF header; everything else is collected, and finish() completes the file.
 #pragma once
 
 #include <cstddef>
@@ -15,15 +16,21 @@
 
 #include "core/sink.hpp"
 
+namespace elf {
+class Output;
+}
+
 namespace tek {
 
 struct ElfModel;
 
 class ElfSink : public RecordSinkOf<ElfSink> {
  public:
-  // budget: bytes of image and records after which the run is abandoned (as the other sinks
-  // count what they produce).
+  // budget: bytes of image and records after which the run is abandoned, as the other sinks
+  // count what they produce. The file is kept in memory and handed over by finish(write).
   explicit ElfSink(uint64_t budget = UINT64_MAX);
+  // The file is written into out (empty, outliving the sink) and completed by finish().
+  explicit ElfSink(elf::Output& out, uint64_t budget = UINT64_MAX);
   ~ElfSink() override;
   ElfSink(const ElfSink&) = delete;
   ElfSink& operator=(const ElfSink&) = delete;
@@ -48,7 +55,9 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   // to the whole program. Without a call, addresses are taken as linear.
   void unit_address_form(uint32_t modix, int form) override;
 
-  // Writes the whole ELF file as consecutive pieces; call once after the pass.
+  // Completes the file; call once after the pass.
+  void finish();
+  // For a sink made without an output: completes the file and writes it whole.
   void finish(const std::function<void(const uint8_t*, size_t)>& write);
   // Problems the caller reports on standard error (e.g. units of different processors), in
   // order.
@@ -57,6 +66,9 @@ class ElfSink : public RecordSinkOf<ElfSink> {
  private:
   std::unique_ptr<ElfModel> m_;
   Budget budget_;
+  std::vector<uint8_t> own_bytes_;
+  std::unique_ptr<elf::Output> own_;
+  elf::Output* out_;
 };
 
 }  // namespace tek

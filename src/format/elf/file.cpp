@@ -1,5 +1,7 @@
 #include "format/elf/file.hpp"
 
+#include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "format/elf/bytes.hpp"
@@ -7,25 +9,26 @@
 
 namespace elf {
 
-namespace {
-
-constexpr uint8_t ZEROS[16] = {};
-
-void write_padding(const Write& write, uint64_t n) {
+void Output::append_zeros(uint64_t n) {
+  static constexpr uint8_t ZEROS[256] = {};
   while (n) {
-    size_t k = n < sizeof ZEROS ? static_cast<size_t>(n) : sizeof ZEROS;
-    write(ZEROS, k);
+    size_t k = static_cast<size_t>(std::min<uint64_t>(n, sizeof ZEROS));
+    append(ZEROS, k);
     n -= k;
   }
 }
 
-uint64_t align_up(uint64_t v, uint32_t a) {
-  return a > 1 ? (v + a - 1) / a * a : v;
+void MemoryOutput::read(uint64_t at, uint8_t* p, size_t n) {
+  std::memcpy(p, b_.data() + at, n);
 }
 
-}  // namespace
+void MemoryOutput::overwrite(uint64_t at, const uint8_t* p, size_t n) {
+  std::memcpy(b_.data() + at, p, n);
+}
 
-void write_file(const FileSpec& spec, const Write& write) {
+void write_file(const FileSpec& spec, Output& out) {
+  if (out.size() < EHDR_SIZE) out.append_zeros(EHDR_SIZE - out.size());
+
   // The section name table, names shared where equal.
   Bytes shstrtab;
   shstrtab.u8(0);
@@ -39,67 +42,20 @@ void write_file(const FileSpec& spec, const Write& write) {
   for (const Section& s : spec.sections) name_offsets.push_back(add_name(s.name));
   uint32_t shstrtab_name = add_name(".shstrtab");
 
-  size_t loads = 0;
-  for (const Section& s : spec.sections) loads += s.load;
-
-  // File offsets: headers, then the contents in section order, then the section headers.
-  uint64_t pos = EHDR_SIZE + PHDR_SIZE * loads;
+  // The contents not yet in the file, in section order.
   std::vector<uint64_t> offsets;
   for (const Section& s : spec.sections) {
-    pos = align_up(pos, s.align);
-    offsets.push_back(pos);
-    pos += s.content_size();
+    if (s.offset) {
+      offsets.push_back(*s.offset);
+      continue;
+    }
+    out.pad_to(s.align);
+    offsets.push_back(out.size());
+    if (!s.bytes.empty()) out.append(s.bytes.data(), s.bytes.size());
   }
-  uint64_t shstrtab_offset = pos;
-  pos += shstrtab.size();
-  uint64_t shoff = align_up(pos, 4);
-  uint32_t shnum = static_cast<uint32_t>(spec.sections.size()) + 2;
-
-  Bytes h(spec.big_endian);
-  const uint8_t ident[16] = {
-      0x7F, 'E', 'L', 'F', ELFCLASS32, spec.big_endian ? ELFDATA2MSB : ELFDATA2LSB, EV_CURRENT};
-  for (uint8_t c : ident) h.u8(c);
-  h.u16(ET_EXEC);
-  h.u16(spec.machine);
-  h.u32(EV_CURRENT);
-  h.u32(spec.entry);
-  h.u32(loads ? EHDR_SIZE : 0);
-  h.u32(static_cast<uint32_t>(shoff));
-  h.u32(spec.flags);
-  h.u16(EHDR_SIZE);
-  h.u16(PHDR_SIZE);
-  h.u16(static_cast<uint16_t>(loads));
-  h.u16(SHDR_SIZE);
-  h.u16(static_cast<uint16_t>(shnum));
-  h.u16(static_cast<uint16_t>(shnum - 1));  // the section name table is the last section
-
-  for (size_t i = 0; i < spec.sections.size(); ++i) {
-    const Section& s = spec.sections[i];
-    if (!s.load) continue;
-    uint32_t size = static_cast<uint32_t>(s.content_size());
-    h.u32(PT_LOAD);
-    h.u32(static_cast<uint32_t>(offsets[i]));
-    h.u32(s.addr);  // p_vaddr
-    h.u32(s.addr);  // p_paddr: loaded where it runs
-    h.u32(size);
-    h.u32(size);
-    h.u32(PF_R | ((s.flags & SHF_WRITE) ? PF_W : 0) | ((s.flags & SHF_EXECINSTR) ? PF_X : 0));
-    h.u32(s.align);
-  }
-  write(h.data().data(), h.size());
-
-  uint64_t at = h.size();
-  for (size_t i = 0; i < spec.sections.size(); ++i) {
-    const Section& s = spec.sections[i];
-    write_padding(write, offsets[i] - at);
-    if (s.stream)
-      s.stream(write);
-    else if (!s.bytes.empty())
-      write(s.bytes.data(), s.bytes.size());
-    at = offsets[i] + s.content_size();
-  }
-  write(shstrtab.data().data(), shstrtab.size());
-  write_padding(write, shoff - (shstrtab_offset + shstrtab.size()));
+  uint64_t shstrtab_offset = out.size();
+  out.append(shstrtab.data().data(), shstrtab.size());
+  out.pad_to(4);
 
   Bytes sh(spec.big_endian);
   auto header = [&](uint32_t name, uint32_t type, uint32_t flags, uint32_t addr, uint64_t offset,
@@ -122,7 +78,50 @@ void write_file(const FileSpec& spec, const Write& write) {
            s.align, s.entsize);
   }
   header(shstrtab_name, SHT_STRTAB, 0, 0, shstrtab_offset, shstrtab.size(), 0, 0, 1, 0);
-  write(sh.data().data(), sh.size());
+  uint64_t shoff = out.size();
+  uint32_t shnum = static_cast<uint32_t>(spec.sections.size()) + 2;
+  out.append(sh.data().data(), sh.size());
+
+  // Program headers after the section headers: their number is known only now, and the image
+  // before them is not moved to make room. p_align of a section of alignment 1 is 1, so any
+  // file offset is congruent to its address.
+  Bytes ph(spec.big_endian);
+  size_t loads = 0;
+  for (size_t i = 0; i < spec.sections.size(); ++i) {
+    const Section& s = spec.sections[i];
+    if (!s.load) continue;
+    ++loads;
+    uint32_t size = static_cast<uint32_t>(s.content_size());
+    ph.u32(PT_LOAD);
+    ph.u32(static_cast<uint32_t>(offsets[i]));
+    ph.u32(s.addr);  // p_vaddr
+    ph.u32(s.addr);  // p_paddr: loaded where it runs
+    ph.u32(size);
+    ph.u32(size);
+    ph.u32(PF_R | ((s.flags & SHF_WRITE) ? PF_W : 0) | ((s.flags & SHF_EXECINSTR) ? PF_X : 0));
+    ph.u32(s.align);
+  }
+  uint64_t phoff = out.size();
+  out.append(ph.data().data(), ph.size());
+
+  Bytes h(spec.big_endian);
+  const uint8_t ident[16] = {
+      0x7F, 'E', 'L', 'F', ELFCLASS32, spec.big_endian ? ELFDATA2MSB : ELFDATA2LSB, EV_CURRENT};
+  for (uint8_t c : ident) h.u8(c);
+  h.u16(ET_EXEC);
+  h.u16(spec.machine);
+  h.u32(EV_CURRENT);
+  h.u32(spec.entry);
+  h.u32(loads ? static_cast<uint32_t>(phoff) : 0);
+  h.u32(static_cast<uint32_t>(shoff));
+  h.u32(spec.flags);
+  h.u16(EHDR_SIZE);
+  h.u16(PHDR_SIZE);
+  h.u16(static_cast<uint16_t>(loads));
+  h.u16(SHDR_SIZE);
+  h.u16(static_cast<uint16_t>(shnum));
+  h.u16(static_cast<uint16_t>(shnum - 1));  // the section name table is the last section
+  out.overwrite(0, h.data().data(), h.size());
 }
 
 }  // namespace elf

@@ -1,28 +1,62 @@
-// Assembles an ELF32 executable from its sections: ELF header, one PT_LOAD program header per
-// loadable section, the section contents, the section name table and the section headers.
+// Assembles an ELF32 executable from its sections. The contents of a section are either already
+// in the output (large data written as it arrived) or appended here; then come the section name
+// table, the section headers and the program headers (one PT_LOAD per loadable section), and the
+// ELF header is written last at offset 0, where room for it was left.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace elf {
 
-using Write = std::function<void(const uint8_t*, size_t)>;
+// The file being written: appended to in order; what it holds can be read back and overwritten.
+class Output {
+ public:
+  virtual ~Output() = default;
+  uint64_t size() const { return size_; }
+  void append(const uint8_t* p, size_t n) {
+    put(p, n);
+    size_ += n;
+  }
+  void append_zeros(uint64_t n);
+  void pad_to(uint32_t alignment) {
+    if (alignment > 1) append_zeros((alignment - size_ % alignment) % alignment);
+  }
+  virtual void read(uint64_t at, uint8_t* p, size_t n) = 0;
+  virtual void overwrite(uint64_t at, const uint8_t* p, size_t n) = 0;
+
+ protected:
+  virtual void put(const uint8_t* p, size_t n) = 0;
+
+ private:
+  uint64_t size_ = 0;
+};
+
+// The file in a byte vector, which it replaces.
+class MemoryOutput : public Output {
+ public:
+  explicit MemoryOutput(std::vector<uint8_t>& bytes) : b_(bytes) { b_.clear(); }
+  void read(uint64_t at, uint8_t* p, size_t n) override;
+  void overwrite(uint64_t at, const uint8_t* p, size_t n) override;
+
+ private:
+  void put(const uint8_t* p, size_t n) override { b_.insert(b_.end(), p, p + n); }
+  std::vector<uint8_t>& b_;
+};
 
 struct Section {
   std::string name;
   uint32_t type = 0, flags = 0, addr = 0, link = 0, info = 0, align = 1, entsize = 0;
-  // The contents: the bytes, or, when stream is set, size bytes that stream writes (large data
-  // that is not copied into one buffer).
-  std::vector<uint8_t> bytes;
+  // The contents: size bytes already in the output at offset, or else the bytes.
+  std::optional<uint64_t> offset;
   uint64_t size = 0;
-  std::function<void(const Write&)> stream;
+  std::vector<uint8_t> bytes;
   bool load = false;  // gets a PT_LOAD program header covering it
 
-  uint64_t content_size() const { return stream ? size : bytes.size(); }
+  uint64_t content_size() const { return offset ? size : bytes.size(); }
 };
 
 struct FileSpec {
@@ -33,8 +67,9 @@ struct FileSpec {
   std::vector<Section> sections;  // without the null section and the section name table
 };
 
-// Writes the file as consecutive pieces. Section indices in the file are the positions in
-// spec.sections plus 1 (index 0 is the null section); the section name table comes last.
-void write_file(const FileSpec& spec, const Write& write);
+// Completes the file in out, which begins with EHDR_SIZE bytes of room for the ELF header (made
+// here when out is empty). Section indices in the file are the positions in spec.sections plus
+// 1 (index 0 is the null section); the section name table comes last.
+void write_file(const FileSpec& spec, Output& out);
 
 }  // namespace elf

@@ -4,6 +4,7 @@
 #include "core/errors.hpp"
 #include "core/reader/stream.hpp"
 #include "core/run.hpp"
+#include "core/sinks/elf_output.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "tools/tekconv/output_file.hpp"
 #include "tools/tekconv/paths.hpp"
@@ -38,9 +39,11 @@ int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input
   if (same_file(elf, input)) fatal_error(ERR_CREATE);
   if (!open_input(cv)) fatal_error(ERR_OPEN);
   files.output.create(elf, files.streams.main);
-  ElfSink sink(cv.settings.output_budget);
+  // The image goes to the file as it is read; finish() adds the rest and the ELF header.
+  ElfFileOutput out(files.streams.main);
+  ElfSink sink(out, cv.settings.output_budget);
   convert_to_elf(cv, sink);
-  sink.finish([&](const uint8_t* p, size_t n) { out_write(files.streams.main, p, n); });
+  sink.finish();
   for (const std::string& w : sink.warnings())
     std::fprintf(stderr, "tekconv: warning: %s\n", w.c_str());
   check_console(cv);
