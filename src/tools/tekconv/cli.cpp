@@ -76,12 +76,15 @@ int run_mode(Converter& cv, ToolFiles& files, const std::vector<std::string>& ar
   if (cv.settings.dump_mask != 0) {
     cv.rd.source = InputSource{input, false, {}};
     dump_records(cv);
+    check_console(cv);  // a listing that could not be written fails the run
     return 0;
   }
   if (args[1] == "-k") {
     const std::string checked = args.size() > 2 ? args[2] : std::string();
     cv.rd.source = InputSource{checked, false, {}};
-    return run_check(cv, files, checked);
+    const int status = run_check(cv, files, checked);
+    check_console(cv);
+    return status;
   }
   cv.rd.source = InputSource{input, false, {}};
   if (elf) return run_elf_conversion(cv, files, input, replace_extension(input, ".elf"));
@@ -95,7 +98,9 @@ int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
   const int status = run_protected(
       cv, [&] { return run_mode(cv, files, args); }, [&] { files.remove_all(); });
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
-  std::fflush(cv.out.console);
+  // Messages that could not be printed: said where they may still be seen.
+  if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console))
+    std::fputs("tekconv: cannot write the output\n", stderr);
   return status;
 }
 
