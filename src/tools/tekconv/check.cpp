@@ -1,3 +1,6 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -5,6 +8,7 @@
 
 #include "core/converter.hpp"
 #include "core/errors.hpp"
+#include "core/reader/stream.hpp"
 #include "core/run.hpp"
 #include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/signals.hpp"
@@ -54,6 +58,32 @@ void store_marks(OutFile& f, const std::vector<uint8_t>& marks) {
   out_flush(f);
 }
 
+// Reads the whole input into bytes when it is not a regular file (true then); false for a
+// regular file, which each pass opens again. An input that cannot be opened is left to the
+// pass, which reports it.
+bool read_unless_regular(const std::string& input, std::vector<uint8_t>& bytes) {
+  int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  uint8_t buf[1 << 16];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      ::close(fd);
+      fatal_error(ERR_READ);
+    }
+    if (r == 0) break;
+    bytes.insert(bytes.end(), buf, buf + r);
+  }
+  ::close(fd);
+  return true;
+}
+
 }  // namespace
 
 int run_check(Converter& cv, ToolFiles& files, const std::string& input) {
@@ -64,6 +94,10 @@ int run_check(Converter& cv, ToolFiles& files, const std::string& input) {
     if (!out_open(files.scratch, SCRATCH_NAME, true)) fatal_error(ERR_CREATE);
     track_output(SCRATCH_NAME);
   }
+  // The check reads its input twice: an input that cannot be read again (a pipe, a device) is
+  // read once, and both passes read those bytes.
+  std::vector<uint8_t> bytes;
+  if (read_unless_regular(input, bytes)) cv.rd.source = InputSource{input, true, bytes};
   const bool good = check_type_indices(
       cv, [&](const std::vector<uint8_t>& marks) { store_marks(files.scratch, marks); });
   out_close(files.scratch);
