@@ -13,7 +13,7 @@ namespace {
 void open_stream(OutFile& f, std::string& slot, const std::string& name, bool read_back) {
   slot = name;
   SignalBlock hold;
-  if (!out_open(f, name.c_str(), read_back)) fatal_error(ERR_CREATE);
+  if (!out_open(f, name.c_str(), read_back)) fatal_file_error(ERR_CREATE, name);
   track_output(name);
 }
 
@@ -25,7 +25,7 @@ int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
   const std::string local = replace_extension(ctx, ".cl$");
   // The converter never overwrites its own input.
   for (const std::string* name : {&ctx, &type, &local})
-    if (same_file(*name, input)) fatal_error(ERR_CREATE);
+    if (same_file(*name, input)) fatal_file_error(ERR_CREATE, *name, "it is the input file");
 
   ContextStreams& s = files.streams;
   open_stream(s.main, files.ctx_name, ctx, false);
@@ -40,7 +40,7 @@ int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
   delete_file(files.local_name);
   delete_file(files.type_name);
   untrack_outputs();
-  say(cv, "Created %s\n", files.ctx_name.c_str());
+  if (!cv.settings.quiet) say(cv, "Created %s\n", files.ctx_name.c_str());
   return 0;
 }
 
