@@ -58,7 +58,8 @@ void emit_type(Converter& cv, const TypeValue& v) {
   cv.out.sink->put(v);
   cv.out.last_kind = static_cast<uint8_t>(v.kind);
   if (v.kind == 0 || v.kind > K_CLASS) {
-    record_problem(cv, Severity::Error, "gives a TYPE record of undefined kind %u; the run stops",
+    record_problem(cv, Severity::Error,
+                   "the TYPE record made here has the undefined kind %u; the run stops",
                    static_cast<unsigned>(v.kind));
     fatal_error(STOP_UNDEFINED_TYPE);
   }

@@ -165,10 +165,9 @@ PassStep handle_cl(Converter& cv) {
   uint32_t flags = get_byte(cv);
   if (flags & 0x08) {
     say(cv, "Not support record (CL)\n");
-    record_problem(cv, Severity::PassEnd,
-                   "flags 0x%02x: the section form of flag 0x08 is not supported; the pass ends "
-                   "here",
-                   flags);
+    record_problem(
+        cv, Severity::PassEnd,
+        "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here", flags);
     return PassStep::End;
   }
   if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL", us.current_section);
