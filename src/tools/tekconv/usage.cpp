@@ -13,7 +13,7 @@ void print_help(FILE* out) {
       "  -o FILE        name of the context file (default: the input's name with .ctx)\n"
       "  -q             no banner and no \"Created\" line\n"
       "  -v             list every warning about the input on standard error\n"
-      "  --strict       any warning, or an input that ends early, fails the run (status 2)\n"
+      "  --strict       a warning, or a pass that ends early, fails the run (status 2)\n"
       "                 and leaves no context file\n"
       "  --cpd-dir DIR  read the companion files (.cpd) of H8 programs from DIR\n"
       "  -s             list every record; -sf FILE and LINE, -st TYPE and MEMBER,\n"
@@ -24,8 +24,8 @@ void print_help(FILE* out) {
       "  -fullpath      FILE records keep the whole source path\n"
       "  -c, -d         accepted, no effect\n"
       "  -h, --help     this text      --version   the version\n"
-      "Exit status: 0 done (also when the input ended early), 1 a type of undefined kind,\n"
-      "  2 --strict and the input had problems, 255 usage or fatal error,\n"
+      "Exit status: 0 done (also when the pass ended early), 1 a type of undefined\n"
+      "  kind, 2 --strict and the input had problems, 255 usage or fatal error,\n"
       "  128+n ended by signal n.\n",
       out);
 }
