@@ -70,7 +70,7 @@ struct Result {
   long peak_rss_kb = 0;
   double seconds = 0;
   // Standard output after the two banner lines.
-  std::string body() const { return RunResult{status, out}.body(); }
+  std::string body() const { return RunResult{status, out, {}}.body(); }
 };
 
 bool drop_privileges() {

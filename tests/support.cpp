@@ -152,6 +152,26 @@ RunResult run_binary(const std::vector<std::string>& args, uint64_t file_size_li
   return r;
 }
 
+RunResult run_binary_stderr(const std::vector<std::string>& args, uint64_t file_size_limit) {
+  // Standard error goes to an unnamed file, read after the run: no second pipe to drain.
+  FILE* err = std::tmpfile();
+  if (!err) {
+    ADD_FAILURE() << "tmpfile";
+    return {};
+  }
+  const int saved = ::dup(2);
+  ::dup2(::fileno(err), 2);  // the child inherits it
+  RunResult r = run_binary(args, file_size_limit);
+  ::dup2(saved, 2);
+  ::close(saved);
+  std::rewind(err);
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, err)) > 0) r.err.append(buf, n);
+  std::fclose(err);
+  return r;
+}
+
 Bytes file_bytes(const std::string& path) {
   std::string s = read_file(path);
   return Bytes(s.begin(), s.end());

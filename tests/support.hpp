@@ -34,6 +34,7 @@ class TempDirTest : public ::testing::Test {
 struct RunResult {
   int status = 0;
   std::string out;  // standard output, banner included
+  std::string err;  // standard error, for the runs that capture it
   // Standard output after the two banner lines.
   std::string body() const;
 };
@@ -53,6 +54,9 @@ Bytes convert(const tekrec::Builder& b, const std::vector<std::string>& options 
 // process ignores SIGXFSZ, so that a write past the limit fails instead of killing it. A run
 // that does not end within a minute is killed (a hang fails the test instead of stalling it).
 RunResult run_binary(const std::vector<std::string>& args, uint64_t file_size_limit = UINT64_MAX);
+// The same, with standard error captured too.
+RunResult run_binary_stderr(const std::vector<std::string>& args,
+                            uint64_t file_size_limit = UINT64_MAX);
 
 Bytes file_bytes(const std::string& path);
 bool is_dir(const std::string& path);

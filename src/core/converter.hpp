@@ -6,6 +6,7 @@
 
 #include "core/debuginfo/symbols.hpp"
 #include "core/debuginfo/typeids.hpp"
+#include "core/diagnostics.hpp"
 #include "core/reader/companion.hpp"
 #include "core/reader/srclines.hpp"
 #include "core/reader/stream.hpp"
@@ -38,6 +39,7 @@ struct Converter {
   CompanionState comp;
   TypeIdState types;
   SymbolsState syms;
+  DiagnosticsState diag;
 
   Converter() = default;
   Converter(const Converter&) = delete;

@@ -57,7 +57,12 @@ void emit_line(Converter& cv, uint32_t line, uint32_t addr) {
 void emit_type(Converter& cv, const TypeValue& v) {
   cv.out.sink->put(v);
   cv.out.last_kind = static_cast<uint8_t>(v.kind);
-  if (v.kind == 0 || v.kind > K_CLASS) fatal_error(STOP_UNDEFINED_TYPE);
+  if (v.kind == 0 || v.kind > K_CLASS) {
+    record_problem(cv, Severity::Error,
+                   "the TYPE record made here has the undefined kind %u; the run stops",
+                   static_cast<unsigned>(v.kind));
+    fatal_error(STOP_UNDEFINED_TYPE);
+  }
 }
 
 void emit_member(Converter& cv, MemberValue v) {

@@ -43,6 +43,7 @@ bool out_open(OutFile& f, const char* path, bool read_back) {
   int fd = ::open(path, flags, 0666);
   if (fd < 0) return false;
   out_attach(f, fd);
+  f.name = path;
   return true;
 }
 
@@ -52,6 +53,7 @@ void out_attach(OutFile& f, int fd) {
   if (!f.buf) f.buf.reset(new uint8_t[OUT_BUFFER_SIZE]);
   f.used = 0;
   f.written = 0;
+  f.name.clear();
 }
 
 bool out_open_unnamed(OutFile& f, const std::string& near) {
@@ -90,7 +92,7 @@ void out_flush(OutFile& f) {
   }
   bool ok = write_all(f.fd, f.buf.get(), f.used);
   f.used = 0;
-  if (!ok) fatal_error(ERR_WRITE);
+  if (!ok) fatal_file_error(ERR_WRITE, f.name);
 }
 
 // Fills the buffer to the brim before each write, so that the file grows by whole buffers.
@@ -120,7 +122,7 @@ void out_close(OutFile& f) {
   }
   int fd = f.fd;
   f.fd = -1;
-  if (::close(fd) != 0 && errno != EINTR) fatal_error(ERR_WRITE);
+  if (::close(fd) != 0 && errno != EINTR) fatal_file_error(ERR_WRITE, f.name);
 }
 
 void out_discard(OutFile& f) {
@@ -146,14 +148,16 @@ void out_append(OutFile& dst, OutFile& src) {
     if (!src.memory->empty()) out_write(dst, src.memory->data(), src.memory->size());
     return;
   }
-  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_error(ERR_SEEK);
+  if (::lseek(src.fd, 0, SEEK_SET) != 0) fatal_file_error(ERR_SEEK, src.name);
   std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[COPY_BUFFER_SIZE]);
   if (!copy) fatal_error(ERR_MEMORY);
   for (uint64_t left = src.written; left > 0;) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
     ssize_t r = ::read(src.fd, copy.get(), want);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) fatal_error(ERR_READ);  // the stream lost what was written to it
+    // A stream that gives back less than was written to it has lost part of it.
+    if (r < 0) fatal_file_error(ERR_READ, src.name);
+    if (r == 0) fatal_file_error(ERR_READ, src.name, "it ends before what was written to it");
     out_write(dst, copy.get(), static_cast<size_t>(r));
     left -= static_cast<uint64_t>(r);
   }

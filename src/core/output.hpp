@@ -19,6 +19,7 @@ struct OutFile {
   std::unique_ptr<uint8_t[]> buf;
   size_t used = 0;       // bytes in buf not yet written to the file
   uint64_t written = 0;  // bytes written since the stream was opened
+  std::string name;      // the file's name, for the error messages; empty when it has none
   bool is_open() const { return fd >= 0 || memory; }
 };
 

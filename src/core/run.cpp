@@ -39,8 +39,9 @@ void check_console(Converter& cv) {
 
 PassEnd run_pass(Converter& cv, int pass) {
   clear_unit_tables(cv.units);
+  cv.diag.pass = pass;
   // The input may have been opened before the run created its outputs.
-  if (!input_open(cv) && !open_input(cv)) fatal_error(ERR_OPEN);
+  if (!input_open(cv) && !open_input(cv)) fatal_file_error(ERR_OPEN, cv.rd.source.path);
   cv.out.sink->begin_pass(pass);
   emit_predefined_types(cv);
   init_companion(cv);
@@ -50,6 +51,7 @@ PassEnd run_pass(Converter& cv, int pass) {
   close_input(cv);
   clear_unit_tables(cv.units);
   cv.out.sink->end_pass();
+  if (end == PassEnd::Early) ++cv.diag.early_ends;
   return end;
 }
 
@@ -57,6 +59,8 @@ void convert_into(Converter& cv, ContextStreams& streams) {
   ContextWriter writer(streams, cv.settings.output_budget);
   SinkScope scope(cv, writer);
   run_pass(cv);
+  // In strict mode a context file is only made from an input without problems.
+  if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
   out_append(streams.main, streams.local);
   out_append(streams.main, streams.type);
 }
@@ -85,16 +89,16 @@ bool check_type_indices(Converter& cv,
 
 int run_protected(Converter& cv, const std::function<int()>& body,
                   const std::function<void()>& on_error) {
-  int code;
+  Fatal fatal{0};
   try {
     return body();
   } catch (const Fatal& f) {
-    code = f.code;
+    fatal = f;
   } catch (const std::bad_alloc&) {
-    code = ERR_MEMORY;
+    fatal = Fatal{ERR_MEMORY};
   }
-  switch (code) {
-    case STOP_UNDEFINED_TYPE:
+  switch (fatal.code) {
+    case STOP_UNDEFINED_TYPE:  // reported where the type was met
       say(cv, "\nUndefined type");
       return UNDEFINED_TYPE_STATUS;
     case STOP_BUDGET:
@@ -102,10 +106,14 @@ int run_protected(Converter& cv, const std::function<int()>& body,
     case STOP_CONSOLE:
       if (on_error) on_error();
       return FATAL_STATUS;
+    case STOP_STRICT:  // the problems were reported as they were met
+      if (on_error) on_error();
+      return STRICT_STATUS;
     default:
       break;
   }
-  const char* message = error_message(code);
+  report_error(cv, describe_fatal(fatal));
+  const char* message = error_message(fatal.code);
   if (!message) {
     say(cv, "Internal error (No error message)\n");
     return FATAL_STATUS;

@@ -21,7 +21,8 @@ void check_console(Converter& cv);
 PassEnd run_pass(Converter& cv, int pass = 0);
 
 // Conversion: the records go to the three streams, then the local and type streams are appended
-// to the main stream, which then holds the whole context file.
+// to the main stream, which then holds the whole context file. In strict mode an input with
+// problems stops the run (STOP_STRICT) before the streams are joined.
 void convert_into(Converter& cv, ContextStreams& streams);
 
 // ELF output: the records go to the ELF writer, which the caller then finishes.
@@ -39,9 +40,10 @@ bool check_type_indices(Converter& cv,
 
 // The top of a run: runs body and returns its status. A fatal error is reported on the console
 // and becomes the status: "Error : <message>" and 255, after on_error (which removes what the
-// run created); memory exhaustion is the memory error; a TYPE record of an undefined kind ends
-// with "\nUndefined type" and status 1; an exhausted output budget with -1; a console that
-// cannot be written with 255 (after on_error) and no message.
+// run created); it also goes to the diagnostics handler, with its file and reason. Memory
+// exhaustion is the memory error; a TYPE record of an undefined kind ends with
+// "\nUndefined type" and status 1; an exhausted output budget with -1; the strict stop with 2,
+// after on_error; a console that cannot be written with 255, after on_error, and no message.
 int run_protected(Converter& cv, const std::function<int()>& body,
                   const std::function<void()>& on_error);
 

@@ -14,6 +14,10 @@ struct Settings {
   uint8_t m16 = 0;       // -m16: every segmented unit uses the 8-bit-offset form
   uint8_t far_all = 0;   // -l: every function type is FARFUNC
   uint8_t fullpath = 0;  // -fullpath: FILE records keep the whole source path
+  // --strict: a conversion whose input had a problem (a warning, or a pass that ended before
+  // END) leaves no context file.
+  bool strict = false;
+  bool quiet = false;  // -q: no banner and no "Created" line
   // Upper bound on the bytes the sink may produce (records written, dump text printed, records
   // checked). A harness that must stay fast sets it; the converter leaves it unlimited.
   uint64_t output_budget = std::numeric_limits<uint64_t>::max();

@@ -171,11 +171,16 @@ PassStep handle_dpt(Converter& cv) {
         kind = K_32POINTER;
       } else {
         say(cv, "Found invalid pointer type (DPT)\n");
+        record_problem(cv, Severity::PassEnd,
+                       "pointer size 15 takes the address width, which no UNIT record has set; "
+                       "the pass ends here");
         return PassStep::End;
       }
       break;
     default:
       say(cv, "Found invalid pointer type %02x (DPT)\n", p);
+      record_problem(cv, Severity::Warning,
+                     "pointer size %u is not 2, 3, 4 or 15; the record is skipped", p);
       get_raw(cv, 1);
       return PassStep::Continue;
   }

@@ -35,17 +35,44 @@ void apply_rename(Converter& cv, char* name) {
   if (const std::string* r = find_rename(cv, name)) set_name(name, *r);
 }
 
-bool invalid_section(Converter& cv, SymbolState& s) {
+bool invalid_section(Converter& cv, SymbolState& s, uint32_t sect) {
   say(cv, "Invalid section number (SYMBOL)\n");
+  record_problem(cv, Severity::PassEnd,
+                 "section %u is not defined in this unit; the symbol '%s' is dropped and the pass "
+                 "ends here",
+                 sect, s.name);
   s.pending = 0;
   return false;
 }
 
-// Reads a section index and an offset; false when the current unit has no such section.
+// While it lives, the diagnostics name the symbol's own SYMBOL record: a symbol is written out
+// when a later record arrives, and what goes wrong then is about the symbol.
+class SymbolRecordScope {
+ public:
+  SymbolRecordScope(Converter& cv, const SymbolState& s)
+      : rd_(cv.rd), offset_(rd_.record_offset), code_(rd_.record_code) {
+    rd_.record_offset = s.offset;
+    rd_.record_code = SYMBOL;
+  }
+  ~SymbolRecordScope() {
+    rd_.record_offset = offset_;
+    rd_.record_code = code_;
+  }
+  SymbolRecordScope(const SymbolRecordScope&) = delete;
+  SymbolRecordScope& operator=(const SymbolRecordScope&) = delete;
+
+ private:
+  ReaderState& rd_;
+  uint64_t offset_;
+  uint8_t code_;
+};
+
+// Reads a section index and an offset; false, after the report, when the current unit has no
+// such section.
 bool read_section_address(Converter& cv, SymbolState& s, uint32_t* section) {
   uint32_t sect = get_word(cv);
   uint32_t offset = get_addr(cv);
-  if (!has_section(cv, sect)) return false;
+  if (!has_section(cv, sect)) return invalid_section(cv, s, sect);
   s.value = section_base(cv, sect) + offset;
   if (section) *section = sect;
   return true;
@@ -106,7 +133,7 @@ bool read_location_form(Converter& cv, SymbolState& s) {
     case LOC_STATIC: {
       s.size = get_addr(cv);
       uint32_t sect = 0;
-      if (!read_section_address(cv, s, &sect)) return invalid_section(cv, s);
+      if (!read_section_address(cv, s, &sect)) return false;
       if (form <= LOC_GLOBAL2) {
         s.cls = (cv.units.ri_mode == 2 && section_kind(cv, sect) == 1) ? CLASS_RI_PROGRAM : CLS_EXT;
       } else {
@@ -139,7 +166,7 @@ bool read_location(Converter& cv, SymbolState& s) {
       get_byte(cv);
       s.cls = CLS_EXT;
       s.size = 0;
-      if (!read_section_address(cv, s, nullptr)) return invalid_section(cv, s);
+      if (!read_section_address(cv, s, nullptr)) return false;
       return true;
     case HEXVALUE:
       s.value = hex_value(cv);
@@ -296,11 +323,15 @@ void write_symbol(Converter& cv, SymbolState& s) {
       break;
     case MEMBER:
       say(cv, "logic error (member set)\n");
+      record_problem(cv, Severity::Warning,
+                     "member '%s' is outside an aggregate body; it is dropped", s.name);
       break;
     case ENUM_TAG:
     case STRUCT_TAG:
     case UNION_TAG:
       say(cv, "logic error (tag set)\n");
+      record_problem(cv, Severity::Warning,
+                     "tag '%s' has no aggregate body after it; it is dropped", s.name);
       break;
     default:
       break;
@@ -348,7 +379,10 @@ void push_aggregate_level(Converter& cv) {
 void flush_symbol(Converter& cv) {
   SymbolState& s = cv.syms.sym;
   apply_rename(cv, s.name);
-  if (!starts_with(s.name, "__T")) write_symbol(cv, s);
+  if (!starts_with(s.name, "__T")) {
+    SymbolRecordScope at(cv, s);
+    write_symbol(cv, s);
+  }
   s.pending = 0;
   s.kind = 0;
   s.cls = 0;
@@ -363,6 +397,7 @@ PassStep handle_symbol(Converter& cv) {
   SymbolState& s = ss.sym;
   if (s.pending == 1) flush_symbol(cv);
   s.pending = 1;
+  s.offset = cv.rd.record_offset;
   s.kind = static_cast<uint8_t>(get_byte(cv));
   s.own_id = static_cast<uint16_t>(get_word(cv));
   if (cv.rd.debug_level > 1) get_word(cv);
@@ -380,6 +415,8 @@ PassStep handle_symbol(Converter& cv) {
   if (ss.member_count != 0 && s.pending == 1) {
     if (ss.member_count - 1 >= MAX_MEMBERS) {
       say(cv, "The number of members exceeded %d\n", MAX_MEMBERS);
+      record_problem(cv, Severity::PassEnd,
+                     "aggregate body with more than %d members; the pass ends here", MAX_MEMBERS);
       return PassStep::End;
     }
     member_slot(ss, ss.member_count - 1) = s;

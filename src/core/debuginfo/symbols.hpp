@@ -26,6 +26,7 @@ struct SymbolState {
   int8_t bit_offset = 0;
   uint16_t type_ref = 0;
   uint8_t attr = 0;
+  uint64_t offset = 0;  // of its SYMBOL record in the input, for the diagnostics
 };
 
 constexpr int32_t MAX_MEMBERS = 0x4000;

@@ -93,7 +93,12 @@ int32_t get_sid(Converter& cv, uint16_t id) {
       return ts.selfix_base + static_cast<int32_t>(e.first_slot) + SELFIX_FIRST;
   }
   say(cv, "undefined id (get_sid)\n");
-  return ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
+  const int32_t undefined = ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
+  record_problem(cv, Severity::Warning,
+                 "type id 0x%04x is not defined; the reference gets selfix %d, which no TYPE "
+                 "record has",
+                 id, undefined);
+  return undefined;
 }
 
 void rebase_type_ids(Converter& cv) {

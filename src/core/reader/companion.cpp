@@ -175,7 +175,17 @@ void load_companion(Converter& cv, const std::string& source) {
   if (it == cv.comp.loaded.end()) {
     std::optional<std::shared_ptr<const CompanionTable>> table;
     if (cv.comp.lookup) {
-      if (std::optional<std::string> text = cv.comp.lookup(path)) table = parse_companion(*text);
+      std::optional<std::string> text = cv.comp.lookup(path);
+      if (text) table = parse_companion(*text);
+      if (!text)
+        record_problem(cv, Severity::Warning,
+                       "companion file '%s' of source file '%s' not found; its renames and class "
+                       "marks are not applied",
+                       path.c_str(), source.c_str());
+      else if (!table)
+        record_problem(cv, Severity::Warning,
+                       "companion file '%s' does not begin with [HD]; it is not used",
+                       path.c_str());
     }
     it = cv.comp.loaded.emplace(path, std::move(table)).first;
   }

@@ -62,12 +62,35 @@ void reset_pass_state(Converter& cv) {
   cv.units.current_unit = -1;
 }
 
+// Reads the next record's type byte and length, noting where the record begins.
+inline uint32_t next_record(Converter& cv) {
+  cv.rd.record_offset = input_offset(cv.rd.in);
+  const uint32_t code = get_rectype(cv);
+  cv.rd.record_code = static_cast<uint8_t>(code);
+  get_reclen(cv);
+  return code;
+}
+
+// A record code that no record has: the input was cut short (past its end every byte reads as
+// 0), or it is damaged here.
+[[gnu::cold]] void invalid_record(Converter& cv) {
+  say(cv, "Invalid record\n");
+  if (past_input_end(cv.rd.in, cv.rd.record_offset))
+    input_problem(cv, Severity::PassEnd,
+                  "the input ends before its END record (cut short?); the pass ends here");
+  else
+    input_problem(cv, Severity::PassEnd,
+                  "record code 0x%02x is not a TEKA record; the pass ends here", cv.rd.record_code);
+}
+
 }  // namespace
 
 PassStep handle_hdr(Converter& cv) {
   uint32_t header_type = get_byte(cv);
   if (header_type > 15) {
     say(cv, "Invalid record type (HDR)\n");
+    record_problem(cv, Severity::PassEnd,
+                   "header type %u is not one of 0 to 15; the pass ends here", header_type);
     return PassStep::End;
   }
   get_word(cv);
@@ -88,13 +111,17 @@ PassStep handle_hdr(Converter& cv) {
 
 PassEnd read_records(Converter& cv) {
   reset_pass_state(cv);
-  uint32_t code = get_rectype(cv);
-  get_reclen(cv);
-  if (code != HDR) return PassEnd::Early;
+  uint32_t code = next_record(cv);
+  if (code != HDR) {
+    input_problem(cv, Severity::PassEnd, "%s",
+                  past_input_end(cv.rd.in, 0)
+                      ? "not a TEKA object file: the input is empty"
+                      : "not a TEKA object file: it does not begin with an HDR record");
+    return PassEnd::Early;
+  }
   if (handle_hdr(cv) == PassStep::End) return PassEnd::Early;
   for (;;) {
-    code = get_rectype(cv);
-    get_reclen(cv);
+    code = next_record(cv);
     const RecordEntry& e = TABLE[code];
     switch (e.disposition) {
       case Disposition::Handled:
@@ -107,7 +134,7 @@ PassEnd read_records(Converter& cv) {
         skip_rec(cv);
         return PassEnd::AtEnd;
       case Disposition::Invalid:
-        say(cv, "Invalid record\n");
+        invalid_record(cv);
         return PassEnd::Early;
     }
   }

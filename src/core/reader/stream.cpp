@@ -32,8 +32,11 @@ bool open_input(Converter& cv) {
   int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool failed = ::fstat(fd, &st) != 0;
+  if (failed || S_ISDIR(st.st_mode)) {
+    const int reason = failed ? errno : EISDIR;
     ::close(fd);
+    errno = reason;
     return false;
   }
   if (!in.buf) in.buf.reset(new (std::nothrow) uint8_t[INPUT_BUFFER_SIZE]);
@@ -71,7 +74,7 @@ static bool fill(Converter& cv) {
       r = -1;
       errno = EIO;
     }
-    if (r < 0) fatal_error(ERR_READ);
+    if (r < 0) fatal_file_error(ERR_READ, cv.rd.source.path);
     in.data = in.buf.get();
     in.pos = 0;
     in.len = static_cast<size_t>(r);

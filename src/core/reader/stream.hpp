@@ -42,9 +42,23 @@ struct ReaderState {
   uint16_t rec_len = 0;
   int32_t file_debug_level = 0;
   int32_t debug_level = 0;
+  // The record being read: the offset of its type byte in the input, and its code. Kept for
+  // the diagnostics, which name the record they concern.
+  uint64_t record_offset = 0;
+  uint8_t record_code = 0;
 };
 
-// Opens the input source for a pass; false when it cannot be opened or is a directory.
+// The offset in the input of the next byte to read.
+inline uint64_t input_offset(const InputFile& in) {
+  return in.fd >= 0 ? in.consumed - in.len + in.pos : in.pos;
+}
+// True when the input holds no byte at this offset (as far as the pass has read).
+inline bool past_input_end(const InputFile& in, uint64_t offset) {
+  return in.fd >= 0 ? in.at_eof && offset >= in.consumed : offset >= in.len;
+}
+
+// Opens the input source for a pass; false when it cannot be opened or is a directory (errno
+// tells why).
 bool open_input(Converter& cv);
 // Makes a file the input source and opens it.
 bool open_input(Converter& cv, const char* path);

@@ -7,13 +7,25 @@
 #include "core/emit.hpp"
 #include "core/errors.hpp"
 #include "core/reader/processors.hpp"
+#include "format/teka/records.hpp"
 
 namespace tek {
 
 namespace {
 
-PassStep invalid_section(Converter& cv, const char* record) {
+PassStep invalid_section(Converter& cv, const char* record, uint32_t section) {
   say(cv, "Invalid section number (%s)\n", record);
+  const Unit* u = current_unit(cv);
+  if (!u)
+    record_problem(cv, Severity::PassEnd, "section %u, but no unit is open; the pass ends here",
+                   section);
+  else if (cv.rd.record_code == teka::CL)
+    record_problem(cv, Severity::PassEnd,
+                   "the unit declares %u sections and this would be one more; the pass ends here",
+                   u->section_count);
+  else
+    record_problem(cv, Severity::PassEnd,
+                   "section %u is not defined in this unit; the pass ends here", section);
   return PassStep::End;
 }
 
@@ -154,9 +166,12 @@ PassStep handle_cl(Converter& cv) {
   uint32_t flags = get_byte(cv);
   if (flags & 0x08) {
     say(cv, "Not support record (CL)\n");
+    record_problem(
+        cv, Severity::PassEnd,
+        "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here", flags);
     return PassStep::End;
   }
-  if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL");
+  if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL", us.current_section);
   Unit& u = us.units[static_cast<size_t>(us.current_unit)];
   Section& sect = u.sections[us.current_section];
   sect.base = get_addr(cv);
@@ -167,6 +182,9 @@ PassStep handle_cl(Converter& cv) {
   get_long(cv);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
     say(cv, "Section buffer overflow\n");
+    record_problem(cv, Severity::PassEnd,
+                   "more than %zu section names in the input; the pass ends here",
+                   static_cast<size_t>(MAX_SECTION_NAMES));
     return PassStep::End;
   }
   uint32_t n = get_byte(cv);
@@ -185,7 +203,15 @@ PassStep handle_sect(Converter& cv) {
   uint32_t unit = get_word(cv);
   uint32_t sect = get_word(cv);
   const Unit* u = opened_unit(cv, static_cast<int32_t>(unit));
-  if (!unit_has_section(u, sect)) return invalid_section(cv, "SECT");
+  if (!unit_has_section(u, sect)) {
+    say(cv, "Invalid section number (SECT)\n");
+    if (u)
+      record_problem(cv, Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit,
+                     sect);
+    else
+      record_problem(cv, Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
+    return PassStep::End;
+  }
   cv.units.current_unit = static_cast<int32_t>(unit);
   get_raw(cv, 1);
   cv.units.location = section_of(u, sect).base;
@@ -194,7 +220,7 @@ PassStep handle_sect(Converter& cv) {
 
 PassStep handle_locate(Converter& cv) {
   uint32_t sect = get_word(cv);
-  if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE");
+  if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE", sect);
   cv.units.current_section = static_cast<uint16_t>(sect);
   cv.units.location = section_base(cv, sect);
   get_raw(cv, 1);
@@ -203,7 +229,7 @@ PassStep handle_locate(Converter& cv) {
 
 PassStep handle_aflag(Converter& cv) {
   uint32_t sect = get_word(cv);
-  if (!has_section(cv, sect)) return invalid_section(cv, "AFLAG");
+  if (!has_section(cv, sect)) return invalid_section(cv, "AFLAG", sect);
   uint32_t addr = section_base(cv, sect) + get_addr(cv);
   uint32_t flag = get_byte(cv);
   if (current_processor(cv) == PROC_ARM) {

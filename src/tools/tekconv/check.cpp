@@ -53,7 +53,7 @@ bool scratch_is_input(const std::string& input) {
 // Writes the marks over the scratch file from its start.
 void store_marks(OutFile& f, const std::vector<uint8_t>& marks) {
   out_flush(f);
-  if (::lseek(f.fd, 0, SEEK_SET) != 0) fatal_error(ERR_WRITE);
+  if (::lseek(f.fd, 0, SEEK_SET) != 0) fatal_file_error(ERR_WRITE, f.name);
   out_write(f, marks.data(), marks.size());
   out_flush(f);
 }
@@ -88,10 +88,10 @@ bool read_unless_regular(const std::string& input, std::vector<uint8_t>& bytes) 
 
 int run_check(Converter& cv, ToolFiles& files, const std::string& input) {
   // The scratch file must never be the input itself.
-  if (scratch_is_input(input)) fatal_error(ERR_CREATE);
+  if (scratch_is_input(input)) fatal_file_error(ERR_CREATE, SCRATCH_NAME, "it is the input file");
   {
     SignalBlock hold;
-    if (!out_open(files.scratch, SCRATCH_NAME, true)) fatal_error(ERR_CREATE);
+    if (!out_open(files.scratch, SCRATCH_NAME, true)) fatal_file_error(ERR_CREATE, SCRATCH_NAME);
     track_output(SCRATCH_NAME);
   }
   // The check reads its input twice: an input that cannot be read again (a pipe, a device) is

@@ -15,13 +15,14 @@ namespace tek {
 int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
                    const std::string& ctx) {
   // The converter never overwrites its own input.
-  if (same_file(ctx, input)) fatal_error(ERR_CREATE);
+  if (same_file(ctx, input)) fatal_file_error(ERR_CREATE, ctx, "it is the input file");
   // A missing input creates nothing.
-  if (!open_input(cv)) fatal_error(ERR_OPEN);
+  if (!open_input(cv)) fatal_file_error(ERR_OPEN, input);
 
   ContextStreams& s = files.streams;
   files.output.create(ctx, s.main);
-  if (!out_open_unnamed(s.type, ctx) || !out_open_unnamed(s.local, ctx)) fatal_error(ERR_CREATE);
+  if (!out_open_unnamed(s.type, ctx) || !out_open_unnamed(s.local, ctx))
+    fatal_file_error(ERR_CREATE, ctx);
 
   convert_into(cv, s);
 
@@ -30,14 +31,14 @@ int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
   // A console that could not be written fails the run before the file takes its name.
   check_console(cv);
   files.output.commit();
-  say(cv, "Created %s\n", ctx.c_str());
+  if (!cv.settings.quiet) say(cv, "Created %s\n", ctx.c_str());
   return 0;
 }
 
 int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
                        const std::string& elf) {
-  if (same_file(elf, input)) fatal_error(ERR_CREATE);
-  if (!open_input(cv)) fatal_error(ERR_OPEN);
+  if (same_file(elf, input)) fatal_file_error(ERR_CREATE, elf, "it is the input file");
+  if (!open_input(cv)) fatal_file_error(ERR_OPEN, input);
   files.output.create(elf, files.streams.main);
   // The image goes to the file as it is read; finish() adds the rest and the ELF header.
   ElfFileOutput out(files.streams.main);
@@ -48,7 +49,7 @@ int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input
     std::fprintf(stderr, "tekconv: warning: %s\n", w.c_str());
   check_console(cv);
   files.output.commit();
-  say(cv, "Created %s\n", elf.c_str());
+  if (!cv.settings.quiet) say(cv, "Created %s\n", elf.c_str());
   return 0;
 }
 

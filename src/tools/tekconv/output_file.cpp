@@ -37,7 +37,7 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
   // Registered before it exists, with the signals held back, so that a signal never leaves it.
   SignalBlock hold;
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // O_CREAT | O_EXCL: never follows a link
-  if (fd < 0) fatal_error(ERR_CREATE);
+  if (fd < 0) fatal_file_error(ERR_CREATE, name);
   temp_ = temp;
   track_output(temp_);
   // mkostemp makes the file 0600; a context file gets the permissions a created file would.
@@ -46,11 +46,12 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
   ::fchmod(fd, 0666 & ~mask);
   out_ = &out;
   out_attach(out, fd);
+  out.name = name;  // write errors name the file being made
 }
 
 void AtomicOutput::commit() {
   out_close(*out_);
-  if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_error(ERR_CREATE);
+  if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_file_error(ERR_CREATE, name_);
   committed_ = true;
   untrack_output(temp_);
   temp_.clear();

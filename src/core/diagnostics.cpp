@@ -1,0 +1,75 @@
+#include "core/diagnostics.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "core/converter.hpp"
+#include "format/teka/records.hpp"
+
+namespace tek {
+
+namespace {
+
+std::string vformat(const char* fmt, va_list ap) {
+  va_list again;
+  va_copy(again, ap);
+  const int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, again);
+  va_end(again);
+  return s;
+}
+
+void deliver(Converter& cv, Diagnostic d) {
+  DiagnosticsState& ds = cv.diag;
+  if (d.severity != Severity::Error) {
+    const auto key = std::make_pair(d.offset, d.text);
+    if (ds.pass == 2 && ds.first_pass.count(key)) return;
+    if (ds.pass == 1) ds.first_pass.insert(key);
+  }
+  if (d.severity == Severity::Warning) ++ds.warnings;
+  if (ds.handler) ds.handler(d);
+}
+
+Diagnostic located(const Converter& cv, Severity severity) {
+  Diagnostic d;
+  d.severity = severity;
+  d.located = true;
+  d.offset = cv.rd.record_offset;
+  d.record = cv.rd.record_code;
+  return d;
+}
+
+}  // namespace
+
+void record_problem(Converter& cv, Severity severity, const char* fmt, ...) {
+  Diagnostic d = located(cv, severity);
+  if (const char* name = teka::code_name(d.record)) d.text = std::string(name) + " record: ";
+  va_list ap;
+  va_start(ap, fmt);
+  d.text += vformat(fmt, ap);
+  va_end(ap);
+  deliver(cv, std::move(d));
+}
+
+void input_problem(Converter& cv, Severity severity, const char* fmt, ...) {
+  Diagnostic d = located(cv, severity);
+  va_list ap;
+  va_start(ap, fmt);
+  d.text = vformat(fmt, ap);
+  va_end(ap);
+  deliver(cv, std::move(d));
+}
+
+void report_error(Converter& cv, std::string text) {
+  Diagnostic d;
+  d.severity = Severity::Error;
+  d.text = std::move(text);
+  deliver(cv, std::move(d));
+}
+
+bool input_had_problems(const Converter& cv) {
+  return cv.diag.warnings != 0 || cv.diag.early_ends != 0;
+}
+
+}  // namespace tek

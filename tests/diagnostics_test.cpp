@@ -1,0 +1,318 @@
+// Diagnostics: the core's report of each input problem (offset, record, severity), and the
+// command line's lines on standard error, checked whole, with standard output and the files of
+// the same runs as they have always been.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/converter.hpp"
+#include "core/run.hpp"
+#include "support.hpp"
+
+using namespace tektest;
+using tekrec::Builder;
+namespace R = tekrec;
+
+namespace {
+
+class DiagnosticsTest : public TempDirTest {};
+
+// A variable of type int in a section of the current unit.
+R::Symbol var(const std::string& name, uint16_t section, uint32_t offset) {
+  return sym(R::VARIABLE, name, R::basic_type(1), R::in_section(2, section, offset, 4));
+}
+
+std::string warning(const std::string& file, size_t offset, const std::string& text) {
+  return line::fmt("tekconv: %s:0x%zx: warning: %s\n", file.c_str(), offset, text.c_str());
+}
+std::string error(const std::string& text) {
+  return "tekconv: error: " + text + "\n";
+}
+
+const std::string NOT_TEKA = "not a TEKA object file: it does not begin with an HDR record";
+const std::string CUT = "the input ends before its END record (cut short?); the pass ends here";
+const std::string DPT7 = "DPT record: pointer size 7 is not 2, 3, 4 or 15; the record is skipped";
+const std::string NO_CPD =
+    "SRCFILES record: companion file 'main.cpd' of source file 'main.c' not found; its renames "
+    "and class marks are not applied";
+
+// Runs the converter in the current directory on the input, written as in.abs.
+struct Run {
+  std::vector<std::string> options;
+  std::string out;  // standard output after the banner
+  std::string err;
+  int status = 0;
+};
+
+void expect_run(const Bytes& input, const Run& run, const std::string& file = "in.abs") {
+  write_file(file, std::string(input.begin(), input.end()));
+  std::vector<std::string> args = run.options;
+  args.push_back(file);
+  RunResult r = run_binary_stderr(args);
+  EXPECT_EQ(r.status, run.status) << testing::PrintToString(args);
+  EXPECT_EQ(r.body(), run.out) << testing::PrintToString(args);
+  EXPECT_EQ(r.err, run.err) << testing::PrintToString(args);
+}
+
+// Inputs that are no TEKA object file: one line says so, and the run goes on as it always did.
+TEST_F(DiagnosticsTest, InputThatIsNoTekaFile) {
+  const std::string text = "hello\n";
+  expect_run(Bytes(text.begin(), text.end()),
+             {{}, "Created t.ctx\n", warning("t.txt", 0, NOT_TEKA), 0}, "t.txt");
+  EXPECT_BYTES(file_bytes("t.ctx"), Ctx().predefined().bytes());
+  expect_run(
+      {},
+      {{}, "Created e.ctx\n", warning("e.abs", 0, "not a TEKA object file: the input is empty"), 0},
+      "e.abs");
+  EXPECT_BYTES(file_bytes("e.ctx"), Ctx().predefined().bytes());
+  // A UNIT record first: the input has a known record, but no HDR.
+  Builder unit_first;
+  unit_first.unit("m", "SH7032", 1, 0x04).end();
+  expect_run(unit_first.bytes(), {{"-s"}, predefined_dump(), warning("in.abs", 0, NOT_TEKA), 0});
+}
+
+// Inputs cut short: at a record boundary, and inside a record whose fields then read as 0.
+// Either way the pass meets a code 0 where the input ends.
+TEST_F(DiagnosticsTest, InputCutShort) {
+  Builder b = program();
+  b.symbol(var("v", 1, 4));
+  const size_t boundary = b.bytes().size();
+  b.data({1, 2, 3, 4, 5, 6, 7, 8}).end();
+  const Bytes whole = b.bytes();
+  for (size_t cut : {boundary, boundary + 5}) {
+    SCOPED_TRACE(cut);
+    const Bytes input(whole.begin(), whole.begin() + static_cast<long>(cut));
+    expect_run(input, {{}, "Invalid record\nCreated in.ctx\n", warning("in.abs", cut, CUT), 0});
+    // Standard output is the dump it always was; the warning names the same place.
+    expect_run(input, {{"-sg"},
+                       line::header() + "Invalid record\n" + line::pub(0x2004, T_INT, "v"),
+                       warning("in.abs", cut, CUT),
+                       0});
+  }
+}
+
+// One line for the problem that ends the pass, each with the record's own offset.
+TEST_F(DiagnosticsTest, ProblemsThatEndThePass) {
+  struct Case {
+    const char* name;
+    void (*add)(Builder&);
+    std::string out;   // standard output of the dump, after the lines of program()
+    std::string text;  // the warning's text
+  };
+  const Case cases[] = {
+      {"symbol in an undefined section", [](Builder& b) { b.symbol(var("v", 7, 0)); },
+       "Invalid section number (SYMBOL)\n",
+       "SYMBOL record: section 7 is not defined in this unit; the symbol 'v' is dropped and the "
+       "pass ends here"},
+      {"LOCATE of an undefined section", [](Builder& b) { b.locate(3); },
+       "Invalid section number (LOCATE)\n",
+       "LOCATE record: section 3 is not defined in this unit; the pass ends here"},
+      {"SECT of an undefined unit", [](Builder& b) { b.sect(4, 0); },
+       "Invalid section number (SECT)\n", "SECT record: unit 4 is not defined; the pass ends here"},
+      {"SECT of an undefined section", [](Builder& b) { b.sect(0, 3); },
+       "Invalid section number (SECT)\n",
+       "SECT record: unit 0 has no section 3; the pass ends here"},
+      {"CL past the declared sections", [](Builder& b) { b.cl(0x4000, "X"); },
+       "Invalid section number (CL)\n",
+       "CL record: the unit declares 3 sections and this would be one more; the pass ends here"},
+      {"CL of an unsupported form", [](Builder& b) { b.cl(0x4000, "X", 0x08); },
+       "Not support record (CL)\n",
+       "CL record: flag 0x08 is set (flags 0x08), a form that is not supported; the pass ends "
+       "here"},
+      {"unknown record code", [](Builder& b) { b.record(0x12, R::Fields().u8(0)); },
+       "Invalid record\n", "record code 0x12 is not a TEKA record; the pass ends here"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Builder b = program();
+    const size_t at = b.bytes().size();
+    c.add(b);
+    b.symbol(var("after", 1, 0)).end();
+    const std::string head = line::header() + line::module(1, "m");
+    expect_run(b.bytes(),
+               {{"-s"}, predefined_dump() + head + c.out, warning("in.abs", at, c.text), 0});
+    expect_run(b.bytes(), {{}, c.out + "Created in.ctx\n", warning("in.abs", at, c.text), 0});
+  }
+  // A header of an undefined type: the first record already ends the pass.
+  Builder bad_header;
+  bad_header.hdr(16).end();
+  expect_run(
+      bad_header.bytes(),
+      {{},
+       "Invalid record type (HDR)\nCreated in.ctx\n",
+       warning("in.abs", 0, "HDR record: header type 16 is not one of 0 to 15; the pass ends here"),
+       0});
+}
+
+// Warnings that let the pass go on: counted by default, listed with -v, each at its record.
+// A member written out at a later record is reported at its own SYMBOL record.
+TEST_F(DiagnosticsTest, WarningsAreCountedOrListed) {
+  Builder b = program();
+  b.symbol(var("v", 1, 0));
+  const size_t first = b.bytes().size();
+  b.dpt(7);
+  const size_t second = b.bytes().size();
+  b.dpt(7);
+  const size_t member = b.bytes().size();
+  b.symbol(tektest::member("m", 1, 0));
+  const size_t cut = b.bytes().size();  // the input ends here
+  const std::string out =
+      "Found invalid pointer type 07 (DPT)\nFound invalid pointer type 07 (DPT)\n"
+      "Invalid record\nlogic error (member set)\nCreated in.ctx\n";
+  const std::string member_text =
+      "SYMBOL record: member 'm' is outside an aggregate body; it is dropped";
+  expect_run(b.bytes(),
+             {{},
+              out,
+              warning("in.abs", cut, CUT) + "tekconv: 3 warnings; run with -v to list them\n",
+              0});
+  expect_run(b.bytes(), {{"-v"},
+                         out,
+                         warning("in.abs", first, DPT7) + warning("in.abs", second, DPT7) +
+                             warning("in.abs", cut, CUT) + warning("in.abs", member, member_text),
+                         0});
+  Builder one = program();
+  one.symbol(var("v", 1, 0)).dpt(7).end();
+  expect_run(one.bytes(), {{},
+                           "Found invalid pointer type 07 (DPT)\nCreated in.ctx\n",
+                           "tekconv: 1 warning; run with -v to list it\n",
+                           0});
+}
+
+// The type index check reads the input twice and prints each message twice, as it always did;
+// a problem is reported once.
+TEST_F(DiagnosticsTest, CheckReportsEachProblemOnce) {
+  Builder b = program();
+  b.symbol(var("v", 1, 0)).dpt(7).end();
+  write_file("in.abs", std::string(b.bytes().begin(), b.bytes().end()));
+  RunResult r = run_binary_stderr({"-k", "in.abs"});
+  EXPECT_EQ(r.status, 0);
+  const std::string dpt = "Found invalid pointer type 07 (DPT)\n";
+  const std::string out = r.body();
+  ASSERT_EQ(out.substr(0, 2 * dpt.size()), dpt + dpt);
+  EXPECT_EQ(out.find(dpt, 2 * dpt.size()), std::string::npos);
+  EXPECT_EQ(r.err, "tekconv: 1 warning; run with -v to list it\n");
+}
+
+// An H8 unit whose companion file is missing converts as it always did, with a warning of its
+// own; a file that is no companion file is one too.
+TEST_F(DiagnosticsTest, MissingCompanionFile) {
+  Builder b = program("H8S2600");
+  const size_t at = b.bytes().size();
+  b.srcfiles({{"", "main.c"}}).symbol(var("_Foo", 0, 0x10)).end();
+  const std::string out = line::header() + line::pub(0x1010, T_INT, "_Foo");
+  expect_run(b.bytes(), {{"-sg"}, out, "tekconv: 1 warning; run with -v to list it\n", 0});
+  expect_run(b.bytes(), {{"-v", "-sg"}, out, warning("in.abs", at, NO_CPD), 0});
+  write_file("main.cpd", "not a companion file\n");
+  expect_run(b.bytes(),
+             {{"-v", "-sg"},
+              out,
+              warning("in.abs", at,
+                      "SRCFILES record: companion file 'main.cpd' does not begin with [HD]; it is "
+                      "not used"),
+              0});
+  // Other processors look for no companion file.
+  Builder sh = program("SH7032");
+  sh.srcfiles({{"", "main.c"}}).end();
+  expect_run(sh.bytes(), {{"-v", "-sg"}, line::header(), "", 0});
+}
+
+// A fatal error: one line naming the file and the system's reason, the old message on standard
+// output, status 255, and the files of the run removed.
+TEST_F(DiagnosticsTest, FatalErrorsNameTheFileAndTheReason) {
+  const Bytes input = Builder().hdr().end().bytes();
+  write_file("prog.abs", std::string(input.begin(), input.end()));
+  const std::string long_name(300, 'n');
+  ASSERT_EQ(::mkdir("dir.abs", 0755), 0);
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    uint64_t file_size_limit = UINT64_MAX;
+  };
+  const Case cases[] = {
+      {{"prog.abz"},
+       "Error : Cannot open file\n",
+       error("cannot open 'prog.abz': No such file or directory")},
+      {{"-s", "prog.abz"},
+       "Error : Cannot open file\n",
+       error("cannot open 'prog.abz': No such file or directory")},
+      {{"dir.abs"}, "Error : Cannot open file\n", error("cannot open 'dir.abs': Is a directory")},
+      // The input is opened before any output is made.
+      {{long_name + ".abs"},
+       "Error : Cannot open file\n",
+       error("cannot open '" + long_name + ".abs': File name too long")},
+      {{"-o", "no/such/dir/x.ctx", "prog.abs"},
+       "Error : Cannot create file\n",
+       error("cannot create 'no/such/dir/x.ctx': No such file or directory")},
+      {{"-o", "dir.abs", "prog.abs"},
+       "Error : Cannot create file\n",
+       error("cannot create 'dir.abs': Is a directory")},
+      {{"-o", "./prog.abs", "prog.abs"},
+       "Error : Cannot create file\n",
+       error("cannot create './prog.abs': it is the input file")},
+      {{"prog.abs"},
+       "Error : Write error\n",
+       error("cannot write 'prog.ctx': File too large"),
+       100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    RunResult r = run_binary_stderr(c.args, c.file_size_limit);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.body(), c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(dir_entries(), (std::vector<std::string>{"dir.abs", "prog.abs"}));
+    EXPECT_EQ(file_bytes("prog.abs"), input);
+  }
+}
+
+// The core, in memory and from a file: each problem once, with its severity, the record's code
+// and its offset, also past the first buffer of a file.
+TEST_F(DiagnosticsTest, CoreReportsOffsetAndRecord) {
+  Builder b = program();
+  for (int i = 0; i < 5; ++i) b.data(std::vector<uint8_t>(60000, static_cast<uint8_t>(i)));
+  b.symbol(var("v", 1, 0));
+  const size_t dpt = b.bytes().size();
+  b.dpt(7);
+  const size_t locate = b.bytes().size();
+  b.locate(9).end();
+  ASSERT_GT(locate, size_t{1} << 18);  // beyond the first buffer of a file
+  b.write("big.abs");
+
+  for (bool in_memory : {true, false}) {
+    SCOPED_TRACE(in_memory);
+    std::vector<tek::Diagnostic> seen;
+    auto cv = std::make_unique<tek::Converter>();
+    FILE* sink = std::fopen("/dev/null", "w");
+    cv->out.console = sink;
+    cv->settings.dump_mask = 0x04;
+    cv->diag.handler = [&](const tek::Diagnostic& d) { seen.push_back(d); };
+    cv->rd.source =
+        in_memory ? tek::InputSource{{}, true, b.bytes()} : tek::InputSource{"big.abs", false, {}};
+    EXPECT_EQ(tek::run_protected(
+                  *cv,
+                  [&] {
+                    tek::dump_records(*cv);
+                    return 0;
+                  },
+                  nullptr),
+              0);
+    std::fclose(sink);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].severity, tek::Severity::Warning);
+    EXPECT_TRUE(seen[0].located);
+    EXPECT_EQ(seen[0].offset, dpt);
+    EXPECT_EQ(seen[0].record, R::DPT);
+    EXPECT_EQ(seen[1].severity, tek::Severity::PassEnd);
+    EXPECT_EQ(seen[1].offset, locate);
+    EXPECT_EQ(seen[1].record, R::LOCATE);
+    EXPECT_EQ(seen[1].text,
+              "LOCATE record: section 9 is not defined in this unit; the pass ends here");
+    EXPECT_EQ(cv->diag.warnings, 1u);
+    EXPECT_EQ(cv->diag.early_ends, 1u);
+  }
+}
+
+}  // namespace
