@@ -1,0 +1,23 @@
+# Fails when a file includes a header of a layer above its own: the formats (src/format) include
+# only formats, the converter core (src/core) only the core and the formats, the library
+# (src/api, include/) nothing of the tools.
+set(allowed_format "format/")
+set(allowed_core "format/|core/")
+set(allowed_api "format/|core/|tekconv/")
+set(problems "")
+foreach(layer format core api)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/src/${layer}/*.hpp" "${SOURCE_DIR}/src/${layer}/*.cpp")
+  foreach(f ${files})
+    file(STRINGS "${f}" lines REGEX "^#include \"")
+    foreach(line ${lines})
+      string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" header "${line}")
+      if(NOT header MATCHES "^(${allowed_${layer}})")
+        string(APPEND problems "${f}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(problems)
+  message(FATAL_ERROR "includes of a higher layer:\n${problems}")
+endif()
+message(STATUS "every file includes only its own layer and the layers below it")
