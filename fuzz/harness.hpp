@@ -30,7 +30,7 @@ enum Mode : uint8_t {
 
 // Bytes of output after which a run is abandoned: like a file size limit, it keeps inputs whose
 // count fields ask for megabytes of output from stalling the fuzzer.
-constexpr uint64_t OUTPUT_BUDGET = 1u << 20;
+constexpr uint64_t OUTPUT_BUDGET = 1u << 16;
 
 // Runs one input in memory. A context file that a conversion finished must read back whole:
 // anything else aborts, so the fuzzer reports it. Returns the exit status of the run, or -1
