@@ -207,6 +207,12 @@ TEST_F(OptionsTest, StrictFailsOnAnyProblemAndLeavesNoContextFile) {
   EXPECT_FALSE(exists("warn.ctx"));
   EXPECT_FALSE(exists("warn.ct$"));
   EXPECT_FALSE(exists("warn.cl$"));
+
+  // A context file of an earlier run stays as it was.
+  write_file("warn.ctx", "earlier");
+  EXPECT_EQ(run_binary_stderr({"--strict", "warn.abs"}).status, 2);
+  EXPECT_EQ(read_file("warn.ctx"), "earlier");
+  for (const std::string& name : dir_entries()) EXPECT_NE(name.rfind(".warn", 0), 0u) << name;
 }
 
 // The companion files of an H8 program come from the directory given.

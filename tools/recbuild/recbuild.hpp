@@ -14,48 +14,15 @@
 #include <utility>
 #include <vector>
 
+#include "format/teka/records.hpp"
+
 namespace tekrec {
 
-// Record codes.
-enum Code : uint8_t {
-  HDR = 0x04,
-  UNIT = 0x06,
-  CL = 0x08,
-  SECT = 0x20,
-  DATA = 0x26,
-  ZERO = 0x28,
-  REPEAT = 0x2A,
-  DBGUNIT = 0x30,
-  BLKEND = 0x32,
-  SRCFILES = 0x34,
-  BASETYPE = 0x36,
-  SYMBOL = 0x40,
-  ATTR = 0x48,
-  AGGR = 0x4A,
-  AGGR2 = 0x4C,
-  ARRTYPE = 0x4E,
-  DPT = 0x50,
-  FUNCTYPE = 0x52,
-  CURFILE = 0x62,
-  LOCATE = 0x64,
-  LINES = 0x68,
-  END = 0x7E,
-  AFLAG = 0xA0,
-};
-
-// Symbol categories (bits 2 to 7 of the SYMBOL kind byte).
-enum Category : uint8_t {
-  VARIABLE = 0,
-  UNTYPED = 1,
-  FUNCTION = 3,
-  HEXVALUE = 5,
-  MEMBER = 7,
-  ENUM_TAG = 8,
-  STRUCT_TAG = 9,
-  UNION_TAG = 10,
-  VARIABLE2 = 14,
-  CLASSED = 15,
-};
+// Record codes and symbol categories, as the format layer names them.
+using Code = tek::teka::Code;
+using enum tek::teka::Code;
+using Category = tek::teka::Category;
+using enum tek::teka::Category;
 
 // A list of record fields. Address fields are sized when the record is written.
 class Fields {
