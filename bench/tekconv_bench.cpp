@@ -805,8 +805,8 @@ Dumped measure_dump(const std::string& input, const std::string& dir) {
   Dumped d;
   for (int r = 0; r <= ROUNDS; ++r) {
     Run t = run_process({tekconv_binary, "-s", input}, log);
-    if (t.status != 0) throw std::runtime_error("symbol dump exited with status " +
-                                                std::to_string(t.status));
+    if (t.status != 0)
+      throw std::runtime_error("symbol dump exited with status " + std::to_string(t.status));
     struct stat st {};
     ::stat(log.c_str(), &st);
     d.text = static_cast<uint64_t>(st.st_size);
@@ -943,11 +943,11 @@ int main(int argc, char** argv) {
         size_growth, growth_wall, LINEAR_TARGET, verdict(growth_wall, LINEAR_TARGET), growth_cpu,
         verdict(growth_cpu, LINEAR_TARGET));
     if (measure_elf) {
-      std::printf("ELF output (-O elf), best wall s (cpu s): image-heavy %.3f (%.3f) = %.2f x its "
-                  "conversion; debug-heavy x1 %.3f, x2 %.3f: x%.2f for x%.2f the input\n",
-                  image.elf.best(), image.elf.best_cpu(), image.elf.best() / image.convert.best(),
-                  debug1.elf.best(), debug2.elf.best(), debug2.elf.best() / debug1.elf.best(),
-                  size_growth);
+      std::printf(
+          "ELF output (-O elf), best wall s (cpu s): image-heavy %.3f (%.3f) = %.2f x its "
+          "conversion; debug-heavy x1 %.3f, x2 %.3f: x%.2f for x%.2f the input\n",
+          image.elf.best(), image.elf.best_cpu(), image.elf.best() / image.convert.best(),
+          debug1.elf.best(), debug2.elf.best(), debug2.elf.best() / debug1.elf.best(), size_growth);
     }
     std::printf("symbol dump (-s) of debug-heavy x1: %.1f MB of text in %.3f s: %.1f MB/s\n",
                 mb(dumped.text), dumped.best, mb(dumped.text) / dumped.best);

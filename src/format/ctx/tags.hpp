@@ -153,9 +153,8 @@ bool visit_tag(uint8_t tag, F&& f) {
   using Call = void (*)(Visitor&);
   static constexpr std::array<Call, 256> calls = [] {
     std::array<Call, 256> t{};
-    for_each_record([&]<class V>() {
-      t[RecordInfo<V>::tag] = [](Visitor& v) { v.template operator()<V>(); };
-    });
+    for_each_record(
+        [&]<class V>() { t[RecordInfo<V>::tag] = [](Visitor& v) { v.template operator()<V>(); }; });
     return t;
   }();
   const Call call = calls[tag];
