@@ -705,6 +705,11 @@ Builder functions_program(int count) {
 
 // About 15 MB of SYMBOL records, and twice as many: the converter's peak memory stays the same.
 TEST_F(SafeOutputTest, PeakMemoryOnSymbolRecordsDoesNotFollowTheInput) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in its quarantine and its leak check cannot run under
+  // the tracer that reads the peak: the figure would not be the converter's.
+  GTEST_SKIP() << "peak memory is not the converter's under AddressSanitizer";
+#endif
   Builder().hdr().end().write("base.abs");
   int status = -1;
   const long base_kb = converter_peak_kb({"base.abs"}, status);
