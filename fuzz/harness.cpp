@@ -96,7 +96,7 @@ std::vector<std::string> arguments(uint8_t selector, const std::string& input) {
       args.push_back("-st");
       break;
     case MODE_DUMP_PUBLICS:
-      args.push_back("-sg");
+      args.push_back(selector & 0x40 ? (selector & 0x08 ? "-sl" : "-ss") : "-sg");
       break;
     default:
       break;
@@ -129,11 +129,9 @@ int run_one(const uint8_t* data, size_t size) {
       const int status = tekconv::convert(p.object, context, o);
       const bool full = (p.selector & 7) == MODE_CONVERT_READ;
       if (status == 0) read_back(context, "in.ctx", full);
-      if ((p.selector & 7) == MODE_CONVERT_READ) {
+      if (full) {
         std::vector<uint8_t> elf;
         tekconv::convert_elf(p.object, elf, o);
-        tekconv::dump(p.object, tekconv::Dump::Scopes, o);
-        tekconv::dump(p.object, tekconv::Dump::Locals, o);
       }
       return status;
     }
@@ -146,6 +144,10 @@ int run_one(const uint8_t* data, size_t size) {
     case MODE_DUMP_TYPES:
       return tekconv::dump(p.object, tekconv::Dump::Types, o);
     case MODE_DUMP_PUBLICS:
+      // -fullpath changes nothing these listings show: its bit picks the scope listings.
+      if (p.selector & 0x40)
+        return tekconv::dump(p.object,
+                             p.selector & 0x08 ? tekconv::Dump::Locals : tekconv::Dump::Scopes, o);
       return tekconv::dump(p.object, tekconv::Dump::Publics, o);
     default:  // MODE_CTXDUMP
       tek::ctxdump_bytes(p.object, "in.ctx", {false, true}, null_console(), null_console());

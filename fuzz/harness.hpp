@@ -23,9 +23,9 @@ enum Mode : uint8_t {
   MODE_CHECK = 2,
   MODE_DUMP_FILES = 3,
   MODE_DUMP_TYPES = 4,
-  MODE_DUMP_PUBLICS = 5,
+  MODE_DUMP_PUBLICS = 5,  // with bit 6: the scope (-ss) or, with bit 3 too, the local (-sl) dump
   MODE_CTXDUMP = 6,       // the object bytes read as a context file by ctxdump
-  MODE_CONVERT_READ = 7,  // a conversion read back, the ELF output, the scope and local dumps
+  MODE_CONVERT_READ = 7,  // a conversion read back and verified, then the ELF output
 };
 
 // Bytes of output after which a run is abandoned: like a file size limit, it keeps inputs whose

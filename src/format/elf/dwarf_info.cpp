@@ -2,8 +2,7 @@
 
 namespace dwarf {
 
-Die::Die(bool big_endian, Tag tag, bool children)
-    : values_(big_endian), tag_(tag), children_(children) {
+Die::Die(bool big_endian, Tag tag, bool children) : values_(big_endian) {
   elf::Bytes key;
   key.uleb(tag);
   key.u8(children);

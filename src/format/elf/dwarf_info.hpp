@@ -45,8 +45,6 @@ class Die {
   elf::Bytes values_;
   std::vector<std::pair<size_t, std::string>> strings_;  // strp fields: offset in values_
   std::vector<std::pair<size_t, uint64_t>> refs_;        // ref_addr fields: offset in values_
-  Tag tag_;
-  bool children_;
 };
 
 class InfoWriter {
