@@ -85,12 +85,21 @@ class LineBuffer {
 };
 
 // The data bytes of an OBJECT, 16 to a line, each line led by the load address of its first byte.
+// Each line is formatted in place and written at once: an image holds many thousands of bytes.
 void put_hex(FILE* out, const ObjectValue& v) {
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  char line[16 + HEX_PER_LINE * 3];
   for (size_t at = 0; at < v.data.size(); at += HEX_PER_LINE) {
-    std::fprintf(out, "  %08" PRIx32 ":", static_cast<uint32_t>(v.addr + at));
-    for (size_t i = at; i < v.data.size() && i < at + HEX_PER_LINE; ++i)
-      std::fprintf(out, " %02x", v.data[i]);
-    std::fputc('\n', out);
+    int n =
+        std::snprintf(line, sizeof line, "  %08" PRIx32 ":", static_cast<uint32_t>(v.addr + at));
+    char* p = line + n;
+    for (size_t i = at; i < v.data.size() && i < at + HEX_PER_LINE; ++i) {
+      *p++ = ' ';
+      *p++ = DIGITS[v.data[i] >> 4];
+      *p++ = DIGITS[v.data[i] & 15];
+    }
+    *p++ = '\n';
+    std::fwrite(line, 1, static_cast<size_t>(p - line), out);
   }
 }
 
