@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
 #include "core/converter.hpp"
+#include "core/reader/read_all.hpp"
 
 namespace tek {
 
@@ -133,13 +133,7 @@ std::optional<std::string> read_regular_file(const std::string& path) {
     return std::nullopt;
   }
   std::string text;
-  char buf[1 << 14];
-  for (;;) {
-    ssize_t r = ::read(fd, buf, sizeof buf);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;  // a read error ends the text where it stands
-    text.append(buf, static_cast<size_t>(r));
-  }
+  read_to_end(fd, text);  // a read error ends the text where it stands
   ::close(fd);
   return text;
 }

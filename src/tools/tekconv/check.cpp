@@ -1,4 +1,3 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 
 #include "core/converter.hpp"
 #include "core/errors.hpp"
+#include "core/reader/read_all.hpp"
 #include "core/reader/stream.hpp"
 #include "core/run.hpp"
 #include "tools/tekconv/paths.hpp"
@@ -69,18 +69,9 @@ bool read_unless_regular(const std::string& input, std::vector<uint8_t>& bytes) 
     ::close(fd);
     return false;
   }
-  uint8_t buf[1 << 16];
-  for (;;) {
-    ssize_t r = ::read(fd, buf, sizeof buf);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      ::close(fd);
-      fatal_error(ERR_READ);
-    }
-    if (r == 0) break;
-    bytes.insert(bytes.end(), buf, buf + r);
-  }
+  const bool whole = read_to_end(fd, bytes);
   ::close(fd);
+  if (!whole) fatal_error(ERR_READ);
   return true;
 }
 
