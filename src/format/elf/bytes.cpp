@@ -17,12 +17,8 @@ void Bytes::patch_u32(size_t at, uint32_t v) {
 }
 
 void Bytes::uleb(uint64_t v) {
-  do {
-    uint8_t byte = v & 0x7F;
-    v >>= 7;
-    if (v) byte |= 0x80;
-    b_.push_back(byte);
-  } while (v);
+  uint8_t buf[10];
+  raw(buf, encode_uleb(v, buf));
 }
 
 void Bytes::sleb(int64_t v) {
@@ -43,18 +39,6 @@ void Bytes::str(std::string_view s) {
 
 void Bytes::pad_to(size_t alignment) {
   while (b_.size() % alignment) b_.push_back(0);
-}
-
-size_t uleb_size(uint64_t v) {
-  size_t n = 1;
-  while (v >>= 7) ++n;
-  return n;
-}
-
-size_t sleb_size(int64_t v) {
-  Bytes b;
-  b.sleb(v);
-  return b.size();
 }
 
 }  // namespace elf

@@ -37,8 +37,16 @@ class Bytes {
   bool big_;
 };
 
-// Size in bytes of the LEB128 encodings.
-size_t uleb_size(uint64_t v);
-size_t sleb_size(int64_t v);
+// Writes the unsigned LEB128 encoding of v at out (room for 10 bytes) and returns its length.
+inline size_t encode_uleb(uint64_t v, uint8_t* out) {
+  size_t n = 0;
+  do {
+    uint8_t byte = v & 0x7F;
+    v >>= 7;
+    if (v) byte |= 0x80;
+    out[n++] = byte;
+  } while (v);
+  return n;
+}
 
 }  // namespace elf

@@ -3,17 +3,20 @@
 namespace dwarf {
 
 Die::Die(bool big_endian, Tag tag, bool children) : values_(big_endian) {
-  elf::Bytes key;
-  key.uleb(tag);
-  key.u8(children);
-  shape_.assign(key.data().begin(), key.data().end());
+  shape_.reserve(32);
+  values_.data().reserve(32);
+  add_uleb(tag);
+  shape_.push_back(static_cast<char>(children));
+}
+
+void Die::add_uleb(uint64_t v) {
+  uint8_t buf[10];
+  shape_.append(reinterpret_cast<const char*>(buf), elf::encode_uleb(v, buf));
 }
 
 void Die::spec(Attr at, Form form) {
-  elf::Bytes key;
-  key.uleb(at);
-  key.uleb(form);
-  shape_.append(key.data().begin(), key.data().end());
+  add_uleb(at);
+  add_uleb(form);
 }
 
 Die& Die::addr(Attr at, uint32_t a) {

@@ -41,7 +41,8 @@ class Die {
  private:
   friend class InfoWriter;
   void spec(Attr at, Form form);
-  std::string shape_;  // tag, children, attribute and form pairs: the abbreviation's key
+  void add_uleb(uint64_t v);  // to the shape
+  std::string shape_;         // tag, children, attribute and form pairs: the abbreviation's key
   elf::Bytes values_;
   std::vector<std::pair<size_t, std::string>> strings_;  // strp fields: offset in values_
   std::vector<std::pair<size_t, uint64_t>> refs_;        // ref_addr fields: offset in values_
