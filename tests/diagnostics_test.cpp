@@ -2,6 +2,7 @@
 // command line's lines on standard error, checked whole, with standard output and the files of
 // the same runs as they have always been.
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "core/converter.hpp"
 #include "core/run.hpp"
 #include "support.hpp"
+#include "tekconv/tekconv.hpp"
 
 using namespace tektest;
 using tekrec::Builder;
@@ -313,6 +315,67 @@ TEST_F(DiagnosticsTest, CoreReportsOffsetAndRecord) {
     EXPECT_EQ(cv->diag.warnings, 1u);
     EXPECT_EQ(cv->diag.early_ends, 1u);
   }
+}
+
+// The library hands its caller the diagnostics that tekconv -v lists, in every run mode: the same
+// problems, places and texts, with their severities; a fatal error is one too.
+TEST_F(DiagnosticsTest, TheLibraryReportsWhatTheCommandLineLists) {
+  Builder b = program();
+  b.symbol(var("v", 1, 0)).dpt(7);
+  b.symbol(tektest::member("m", 1, 0));  // the input ends after it
+  const Bytes input = b.bytes();
+  write_file("in.abs", std::string(input.begin(), input.end()));
+
+  struct Mode {
+    std::vector<std::string> options;
+    std::function<int(const tekconv::Options&)> call;
+  };
+  const Mode modes[] = {
+      {{},
+       [&](const tekconv::Options& o) {
+         Bytes context;
+         return tekconv::convert(input, context, o);
+       }},
+      {{"-s"},
+       [&](const tekconv::Options& o) { return tekconv::dump(input, tekconv::Dump::All, o); }},
+      // -k takes no other option: the check reports each problem once, as the conversion does.
+      {{}, [&](const tekconv::Options& o) { return tekconv::check(input, o); }},
+  };
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(testing::PrintToString(m.options));
+    std::vector<tekconv::Diagnostic> seen;
+    tekconv::Options o;
+    o.console = std::fopen("/dev/null", "w");
+    o.diagnostics = [&](const tekconv::Diagnostic& d) { seen.push_back(d); };
+    EXPECT_EQ(m.call(o), 0);
+    std::fclose(o.console);
+
+    std::vector<std::string> args = {"-v"};
+    args.insert(args.end(), m.options.begin(), m.options.end());
+    args.push_back("in.abs");
+    std::string listed;
+    for (const tekconv::Diagnostic& d : seen) {
+      ASSERT_TRUE(d.located);
+      listed += warning("in.abs", d.offset, d.text);
+    }
+    EXPECT_EQ(listed, run_binary_stderr(args).err);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].severity, tekconv::Diagnostic::Severity::Warning);
+    EXPECT_EQ(seen[0].record, R::DPT);
+    EXPECT_EQ(seen[1].severity, tekconv::Diagnostic::Severity::PassEnd);
+    EXPECT_EQ(seen[2].severity, tekconv::Diagnostic::Severity::Warning);
+  }
+
+  std::vector<tekconv::Diagnostic> seen;
+  tekconv::Options o;
+  o.console = std::fopen("/dev/null", "w");
+  o.diagnostics = [&](const tekconv::Diagnostic& d) { seen.push_back(d); };
+  EXPECT_EQ(tekconv::convert_file("missing.abs", "out.ctx", o), 255);
+  std::fclose(o.console);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].severity, tekconv::Diagnostic::Severity::Error);
+  EXPECT_FALSE(seen[0].located);
+  EXPECT_EQ(error(seen[0].text), run_binary_stderr({"missing.abs"}).err);
 }
 
 }  // namespace

@@ -23,6 +23,20 @@ namespace tekconv {
 const char* version();
 unsigned context_format_version();
 
+// A problem in the input, or a fatal error: what tekconv -v lists on standard error.
+struct Diagnostic {
+  enum class Severity : uint8_t {
+    Warning,  // the record is used in part, or dropped; the run goes on
+    PassEnd,  // the run ends at this record, and finishes like one that reached END
+    Error,    // a fatal error: the run stops
+  };
+  Severity severity = Severity::Warning;
+  bool located = false;  // offset and record are known
+  uint64_t offset = 0;   // of the record's first byte in the input
+  uint8_t record = 0;    // the record's code
+  std::string text;      // about a named record, it begins with the record's name
+};
+
 struct Options {
   bool short_pointers = false;  // pointers of unspecified size are 2 bytes (tekconv -ps)
   bool m16 = false;             // segmented units keep 8 bits of offset (-m16)
@@ -35,6 +49,9 @@ struct Options {
   FILE* console = stdout;
   // Bytes of output (records, dump text, records checked) after which the run is abandoned.
   uint64_t output_budget = UINT64_MAX;
+  // Called once for each problem in the input (the check's second reading reports none again)
+  // and for a fatal error. The console text is the same with or without it.
+  std::function<void(const Diagnostic&)> diagnostics;
 };
 
 // The companion lookup of the command line: files in a directory ("" for the current one).

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/converter.hpp"
+#include "core/diagnostics.hpp"
 #include "core/errors.hpp"
 #include "core/reader/companion.hpp"
 #include "core/run.hpp"
@@ -16,6 +17,11 @@
 #include "format/elf/file.hpp"
 
 namespace tekconv {
+
+static_assert(
+    static_cast<int>(Diagnostic::Severity::Warning) == static_cast<int>(tek::Severity::Warning) &&
+    static_cast<int>(Diagnostic::Severity::PassEnd) == static_cast<int>(tek::Severity::PassEnd) &&
+    static_cast<int>(Diagnostic::Severity::Error) == static_cast<int>(tek::Severity::Error));
 
 namespace {
 
@@ -28,6 +34,11 @@ std::unique_ptr<tek::Converter> make_converter(const Options& o) {
   cv->settings.output_budget = o.output_budget;
   cv->out.console = o.console;
   cv->comp.lookup = o.companions;
+  if (o.diagnostics)
+    cv->diag.handler = [report = o.diagnostics](const tek::Diagnostic& d) {
+      report(Diagnostic{static_cast<Diagnostic::Severity>(d.severity), d.located, d.offset,
+                        d.record, d.text});
+    };
   return cv;
 }
 
