@@ -68,6 +68,14 @@ tekconv::Options options_of(const Parts& p) {
   o.full_paths = p.selector & 0x40;
   o.console = null_console();
   o.output_budget = OUTPUT_BUDGET;
+  // A problem is placed at a record of the input, or at its end when it was cut short.
+  o.diagnostics = [size = p.object.size()](const tekconv::Diagnostic& d) {
+    if (d.located && d.offset > size) {
+      std::fprintf(stderr, "a diagnostic at offset 0x%llx, past the input's %zu bytes: %s\n",
+                   static_cast<unsigned long long>(d.offset), size, d.text.c_str());
+      ::abort();
+    }
+  };
   if (p.has_companion) {
     o.companions = [text = p.companion](const std::string& name) -> std::optional<std::string> {
       if (name == "main.cpd") return text;
