@@ -112,7 +112,7 @@ PassStep handle_aggr(Converter& cv) {
     if (ss.member_count != 0) emit_aggregate(cv);
     pop_aggregate_level(ss);
   }
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
@@ -120,14 +120,14 @@ PassStep handle_arrtype(Converter& cv) {
   SymbolsState& ss = cv.syms;
   TypeIdState& ts = cv.types;
   const uint16_t first = ts.anon;
-  get_addr(cv);
+  skip_fields(cv, teka::ARRTYPE_LEAD);
   const uint32_t n = get_byte(cv);
   set_sid(cv, first);
   for (uint32_t i = 0; i < n; ++i) {
     TypeValue t;
     t.kind = K_ARRAY;
     t.selfix = static_cast<uint32_t>(get_sid(cv, ts.anon));
-    get_byte(cv);
+    skip_fields(cv, teka::ARRTYPE_DIMENSION_LEAD);
     t.limit = get_addr(cv) + 1;
     if (i + 1 == n) {
       t.typeix = static_cast<uint32_t>(resolved_type(cv, ss.sym));
@@ -181,7 +181,7 @@ PassStep handle_dpt(Converter& cv) {
       say(cv, "Found invalid pointer type %02x (DPT)\n", p);
       record_problem(cv, Severity::Warning,
                      "pointer size %u is not 2, 3, 4 or 15; the record is skipped", p);
-      get_raw(cv, 1);
+      consume_trailer(cv);
       return PassStep::Continue;
   }
   if (target) {
@@ -195,7 +195,7 @@ PassStep handle_dpt(Converter& cv) {
     target->typeix = get_sid(cv, id);
     cv.types.anon = static_cast<uint16_t>(id + 1);
   }
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 

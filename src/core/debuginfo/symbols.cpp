@@ -123,7 +123,7 @@ bool read_location_form(Converter& cv, SymbolState& s) {
   switch (form) {
     case LOC_REGISTER:
       s.size = get_addr(cv);
-      get_addr(cv);  // offset: unused for a register
+      skip_fields(cv, teka::REGISTER_OFFSET);
       s.value = static_cast<uint32_t>(get_register(cv));
       s.cls = CLS_REG;
       return true;
@@ -149,7 +149,7 @@ bool read_location_form(Converter& cv, SymbolState& s) {
       return true;
     case LOC_REGISTER_LIST:
       s.size = get_addr(cv);
-      get_addr(cv);  // offset: unused for registers
+      skip_fields(cv, teka::REGISTER_OFFSET);
       s.value = register_list(cv);
       s.cls = CLS_REG;
       return true;
@@ -163,7 +163,7 @@ bool read_location_form(Converter& cv, SymbolState& s) {
 bool read_location(Converter& cv, SymbolState& s) {
   switch (s.kind >> 2) {
     case UNTYPED:
-      get_byte(cv);
+      skip_fields(cv, teka::LABEL_LOCATION_LEAD);
       s.cls = CLS_EXT;
       s.size = 0;
       if (!read_section_address(cv, s, nullptr)) return false;
@@ -183,7 +183,7 @@ bool read_location(Converter& cv, SymbolState& s) {
       if (s.bitfield) make_bit_type(cv, s);
       return true;
     case ENUM_TAG:
-      get_byte(cv);
+      skip_fields(cv, teka::ENUM_TAG_LOCATION);
       push_aggregate_level(cv);
       return true;
     case STRUCT_TAG:
@@ -400,7 +400,7 @@ PassStep handle_symbol(Converter& cv) {
   s.offset = cv.rd.record_offset;
   s.kind = static_cast<uint8_t>(get_byte(cv));
   s.own_id = static_cast<uint16_t>(get_word(cv));
-  if (cv.rd.debug_level > 1) get_word(cv);
+  if (cv.rd.debug_level > 1) skip_fields(cv, teka::SYMBOL_AFTER_OWN_ID);
   get_name(cv, s.name);
   s.typeix = -1;
   if (s.kind & 1) {
@@ -445,7 +445,7 @@ PassStep handle_functype(Converter& cv) {
   emit_type(cv, t);
   s.typeix = get_sid(cv, id);
   cv.types.anon = static_cast<uint16_t>(id + 1);
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 

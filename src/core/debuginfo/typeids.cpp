@@ -121,6 +121,8 @@ void emit_predefined_types(Converter& cv) {
 }
 
 PassStep handle_basetype(Converter& cv) {
+  // The type's name, which no record holds: its bytes are read one by one, as a short body
+  // would have them.
   uint32_t n = get_byte(cv);
   for (uint32_t i = 0; i < n; ++i) get_byte(cv);
   uint32_t index = get_byte(cv);
@@ -138,10 +140,7 @@ PassStep handle_dbgunit(Converter& cv) {
   cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
   cv.types.far_functions = (flags & 0x0F) == 0;
   cv.units.current_unit = static_cast<int32_t>(get_word(cv));
-  get_word(cv);
-  get_word(cv);
-  get_byte(cv);
-  get_byte(cv);
+  skip_fields(cv, teka::DBGUNIT_AFTER_UNIT_INDEX);
   skip_rec(cv);
   cv.src.file_count = 0;
   cv.types.anon = ANON_FIRST;

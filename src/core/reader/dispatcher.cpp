@@ -93,9 +93,7 @@ PassStep handle_hdr(Converter& cv) {
                    "header type %u is not one of 0 to 15; the pass ends here", header_type);
     return PassStep::End;
   }
-  get_word(cv);
-  get_word(cv);
-  get_byte(cv);
+  skip_fields(cv, teka::HDR_UNINTERPRETED);
   int32_t level = static_cast<int32_t>(get_byte(cv));
   cv.rd.file_debug_level = level;
   cv.rd.debug_level = level;

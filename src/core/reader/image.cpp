@@ -41,7 +41,7 @@ PassStep handle_data(Converter& cv) {
   uint32_t rest = cv.rd.rec_len;
   write_chunk(cv, read_chunk(cv, chunk, rest), rest);
   cv.rd.rec_len = 0;
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
@@ -53,7 +53,7 @@ PassStep handle_zero(Converter& cv) {
     count -= CHUNK_SIZE;
   }
   write_chunk(cv, zeros, count);
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
@@ -79,7 +79,7 @@ PassStep handle_repeat(Converter& cv) {
   }
   static const uint8_t none[1] = {};
   write_chunk(cv, p == 0 ? none : cycle.data() + at, static_cast<uint32_t>(remaining));
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 

@@ -61,7 +61,7 @@ PassStep handle_srcfiles(Converter& cv) {
     bool ended = false;
     read_part(cv, name, ended);
     read_part(cv, name, ended);
-    for (int w = 0; w < 4; ++w) get_word(cv);
+    skip_fields(cv, teka::SRCFILES_ENTRY_TAIL);
     if (name.empty())
       ss.names.erase(slot);
     else
@@ -69,13 +69,13 @@ PassStep handle_srcfiles(Converter& cv) {
     load_companion(cv, name);
   }
   ss.file_count += k;
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
 PassStep handle_curfile(Converter& cv) {
   cv.src.current_file = static_cast<uint16_t>(get_word(cv));
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
@@ -88,7 +88,7 @@ PassStep handle_lines(Converter& cv) {
     emit_line(cv, line, convert_addr(cv, cv.units.location + offset));
   }
   emit_end_line(cv, 0);
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 

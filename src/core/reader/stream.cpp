@@ -186,6 +186,25 @@ uint32_t get_addr(Converter& cv) {
   }
 }
 
+void skip_fields(Converter& cv, std::span<const teka::Field> fields) {
+  for (const teka::Field& f : fields) {
+    switch (f.width) {
+      case teka::Width::Byte:
+        get_byte(cv);
+        break;
+      case teka::Width::Word:
+        get_word(cv);
+        break;
+      case teka::Width::Long:
+        get_long(cv);
+        break;
+      case teka::Width::Address:
+        get_addr(cv);
+        break;
+    }
+  }
+}
+
 void get_name(Converter& cv, char* name) {
   uint32_t n = get_byte(cv);
   size_t len = 0;

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "format/teka/fields.hpp"
+
 namespace tek {
 
 struct Converter;
@@ -84,6 +86,13 @@ uint32_t get_word(Converter& cv);
 uint32_t get_tri(Converter& cv);
 uint32_t get_long(Converter& cv);
 uint32_t get_addr(Converter& cv);
+
+// Reads fields that no output holds, each with the reader of its width.
+void skip_fields(Converter& cv, std::span<const teka::Field> fields);
+// Consumes the trailer byte of a record whose body was read exactly.
+inline void consume_trailer(Converter& cv) {
+  get_raw(cv, 1);
+}
 
 // Reads a length-prefixed name with get_byte into a 256-byte buffer: at most 255 characters
 // are kept, and the name ends at its first 0 byte. All n bytes are consumed.

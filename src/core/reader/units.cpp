@@ -130,7 +130,7 @@ uint32_t convert_addr(const Converter& cv, uint32_t a) {
 
 PassStep handle_unit(Converter& cv) {
   UnitState& us = cv.units;
-  get_byte(cv);
+  skip_fields(cv, teka::UNIT_LEAD);
   us.current_unit += 1;
   const size_t index = static_cast<size_t>(us.current_unit);
   uint32_t sections = get_word(cv);
@@ -140,15 +140,12 @@ PassStep handle_unit(Converter& cv) {
   u.section_count = sections;
   u.opened = true;
   us.current_section = 0;
-  get_word(cv);
-  get_word(cv);
-  get_word(cv);
-  get_byte(cv);
+  skip_fields(cv, teka::UNIT_AFTER_SECTION_COUNT);
   uint32_t flags = get_byte(cv);
   if (us.addr_width == 0) us.addr_width = static_cast<uint16_t>(flags & 0x0F);
   us.segmented = static_cast<int32_t>(flags & 0x80);
   us.units[index].space_width = static_cast<uint8_t>(get_byte(cv));
-  get_byte(cv);
+  skip_fields(cv, teka::UNIT_AFTER_SPACE_WIDTH);
   char module[256];
   get_name(cv, module);
   const uint32_t modix = static_cast<uint32_t>(us.current_unit + 1);
@@ -176,10 +173,7 @@ PassStep handle_cl(Converter& cv) {
   Section& sect = u.sections[us.current_section];
   sect.base = get_addr(cv);
   if (addr_form(cv) != 0) sect.base += get_addr(cv);
-  get_addr(cv);
-  get_word(cv);
-  get_word(cv);
-  get_long(cv);
+  skip_fields(cv, teka::CL_AFTER_BASE);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
     say(cv, "Section buffer overflow\n");
     record_problem(cv, Severity::PassEnd,
@@ -194,7 +188,7 @@ PassStep handle_cl(Converter& cv) {
   std::string name(raw);  // ends at the first 0 byte
   if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
   if (us.ri_mode == 2) sect.kind = name.find("PR_") != std::string::npos;
-  get_raw(cv, 1);
+  consume_trailer(cv);
   us.current_section += 1;
   return PassStep::Continue;
 }
@@ -213,7 +207,7 @@ PassStep handle_sect(Converter& cv) {
     return PassStep::End;
   }
   cv.units.current_unit = static_cast<int32_t>(unit);
-  get_raw(cv, 1);
+  consume_trailer(cv);
   cv.units.location = section_of(u, sect).base;
   return PassStep::Continue;
 }
@@ -223,7 +217,7 @@ PassStep handle_locate(Converter& cv) {
   if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE", sect);
   cv.units.current_section = static_cast<uint16_t>(sect);
   cv.units.location = section_base(cv, sect);
-  get_raw(cv, 1);
+  consume_trailer(cv);
   return PassStep::Continue;
 }
 
