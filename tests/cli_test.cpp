@@ -52,15 +52,6 @@ struct Case {
   uint64_t file_size_limit = UINT64_MAX;
 };
 
-// The paths under the current directory, each with its bytes ("<dir>" for a directory).
-std::map<std::string, std::string> snapshot() {
-  std::map<std::string, std::string> paths;
-  for (const auto& e : fs::recursive_directory_iterator("."))
-    paths[e.path().lexically_relative(".").string()] =
-        e.is_directory() ? "<dir>" : read_file(e.path().string());
-  return paths;
-}
-
 // Runs each case in an emptied directory. Afterwards the directory holds what the case put there,
 // unchanged, and the context file if the run reports one.
 void check(const std::vector<Case>& cases) {

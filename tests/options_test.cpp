@@ -36,15 +36,6 @@ const std::string DAMAGED_LINE = line::fmt(
     "tekconv: bad.abs:0x%zx: warning: record code 0x12 is not a TEKA record; the pass ends here\n",
     Builder().hdr().bytes().size());
 
-// The paths under the current directory, each with its bytes ("<dir>" for a directory).
-std::map<std::string, std::string> snapshot() {
-  std::map<std::string, std::string> paths;
-  for (const auto& e : fs::recursive_directory_iterator("."))
-    paths[e.path().lexically_relative(".").string()] =
-        e.is_directory() ? "<dir>" : read_file(e.path().string());
-  return paths;
-}
-
 using Files = std::map<std::string, std::string>;
 
 struct Case {

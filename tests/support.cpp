@@ -51,6 +51,14 @@ std::vector<std::string> dir_entries() {
   return names;
 }
 
+std::map<std::string, std::string> snapshot() {
+  std::map<std::string, std::string> paths;
+  for (const auto& e : std::filesystem::recursive_directory_iterator("."))
+    paths[e.path().lexically_relative(".").string()] =
+        e.is_directory() ? "<dir>" : read_file(e.path().string());
+  return paths;
+}
+
 void TempDirTest::SetUp() {
   char buf[4096];
   old_cwd_ = ::getcwd(buf, sizeof buf) ? buf : "/";

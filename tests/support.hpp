@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ void write_file(const std::string& path, const std::string& content);
 bool exists(const std::string& path);
 // Names of the entries of the current directory, sorted.
 std::vector<std::string> dir_entries();
+// The paths under the current directory, each with its bytes ("<dir>" for a directory).
+std::map<std::string, std::string> snapshot();
 
 // Each test runs in a fresh temporary directory, removed afterwards.
 class TempDirTest : public ::testing::Test {

@@ -121,8 +121,8 @@ void emit_predefined_types(Converter& cv) {
 }
 
 PassStep handle_basetype(Converter& cv) {
-  // The type's name, which no record holds: its bytes are read one by one, as a short body
-  // would have them.
+  // The type's name, which no record holds, read byte by byte with the field reader: bytes past
+  // the end of a short body read as zero and consume nothing.
   uint32_t n = get_byte(cv);
   for (uint32_t i = 0; i < n; ++i) get_byte(cv);
   uint32_t index = get_byte(cv);
