@@ -12,6 +12,7 @@
 
 #include "core/reader/processors.hpp"
 #include "core/sinks/ctx_feed.hpp"
+#include "core/sinks/elf_model.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "format/ctx/ctxfile.hpp"
 #include "support.hpp"
@@ -44,7 +45,7 @@ inline ElfResult elf_of_ctx(const Bytes& ctx, const std::map<uint32_t, int>& pro
   }
   ElfResult r;
   sink.finish([&](const uint8_t* p, size_t n) { r.elf.insert(r.elf.end(), p, p + n); });
-  r.warnings = sink.warnings();
+  for (const tek::ElfWarning& w : sink.warnings()) r.warnings.push_back(w.text);
   return r;
 }
 

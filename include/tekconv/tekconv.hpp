@@ -4,6 +4,7 @@
 // Every function returns the exit status that the tekconv command gives for the same run:
 //   0    the run finished (also when the input ended early, with a message on the console)
 //   1    a TYPE record of an undefined kind reached the output ("\nUndefined type")
+//   2    Options::strict, and the input had a warning or its pass ended early: no output
 //   255  a fatal error ("Error : <message>"): input unreadable, output not writable, memory
 //   -1   the output passed Options::output_budget; the run was abandoned
 // Messages about the input (and the dump text) go to Options::console.
@@ -42,10 +43,13 @@ struct Options {
   bool m16 = false;             // segmented units keep 8 bits of offset (-m16)
   bool far_functions = false;   // every function type is FARFUNC (-l)
   bool full_paths = false;      // FILE records keep the whole source path (-fullpath)
+  // A warning about the input (the ELF writer's included), or a pass that ends before END,
+  // fails the run with status 2 and no output (--strict).
+  bool strict = false;
   // The text of a companion description file of an H8 program by its name ("main.cpd"), or
   // nullopt when there is none. Without a lookup no unit has companion files.
   std::function<std::optional<std::string>(const std::string& name)> companions;
-  // The console: messages about the input, and the dump text.
+  // The console: messages about the input, and the dump text; nullptr: no console text.
   FILE* console = stdout;
   // Bytes of output (records, dump text, records checked) after which the run is abandoned.
   uint64_t output_budget = UINT64_MAX;
@@ -71,7 +75,8 @@ int convert_file(const std::string& input_path, const std::string& context_path,
 
 // Converts an object file in memory into an ELF32 executable with DWARF 4 debug information
 // (complete when the status is 0). Problems that the ELF file cannot express (units of
-// different processors, overlapping image data) are added to warnings.
+// different processors, overlapping image data) go to Options::diagnostics at the record they
+// concern, as the input's own do; their texts are also added to warnings.
 int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf,
                 const Options& options = {}, std::vector<std::string>* warnings = nullptr);
 

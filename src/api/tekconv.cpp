@@ -13,6 +13,7 @@
 #include "core/reader/companion.hpp"
 #include "core/run.hpp"
 #include "core/sinks/context_writer.hpp"
+#include "core/sinks/elf_model.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "format/elf/file.hpp"
 
@@ -25,14 +26,28 @@ static_assert(
 
 namespace {
 
+// The console of a caller that wants no console text: a stream that drops what is written to
+// it, without a system call.
+FILE* discard_console() {
+  static FILE* f = [] {
+    cookie_io_functions_t drop{};
+    drop.write = [](void*, const char*, size_t n) -> ssize_t { return static_cast<ssize_t>(n); };
+    FILE* s = ::fopencookie(nullptr, "w", drop);
+    if (s) std::setvbuf(s, nullptr, _IOFBF, 1 << 16);
+    return s;
+  }();
+  return f;
+}
+
 std::unique_ptr<tek::Converter> make_converter(const Options& o) {
   auto cv = std::make_unique<tek::Converter>();
   cv->settings.default_ptr_size = o.short_pointers ? 0 : 1;
   cv->settings.m16 = o.m16;
   cv->settings.far_all = o.far_functions;
   cv->settings.fullpath = o.full_paths;
+  cv->settings.strict = o.strict;
   cv->settings.output_budget = o.output_budget;
-  cv->out.console = o.console;
+  cv->out.console = o.console ? o.console : discard_console();
   cv->comp.lookup = o.companions;
   if (o.diagnostics)
     cv->diag.handler = [report = o.diagnostics](const tek::Diagnostic& d) {
@@ -44,6 +59,12 @@ std::unique_ptr<tek::Converter> make_converter(const Options& o) {
 
 void use_memory(tek::Converter& cv, std::span<const uint8_t> input) {
   cv.rd.source = tek::InputSource{{}, true, input};
+}
+
+// A dump or check in strict mode fails when the input had problems (a conversion stops before
+// it completes its output).
+int finished(const tek::Converter& cv) {
+  return cv.settings.strict && tek::input_had_problems(cv) ? tek::STRICT_STATUS : 0;
 }
 
 }  // namespace
@@ -120,8 +141,8 @@ int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf, const
         ::elf::MemoryOutput out(elf);
         tek::ElfSink sink(out, cv->settings.output_budget);
         tek::convert_to_elf(*cv, sink);
-        sink.finish();
-        if (warnings) *warnings = sink.warnings();
+        if (warnings)
+          for (const tek::ElfWarning& w : sink.warnings()) warnings->push_back(w.text);
         return 0;
       },
       [&] { elf.clear(); });
@@ -135,7 +156,7 @@ int dump(std::span<const uint8_t> input, Dump what, const Options& options) {
       *cv,
       [&] {
         tek::dump_records(*cv);
-        return 0;
+        return finished(*cv);
       },
       nullptr);
 }
@@ -147,7 +168,7 @@ int check(std::span<const uint8_t> input, const Options& options) {
       *cv,
       [&] {
         if (tek::check_type_indices(*cv, nullptr)) tek::say(*cv, "Type index is good\n");
-        return 0;
+        return finished(*cv);
       },
       nullptr);
 }

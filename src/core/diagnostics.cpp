@@ -61,6 +61,20 @@ void input_problem(Converter& cv, Severity severity, const char* fmt, ...) {
   deliver(cv, std::move(d));
 }
 
+void problem_at(Converter& cv, Severity severity, bool located, uint64_t offset, uint8_t record,
+                std::string text) {
+  Diagnostic d;
+  d.severity = severity;
+  d.located = located;
+  if (located) {
+    d.offset = offset;
+    d.record = record;
+    if (const char* name = teka::code_name(record)) d.text = std::string(name) + " record: ";
+  }
+  d.text += text;
+  deliver(cv, std::move(d));
+}
+
 void report_error(Converter& cv, std::string text) {
   Diagnostic d;
   d.severity = Severity::Error;

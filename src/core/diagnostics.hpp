@@ -48,6 +48,10 @@ struct DiagnosticsState {
 // framing of the input).
 [[gnu::cold]] void input_problem(Converter& cv, Severity severity, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
+// A problem found after the pass, about a record whose place was kept (offset and code, when
+// located); the text follows "<record name> record: " as for record_problem.
+[[gnu::cold]] void problem_at(Converter& cv, Severity severity, bool located, uint64_t offset,
+                              uint8_t record, std::string text);
 // A fatal error, with no place in the input.
 [[gnu::cold]] void report_error(Converter& cv, std::string text);
 

@@ -11,6 +11,7 @@
 #include "core/reader/stream.hpp"
 #include "core/reader/units.hpp"
 #include "core/sinks/dump_printer.hpp"
+#include "core/sinks/elf_model.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "core/sinks/type_check.hpp"
 
@@ -67,7 +68,12 @@ void convert_into(Converter& cv, ContextStreams& streams) {
 
 void convert_to_elf(Converter& cv, ElfSink& sink) {
   SinkScope scope(cv, sink);
+  sink.set_locator([&cv] { return InputPlace{cv.rd.record_offset, cv.rd.record_code, true}; });
   run_pass(cv);
+  sink.finish();
+  for (const ElfWarning& w : sink.warnings())
+    problem_at(cv, Severity::Warning, w.at.known, w.at.offset, w.at.record, w.text);
+  if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
 }
 
 void dump_records(Converter& cv) {

@@ -25,7 +25,9 @@ PassEnd run_pass(Converter& cv, int pass = 0);
 // problems stops the run (STOP_STRICT) before the streams are joined.
 void convert_into(Converter& cv, ContextStreams& streams);
 
-// ELF output: the records go to the ELF writer, which the caller then finishes.
+// ELF output: the records go to the ELF writer, which then completes the file. The problems it
+// finds are reported as those of the input are; in strict mode an input with problems stops
+// the run (STOP_STRICT) before the file is completed.
 class ElfSink;
 void convert_to_elf(Converter& cv, ElfSink& sink);
 

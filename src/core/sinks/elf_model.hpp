@@ -14,11 +14,25 @@
 
 namespace tek {
 
+// Where a record lies in the input: problems found only when the file is completed are
+// reported at the record they concern.
+struct InputPlace {
+  uint64_t offset = 0;  // of the record's first byte
+  uint8_t record = 0;   // the input record's code
+  bool known = false;
+};
+
+struct ElfWarning {
+  InputPlace at;
+  std::string text;
+};
+
 // An OBJECT record's bytes, appended to the file at offset when the record arrived.
 struct ImageChunk {
   uint32_t addr;
   uint32_t len;
   uint64_t offset;
+  InputPlace at;  // the record that began the chunk
 };
 
 // A function scope of the local stream: STARTLOCAL, its SETLOCALs, ENDLOCAL if one came.
@@ -26,6 +40,7 @@ struct ScopeRec {
   uint32_t start = 0;
   std::optional<uint32_t> end;
   std::vector<SetLocalValue> locals;
+  InputPlace at;
 };
 
 // A SETLOCAL outside every scope, with the scope before it (-1: none).
@@ -42,10 +57,12 @@ struct LineBlock {
 struct TypeRec {
   TypeValue t;
   std::vector<MemberValue> members;
+  InputPlace at;
 };
 
 struct ElfModel {
   std::vector<ModuleValue> modules;
+  std::vector<InputPlace> module_at;                        // by index in modules
   std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
   std::vector<PublicValue> publics;
   std::vector<ScopeRec> scopes;
@@ -56,7 +73,9 @@ struct ElfModel {
   std::vector<TypeRec> types;
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
-  std::vector<std::string> warnings;
+  std::vector<ElfWarning> warnings;
+
+  void warn(const InputPlace& at, std::string text) { warnings.push_back({at, std::move(text)}); }
 };
 
 // ---------------------------------------------------------------------------------------------

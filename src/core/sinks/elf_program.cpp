@@ -123,30 +123,31 @@ Program derive_program(ElfModel& m) {
   Program p;
   p.model = &m;
   if (m.modules.empty()) m.modules.push_back({1, "program"});
+  m.module_at.resize(m.modules.size());
 
   // The first unit decides the machine and the address form.
   uint32_t first = m.modules.front().modix;
   auto proc = m.processor_of.find(first);
   p.processor = proc == m.processor_of.end() ? -1 : proc->second;
   if (p.processor < 0)
-    m.warnings.push_back("no processor is known for the first unit: ELF machine none");
+    m.warn(m.module_at.front(), "no processor is known for the first unit: ELF machine none");
   p.target = p.processor >= 0 ? elf_target(p.processor) : ElfTarget{};
   auto form = m.form_of.find(first);
   p.form = form == m.form_of.end() ? 0 : form->second;
-  for (const ModuleValue& mod : m.modules) {
+  for (size_t i = 0; i < m.modules.size(); ++i) {
+    const ModuleValue& mod = m.modules[i];
     auto pr = m.processor_of.find(mod.modix);
     if (pr != m.processor_of.end() && pr->second != p.processor)
-      m.warnings.push_back(
-          format("unit %s is for the %s, unlike the first unit (%s): the ELF file "
-                 "is written for the %s",
-                 mod.name.c_str(), name_of_processor(pr->second), name_of_processor(p.processor),
-                 name_of_processor(p.processor)));
+      m.warn(m.module_at[i],
+             format("unit %s is for the %s, unlike the first unit (%s): the ELF file "
+                    "is written for the %s",
+                    mod.name.c_str(), name_of_processor(pr->second), name_of_processor(p.processor),
+                    name_of_processor(p.processor)));
     auto fo = m.form_of.find(mod.modix);
     if (fo != m.form_of.end() && fo->second != p.form)
-      m.warnings.push_back(
-          format("unit %s has another segmented address form than the first "
-                 "unit: its addresses are read in the first unit's form",
-                 mod.name.c_str()));
+      m.warn(m.module_at[i], format("unit %s has another segmented address form than the first "
+                                    "unit: its addresses are read in the first unit's form",
+                                    mod.name.c_str()));
   }
 
   for (size_t i = 0; i < m.modules.size(); ++i) {

@@ -25,8 +25,16 @@ ElfSink::ElfSink(elf::Output& out, uint64_t budget)
 ElfSink::~ElfSink() = default;
 
 // Main stream.
+InputPlace ElfSink::here() const {
+  return here_ ? here_() : InputPlace{};
+}
+void ElfSink::set_locator(std::function<InputPlace()> here) {
+  here_ = std::move(here);
+}
+
 void ElfSink::record(const ModuleValue& v) {
   m_->modules.push_back(v);
+  m_->module_at.push_back(here());
 }
 void ElfSink::record(const PublicValue& v) {
   budget_.charge(16);
@@ -63,7 +71,7 @@ void ElfSink::record(const ObjectValue& v) {
       return;
     }
   }
-  image.push_back({v.addr, static_cast<uint32_t>(n), out_->size()});
+  image.push_back({v.addr, static_cast<uint32_t>(n), out_->size(), here()});
   out_->append(v.data.data(), n);
 }
 void ElfSink::record(const AddrFlagValue& v) {
@@ -72,7 +80,7 @@ void ElfSink::record(const AddrFlagValue& v) {
 
 // Local stream.
 void ElfSink::record(const StartLocalValue& v) {
-  m_->scopes.push_back({v.addr, std::nullopt, {}});
+  m_->scopes.push_back({v.addr, std::nullopt, {}, here()});
   m_->scope_open = true;
 }
 void ElfSink::record(const EndLocalValue& v) {
@@ -90,7 +98,7 @@ void ElfSink::record(const SetLocalValue& v) {
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
-  m_->types.push_back({v, {}});
+  m_->types.push_back({v, {}, here()});
 }
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
@@ -104,7 +112,7 @@ void ElfSink::unit_address_form(uint32_t modix, int form) {
   m_->form_of[modix] = form;
 }
 
-const std::vector<std::string>& ElfSink::warnings() const {
+const std::vector<ElfWarning>& ElfSink::warnings() const {
   return m_->warnings;
 }
 
@@ -116,7 +124,8 @@ struct ImageRange {
   uint64_t hi;
   size_t first, last;  // chunk indices [first, last)
   bool overlaps;
-  bool in_place;  // the chunks follow each other in the file in address order
+  bool in_place;     // the chunks follow each other in the file in address order
+  InputPlace clash;  // the later record of the first overlap
 };
 
 bool by_address(const ImageChunk& a, const ImageChunk& b) {
@@ -134,13 +143,16 @@ std::vector<ImageRange> image_ranges(std::vector<ImageChunk>& chunks) {
     uint64_t end = uint64_t{c.addr} + c.len;
     if (!ranges.empty() && c.addr <= ranges.back().hi) {
       ImageRange& r = ranges.back();
-      if (c.addr < r.hi) r.overlaps = true;
+      if (c.addr < r.hi && !r.overlaps) {
+        r.overlaps = true;
+        r.clash = c.offset > chunks[i - 1].offset ? c.at : chunks[i - 1].at;
+      }
       // Without overlap so far, chunk i - 1 ends at r.hi, where chunk i begins.
       if (r.overlaps || chunks[i - 1].offset + chunks[i - 1].len != c.offset) r.in_place = false;
       r.hi = std::max(r.hi, end);
       r.last = i + 1;
     } else {
-      ranges.push_back({c.addr, end, i, i + 1, false, true});
+      ranges.push_back({c.addr, end, i, i + 1, false, true, {}});
     }
   }
   return ranges;
@@ -204,7 +216,7 @@ void ElfSink::finish() {
       std::snprintf(msg, sizeof msg,
                     "OBJECT data overlap in 0x%08X-0x%08llX: the later bytes are kept", r.lo,
                     static_cast<unsigned long long>(r.hi - 1));
-      m_->warnings.push_back(msg);
+      m_->warn(r.clash, msg);
     }
     // Code when a function begins in the range.
     auto fn = std::lower_bound(p.functions.begin(), p.functions.end(), r.lo,

@@ -23,6 +23,8 @@ class Output;
 namespace tek {
 
 struct ElfModel;
+struct ElfWarning;
+struct InputPlace;
 
 class ElfSink : public RecordSinkOf<ElfSink> {
  public:
@@ -59,12 +61,18 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   void finish();
   // For a sink made without an output: completes the file and writes it whole.
   void finish(const std::function<void(const uint8_t*, size_t)>& write);
-  // Problems the caller reports on standard error (e.g. units of different processors), in
-  // order.
-  const std::vector<std::string>& warnings() const;
+  // Tells where the record being handed over lies in the input; without it the problems the
+  // sink finds carry no place.
+  void set_locator(std::function<InputPlace()> here);
+  // Problems found in completing the file (units of different processors, overlapping image
+  // data, ...), each at the record it concerns, in order: the caller reports them.
+  const std::vector<ElfWarning>& warnings() const;
 
  private:
+  InputPlace here() const;
+
   std::unique_ptr<ElfModel> m_;
+  std::function<InputPlace()> here_;
   Budget budget_;
   std::vector<uint8_t> own_bytes_;
   std::unique_ptr<elf::Output> own_;

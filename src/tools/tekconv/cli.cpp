@@ -119,8 +119,9 @@ int finished(const Converter& cv) {
   return cv.settings.strict && input_had_problems(cv) ? STRICT_STATUS : 0;
 }
 
+// product: what a conversion writes ("context file", "ELF file"), or empty for a dump or check.
 int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
-             const std::vector<std::string>& args) {
+             const std::vector<std::string>& args, std::string& product) {
   if (const int status = answer_request(args); status >= 0) return status;
   CommandLine cl{cv.settings};
   const std::string wrong = args.size() >= 2 ? scan_options(cl, args) : std::string();
@@ -168,6 +169,7 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
     check_console(cv);
     return status == 0 ? finished(cv) : status;
   }
+  product = cl.format == "elf" ? "ELF file" : "context file";
   if (cl.format == "elf")
     return run_elf_conversion(cv, files, input,
                               cl.output.value_or(replace_extension(input, ".elf")));
@@ -179,17 +181,17 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
 int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
   ToolFiles files;
   DiagnosticPrinter diag(stderr);
+  std::string product;
   const int status = run_protected(
-      cv, [&] { return run_mode(cv, files, diag, args); }, [&] { files.remove_all(); });
+      cv, [&] { return run_mode(cv, files, diag, args, product); }, [&] { files.remove_all(); });
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   // Messages that could not be printed: said where they may still be seen.
   if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console))
     diag.error("cannot write the standard output");
   diag.finish();
   if (status == STRICT_STATUS)
-    diag.error(cv.settings.dump_mask == 0 && args.size() > 1 && args[1] != "-k"
-                   ? "--strict: the input has problems; no context file is written"
-                   : "--strict: the input has problems");
+    diag.error(product.empty() ? "--strict: the input has problems"
+                               : "--strict: the input has problems; no " + product + " is written");
   cv.diag.handler = nullptr;  // it refers to this run's printer
   return status;
 }

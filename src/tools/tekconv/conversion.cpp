@@ -44,9 +44,6 @@ int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input
   ElfFileOutput out(files.streams.main);
   ElfSink sink(out, cv.settings.output_budget);
   convert_to_elf(cv, sink);
-  sink.finish();
-  for (const std::string& w : sink.warnings())
-    std::fprintf(stderr, "tekconv: warning: %s\n", w.c_str());
   check_console(cv);
   files.output.commit();
   if (!cv.settings.quiet) say(cv, "Created %s\n", elf.c_str());
