@@ -17,6 +17,12 @@ struct Family {
   bool gdb;  // gdb-multiarch knows the machine
 };
 
+// The test's name shows the processor, not the parameter's bytes (which hold pointers, and would
+// give the test another name in every build).
+void PrintTo(const Family& f, std::ostream* os) {
+  *os << f.processor;
+}
+
 const Family FAMILIES[] = {
     {"SH7032", "R9", true},    {"SH7750", "R3", true}, {"MC68020", "D3", true},
     {"MPC860", "R30", true},   {"ARM", "R5", true},    {"HD6433048", "ER4", false},
