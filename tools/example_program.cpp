@@ -1,5 +1,5 @@
 // The example program: prog.abs, a TEKA object file of two units (an H8/300H program and an
-// SH7032 driver), and main.cpd, the companion file of its H8 source file main.c.
+// SH7032 driver), and the companion files of its source files main.c, types.h and uart.c.
 #include "example_program.hpp"
 
 #include <string>
@@ -181,6 +181,25 @@ const char* const COMPANION_TEXT =
     "3,-,0,\"counter\",_counter\n"
     "4 - 0 \"tick\" _tick\n";
 
+// types.h declares the aggregates and the extern Device tick. The companion files of one
+// SRCFILES record replace one another, so the one of types.h, read after main.c's, is the one
+// in force for the whole H8 unit: it names every declaration that main.c's does.
+const char* const TYPES_COMPANION_TEXT =
+    "[HD]\n"
+    "Companion description of types.h\n"
+    "[DEBUG]\n"
+    "1 cl 0 \"Device\" Device ; class Device { int counter; int id; }\n"
+    "2 bcl 0 \"base\" __b_base ; struct sensor : point\n"
+    "3 - 0 \"counter\" _counter ; Device::counter\n"
+    "4 - 0 \"tick\" _tick ; extern Device tick\n";
+
+// uart.c is C: nothing to rename or mark. Its companion file empties the table, so the H8
+// unit's entries do not reach the SH unit.
+const char* const UART_COMPANION_TEXT =
+    "[HD]\n"
+    "Companion description of drv/uart.c\n"
+    "[DEBUG]\n";
+
 }  // namespace
 
 Builder example_program() {
@@ -195,6 +214,12 @@ Builder example_program() {
 
 std::string example_companion() {
   return COMPANION_TEXT;
+}
+
+std::vector<std::pair<std::string, std::string>> example_companions() {
+  return {{"main.cpd", COMPANION_TEXT},
+          {"types.cpd", TYPES_COMPANION_TEXT},
+          {"uart.cpd", UART_COMPANION_TEXT}};
 }
 
 }  // namespace tekrec

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "recbuild/recbuild.hpp"
 
@@ -12,5 +14,7 @@ namespace tekrec {
 Builder example_program();
 // main.cpd: the companion file of main.c, the H8 unit's source file.
 std::string example_companion();
+// Every companion file of the example, by file name: main.cpd, types.cpd and uart.cpd.
+std::vector<std::pair<std::string, std::string>> example_companions();
 
 }  // namespace tekrec
