@@ -245,6 +245,8 @@ TEST_F(CommandLineTest, StandardInputAndOutput) {
         {{"-o", "-", "-"}, CTX, BANNER + std::string("Created -\n"), 0, {}, plain},
         {{"-q", "-o", "out/x.ctx", "-"}, "", "", 0, {{"out/x.ctx", CTX}}, plain},
         {{"-sg", "-"}, BANNER + header, "", 0, {}, plain},
+        // The check reads a pipe once and a file twice; both passes see the same bytes.
+        {{"-k", "-"}, BANNER + CHECK_REPORT, "", 0, {}, plain},
         {{"-q", "--", "-"},
          "",
          refused("the input is standard input: a conversion needs -o FILE "

@@ -218,6 +218,63 @@ std::string input_note(const std::vector<std::string>& args, size_t at, bool che
   return "'" + arg + "' is read as the input file: it stands where the input is looked for";
 }
 
+// Where the input stands in the arguments, and what the command line does with it.
+struct InputArgument {
+  size_t at;         // its index; args.size() when there is none (-k alone)
+  std::string name;  // as given; "-" is standard input
+  bool check;        // -k as the first argument
+  bool exists;       // standard input, or a file by that name
+};
+
+InputArgument find_input(CommandLine& cl, const std::vector<std::string>& args) {
+  InputArgument in;
+  in.check = args[1] == "-k";
+  // -k takes the argument after it as the input (the one after "--" there); otherwise the
+  // input follows the options.
+  in.at = in.check ? 2 : 1 + cl.recognised;
+  if (in.check && in.at + 1 < args.size() && args[in.at] == "--") cl.taken[in.at++] = true;
+  in.name = in.at < args.size() ? args[in.at] : std::string();
+  in.exists = in.name == STANDARD_STREAM || file_exists(in.name);
+  return in;
+}
+
+// What makes the command line wrong, or an empty text.
+std::string command_line_problem(const CommandLine& cl, const std::vector<std::string>& args,
+                                 const InputArgument& in) {
+  // A "--name" that is no option is a mistake where it takes the input's place, or where it
+  // shifts the input onto another argument; after the input it is ignored, as any argument
+  // there.
+  for (size_t u : cl.unknown_long)
+    if (u == in.at || (u < in.at && !in.exists)) return "unrecognized option '" + args[u] + "'";
+  if (cl.format != "ctx" && cl.format != "elf")
+    return "-O takes elf or ctx, not '" + cl.format + "'";
+  const bool dump = cl.settings.dump_mask != 0;
+  if (cl.output && (dump || in.check))
+    return "-o names the output file of a conversion; a dump or -k writes none";
+  if (cl.cpd_dir) {
+    if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty()) return problem;
+  }
+  if (in.name == STANDARD_STREAM && !dump && !in.check && !cl.output)
+    return "the input is standard input: a conversion needs -o FILE (-o - writes to standard "
+           "output)";
+  std::string stop;
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
+    input_note(args, in.at, in.check, stop);
+  return stop;
+}
+
+// Warns about an input that is read because of where it stands, and about every argument that
+// the run does not use.
+void warn_about_arguments(DiagnosticPrinter& diag, const CommandLine& cl,
+                          const std::vector<std::string>& args, const InputArgument& in) {
+  std::string stop;
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
+    diag.warning(input_note(args, in.at, in.check, stop));
+  if (in.check && in.name.empty()) diag.warning("-k needs the input file after it");
+  for (size_t i = in.check ? 2 : 1; i < args.size(); ++i)
+    if (i != in.at && !cl.taken[i]) diag.warning(ignored(args[i]));
+}
+
 int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
              const std::vector<std::string>& args) {
   if (const int status = answer_request(args); status >= 0) return status;
@@ -236,55 +293,23 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
     say(cv, "          [-fullpath]  A path name is output in a full path.\n");
     return USAGE_STATUS;
   }
-  const bool check = args[1] == "-k";
   auto refuse = [&](const std::string& text) {
     diag.error(text + " (tekconv --help lists the options)");
     return USAGE_STATUS;
   };
   if (!wrong.empty()) return refuse(wrong);
-
-  // -k takes the argument after it as the input (the one after "--" there); otherwise the
-  // input follows the options.
-  size_t at = check ? 2 : 1 + cl.recognised;
-  if (check && at + 1 < args.size() && args[at] == "--") cl.taken[at++] = true;
-  const std::string input = at < args.size() ? args[at] : std::string();
-  const bool from_stdin = input == STANDARD_STREAM;
-  const bool input_exists = from_stdin || file_exists(input);
-  // A "--name" that is no option is a mistake where it takes the input's place, or where it
-  // shifts the input onto another argument; after the input it is ignored, as any argument
-  // there.
-  for (size_t u : cl.unknown_long)
-    if (u == at || (u < at && !input_exists))
-      return refuse("unrecognized option '" + args[u] + "'");
-  if (cl.format != "ctx" && cl.format != "elf")
-    return refuse("-O takes elf or ctx, not '" + cl.format + "'");
-  if (cl.output && (cv.settings.dump_mask != 0 || check))
-    return refuse("-o names the output file of a conversion; a dump or -k writes none");
-  if (cl.cpd_dir) {
-    if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty())
-      return refuse(problem);
-  }
-  const bool conversion = cv.settings.dump_mask == 0 && !check;
-  if (from_stdin && conversion && !cl.output)
-    return refuse(
-        "the input is standard input: a conversion needs -o FILE (-o - writes to "
-        "standard output)");
-  std::string note;
-  if (!input_exists && input.size() > 1 && input[0] == '-') {
-    std::string stop;
-    note = input_note(args, at, check, stop);
-    if (!stop.empty()) return refuse(stop);
-  }
-  if (check && input.empty()) note = "-k needs the input file after it";
-  if (!note.empty()) diag.warning(note);
-  for (size_t i = check ? 2 : 1; i < args.size(); ++i)
-    if (i != at && !cl.taken[i]) diag.warning(ignored(args[i]));
+  const InputArgument in = find_input(cl, args);
+  if (std::string problem = command_line_problem(cl, args, in); !problem.empty())
+    return refuse(problem);
+  warn_about_arguments(diag, cl, args, in);
   diag.set_verbose(cl.verbose);
+  const bool check = in.check;
+  const std::string& input = in.name;
 
   // Companion files are looked up in the current directory, or the one given.
   cv.comp.lookup = directory_lookup(cl.cpd_dir.value_or(""));
   // Standard input is read through its name, so that each pass of the check may open it.
-  const std::string path = from_stdin ? "/dev/stdin" : input;
+  const std::string path = input == STANDARD_STREAM ? "/dev/stdin" : input;
   diag.set_input(input);
   cv.diag.handler = diag.handler();
   cv.rd.source = InputSource{path, false, {}};
