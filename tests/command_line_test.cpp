@@ -309,16 +309,16 @@ TEST_F(CommandLineTest, StandardOutputCarriesTheBytesOfTheFile) {
   for (const char* kind : {"ctx", "elf"}) {
     SCOPED_TRACE(kind);
     const std::string file = std::string("prog.") + kind;
-    RunResult to_file = run_binary_stderr({"-O", kind, "-o", file, "prog.abs"});
+    RunResult to_file = run_binary_stderr({"-v", "-O", kind, "-o", file, "prog.abs"});
     ASSERT_EQ(to_file.status, 0) << to_file.err;
     const std::string bytes = read_file(file);
     ASSERT_GT(bytes.size(), 1000u);
     fs::remove(file);
     const auto before = snapshot();
-    for (const std::optional<Stdin>& in :
-         {std::optional<Stdin>{}, std::optional<Stdin>{Stdin{program, true}},
-          std::optional<Stdin>{Stdin{program, false}}}) {
-      RunResult r = run_with_stdin({"-O", kind, "-o", "-", in ? "-" : "prog.abs"}, in);
+    const std::vector<std::optional<Stdin>> inputs = {std::nullopt, Stdin{program, true},
+                                                      Stdin{program, false}};
+    for (const std::optional<Stdin>& in : inputs) {
+      RunResult r = run_with_stdin({"-v", "-O", kind, "-o", "-", in ? "-" : "prog.abs"}, in);
       EXPECT_EQ(r.status, 0);
       EXPECT_TRUE(r.out == bytes) << "standard output differs from " << file;
       // The banner, the messages and the Created line, as a run into a file prints them.
@@ -326,6 +326,7 @@ TEST_F(CommandLineTest, StandardOutputCarriesTheBytesOfTheFile) {
       expected.replace(expected.find("Created " + file), 8 + file.size(), "Created -");
       std::string got = r.err;
       if (in) {  // located warnings name the input as given
+        ASSERT_NE(got.find("tekconv: -:0x"), std::string::npos) << got;
         for (size_t at; (at = got.find("tekconv: -:")) != std::string::npos;)
           got.replace(at, 11, "tekconv: prog.abs:");
       }
