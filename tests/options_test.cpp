@@ -111,8 +111,13 @@ TEST_F(OptionsTest, OutputName) {
        {{"b.ctx", CTX}}},
       // -o takes the next argument whatever it is: here a file named -s.
       {{"-o", "-s", "prog.abs"}, banner("Created -s\n"), "", 0, {{"-s", CTX}}},
-      // The last argument is never an option: prog.abs is converted as before.
-      {{"prog.abs", "-o"}, banner("Created prog.ctx\n"), "", 0, {{"prog.ctx", CTX}}},
+      // The last argument is never an option: prog.abs is converted as before, and the -o
+      // that cannot act is named.
+      {{"prog.abs", "-o"},
+       banner("Created prog.ctx\n"),
+       "tekconv: warning: ignoring '-o': options come before the input file\n",
+       0,
+       {{"prog.ctx", CTX}}},
       // The input is never overwritten, whatever name it is given by.
       {{"-o", "prog.abs", "prog.abs"},
        banner("Error : Cannot create file\n"),
@@ -159,7 +164,8 @@ TEST_F(OptionsTest, Quiet) {
       // Alone, -q is the input, as any last argument is.
       {{"-q"},
        banner("Error : Cannot open file\n"),
-       "tekconv: error: cannot open '-q': No such file or directory\n",
+       "tekconv: warning: '-q' is read as the input file: the last argument is never an "
+       "option\ntekconv: error: cannot open '-q': No such file or directory\n",
        255},
   });
 }

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "format/ctx/ctxfile.hpp"
+#include "tekconv/tekconv.hpp"
 #include "tools/ctxdump/json.hpp"
 
 namespace tek {
@@ -23,14 +24,35 @@ constexpr int STATUS_UNREADABLE = 2;
 
 constexpr size_t HEX_PER_LINE = 16;
 
+constexpr const char* SYNOPSIS =
+    "Usage: ctxdump [-x|--hex] [--json] file.ctx...\n"
+    "       ctxdump --verify file.ctx...\n";
+
+// The synopsis, after a wrong command line.
 void usage(FILE* f) {
+  std::fputs(SYNOPSIS, f);
+  std::fputs("ctxdump --help lists the options.\n", f);
+}
+
+void help(FILE* f) {
+  std::fputs(SYNOPSIS, f);
   std::fputs(
-      "Usage: ctxdump [-x|--hex] [--json] file.ctx...\n"
-      "       ctxdump --verify file.ctx...\n"
+      "Lists the records of context files, one line each, or checks their structure.\n"
       "  -x, --hex   list the data bytes of OBJECT records\n"
       "  --json      list each record as a JSON object on a line of its own\n"
-      "  --verify    check the structure of each file and report its problems\n",
+      "  --verify    check the structure of each file and report its problems\n"
+      "  -h, --help  this text      --version   the version\n"
+      "  --          the arguments after it are files; a file - is standard input\n"
+      "Exit status: 0 every file listed whole, or sound; 1 a record that cannot be\n"
+      "  read, or problems found by --verify; 2 a file that cannot be read, a wrong\n"
+      "  command line, memory running out, or output that cannot be written.\n"
+      "Example: ctxdump --verify prog.ctx\n",
       f);
+}
+
+void version(FILE* f) {
+  std::fprintf(f, "ctxdump %s\ncontext format version %u\n", tekconv::version(),
+               tekconv::context_format_version());
 }
 
 // Where the listing or report goes. A write that fails (a full disk, a pipe whose reader has
@@ -166,8 +188,10 @@ int dump(CtxReader& reader, const Job& job, Console& out, FILE* err) {
   return STATUS_UNREADABLE;
 }
 
+// The file "-" is standard input, read from where it stands and left open.
 int dump_path(const Job& job, Console& out, FILE* err) {
-  const int fd = ::open(job.name.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool stdin_file = job.name == "-";
+  const int fd = stdin_file ? STDIN_FILENO : ::open(job.name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int e = errno;
     out.flush();
@@ -179,7 +203,7 @@ int dump_path(const Job& job, Console& out, FILE* err) {
     CtxReader reader(fd);
     status = dump(reader, job, out, err);
   }
-  ::close(fd);
+  if (!stdin_file) ::close(fd);
   return status;
 }
 
@@ -200,8 +224,15 @@ int run(const std::vector<std::string>& args, Console& out, FILE* err) {
     } else if (a == "--verify") {
       options.verify = true;
     } else if (a == "-h" || a == "--help") {
-      usage(out.file());
+      help(out.file());
       return STATUS_SOUND;
+    } else if (a == "--version") {
+      version(out.file());
+      return STATUS_SOUND;
+    } else if (a.starts_with("--")) {
+      std::fprintf(err, "ctxdump: unrecognized option '%s'\n", a.c_str());
+      usage(err);
+      return STATUS_UNREADABLE;
     } else {
       std::fprintf(err, "ctxdump: unknown option %s\n", a.c_str());
       usage(err);

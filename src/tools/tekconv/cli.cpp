@@ -32,6 +32,8 @@ struct CommandLine {
   std::string format = "ctx";               // -O: what a conversion writes, ctx or elf
   bool verbose = false;                     // -v
   size_t recognised = 0;                    // arguments taken by options, values included
+  std::vector<bool> taken = {};             // per argument: an option, its value, or "--"
+  std::vector<size_t> unknown_long = {};    // arguments "--name" that are no option
 };
 
 struct Option {
@@ -39,6 +41,16 @@ struct Option {
   bool takes_value;  // the next argument is the option's value
   void (*apply)(CommandLine&, const std::string& value);
 };
+
+void set_output(CommandLine& c, const std::string& v) {
+  c.output = v;
+}
+void set_cpd_dir(CommandLine& c, const std::string& v) {
+  c.cpd_dir = v;
+}
+void set_format(CommandLine& c, const std::string& v) {
+  c.format = v;
+}
 
 constexpr Option OPTIONS[] = {
     {"-s", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0xFFFFFFFF; }},
@@ -53,12 +65,13 @@ constexpr Option OPTIONS[] = {
     {"-m16", false, [](CommandLine& c, const std::string&) { c.settings.m16 = 1; }},
     {"-l", false, [](CommandLine& c, const std::string&) { c.settings.far_all = 1; }},
     {"-fullpath", false, [](CommandLine& c, const std::string&) { c.settings.fullpath = 1; }},
-    {"-o", true, [](CommandLine& c, const std::string& v) { c.output = v; }},
+    {"-o", true, set_output},
+    {"--output", true, set_output},
     {"-q", false, [](CommandLine& c, const std::string&) { c.settings.quiet = true; }},
     {"-v", false, [](CommandLine& c, const std::string&) { c.verbose = true; }},
     {"--strict", false, [](CommandLine& c, const std::string&) { c.settings.strict = true; }},
-    {"--cpd-dir", true, [](CommandLine& c, const std::string& v) { c.cpd_dir = v; }},
-    {"-O", true, [](CommandLine& c, const std::string& v) { c.format = v; }},
+    {"--cpd-dir", true, set_cpd_dir},
+    {"-O", true, set_format},
 };
 
 const Option* find_option(const std::string& arg) {
@@ -67,25 +80,86 @@ const Option* find_option(const std::string& arg) {
   return nullptr;
 }
 
+// An option joined to its value in one argument: --output=FILE, --cpd-dir=DIR, and -OFORMAT or
+// -O=FORMAT (no format begins with '='). Sets value; nullptr when the argument is none.
+const Option* find_joined(const std::string& arg, std::string& value) {
+  for (const char* name : {"--output", "--cpd-dir"}) {
+    const std::string prefix = std::string(name) + "=";
+    if (arg.starts_with(prefix)) {
+      value = arg.substr(prefix.size());
+      return find_option(name);
+    }
+  }
+  if (arg.size() > 2 && arg.starts_with("-O")) {
+    value = arg.substr(arg[2] == '=' ? 3 : 2);
+    return find_option("-O");
+  }
+  return nullptr;
+}
+
+// True for an argument that names an option of this command, alone or joined to its value.
+bool is_option(const std::string& arg) {
+  std::string value;
+  return find_option(arg) || find_joined(arg, value) || arg == "-k" || arg == "-h" ||
+         arg == "--help" || arg == "--version";
+}
+
 // Scans the arguments before the last one, which is never an option. An argument that is no
-// option is passed over; each recognised one counts, an option's value too. Returns what is
-// wrong with the command line, or an empty text.
+// option is passed over; each recognised one counts, an option's value too. "--" ends the scan;
+// it counts when it stands where the input is looked for, so that the input follows it.
+// Returns what is wrong with the command line, or an empty text.
 std::string scan_options(CommandLine& cl, const std::vector<std::string>& args) {
   const size_t last = args.size() - 1;
+  cl.taken.assign(args.size(), false);
   for (size_t i = 1; i < last; ++i) {
-    const Option* o = find_option(args[i]);
-    if (!o) continue;
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      if (i == 1 + cl.recognised) {
+        cl.taken[i] = true;
+        ++cl.recognised;
+      }
+      break;
+    }
+    std::string value;
+    if (const Option* o = find_joined(arg, value)) {
+      if (value.empty()) return "option " + std::string(o->name) + " needs a value";
+      o->apply(cl, value);
+      cl.taken[i] = true;
+      ++cl.recognised;
+      continue;
+    }
+    const Option* o = find_option(arg);
+    if (!o) {
+      if (arg.size() > 2 && arg.starts_with("--")) cl.unknown_long.push_back(i);
+      continue;
+    }
+    cl.taken[i] = true;
     if (!o->takes_value) {
       o->apply(cl, std::string());
       ++cl.recognised;
       continue;
     }
-    if (i + 1 >= last) return "option " + args[i] + " needs a value, then the input file";
+    if (i + 1 >= last) return "option " + arg + " needs a value, then the input file";
     o->apply(cl, args[i + 1]);
+    cl.taken[i + 1] = true;
     cl.recognised += 2;
     ++i;
   }
   return std::string();
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The warning for an argument that the run does not use.
+std::string ignored(const std::string& arg) {
+  if (arg == "-k") return "ignoring '-k': the type index check takes it as the first argument";
+  if (arg.size() > 2 && arg.starts_with("--") && !is_option(arg))
+    return "ignoring unrecognized option '" + arg + "'";
+  if (is_option(arg)) return "ignoring '" + arg + "': options come before the input file";
+  return "ignoring extra argument '" + arg + "'";
 }
 
 // --help, -h and --version answer wherever they stand.
@@ -119,12 +193,97 @@ int finished(const Converter& cv) {
   return cv.settings.strict && input_had_problems(cv) ? STRICT_STATUS : 0;
 }
 
+// Why an argument that begins with '-' is read as the input file, for an input that does not
+// exist; empty when the run should stop at once with the text in stop.
+std::string input_note(const std::vector<std::string>& args, size_t at, bool check,
+                       std::string& stop) {
+  const std::string& arg = args[at];
+  if (arg == "--") {
+    stop = "'--' ends the options; the input file follows it";
+    return std::string();
+  }
+  if (arg == "-k") {
+    stop = "-k selects the type index check only as the first argument: tekconv -k input_file";
+    return std::string();
+  }
+  if (const Option* o = find_option(arg); o && o->takes_value) {
+    stop = "option " + arg + " needs a value, then the input file";
+    return std::string();
+  }
+  if (!is_option(arg)) return "'" + arg + "' is not an option; it is read as the input file";
+  if (check && at == 2)
+    return "'" + arg + "' is read as the input file: -k takes the argument after it";
+  if (at == args.size() - 1)
+    return "'" + arg + "' is read as the input file: the last argument is never an option";
+  return "'" + arg + "' is read as the input file: it stands where the input is looked for";
+}
+
+// Where the input stands in the arguments, and what the command line does with it.
+struct InputArgument {
+  size_t at;         // its index; args.size() when there is none (-k alone)
+  std::string name;  // as given; "-" is standard input
+  bool check;        // -k as the first argument
+  bool exists;       // standard input, or a file by that name
+};
+
+InputArgument find_input(CommandLine& cl, const std::vector<std::string>& args) {
+  InputArgument in;
+  in.check = args[1] == "-k";
+  // -k takes the argument after it as the input (the one after "--" there); otherwise the
+  // input follows the options.
+  in.at = in.check ? 2 : 1 + cl.recognised;
+  if (in.check && in.at + 1 < args.size() && args[in.at] == "--") cl.taken[in.at++] = true;
+  in.name = in.at < args.size() ? args[in.at] : std::string();
+  in.exists = in.name == STANDARD_STREAM || file_exists(in.name);
+  return in;
+}
+
+// What makes the command line wrong, or an empty text.
+std::string command_line_problem(const CommandLine& cl, const std::vector<std::string>& args,
+                                 const InputArgument& in) {
+  // A "--name" that is no option is a mistake where it takes the input's place, or where it
+  // shifts the input onto another argument; after the input it is ignored, as any argument
+  // there.
+  for (size_t u : cl.unknown_long)
+    if (u == in.at || (u < in.at && !in.exists)) return "unrecognized option '" + args[u] + "'";
+  if (cl.format != "ctx" && cl.format != "elf")
+    return "-O takes elf or ctx, not '" + cl.format + "'";
+  const bool dump = cl.settings.dump_mask != 0;
+  if (cl.output && (dump || in.check))
+    return "-o names the output file of a conversion; a dump or -k writes none";
+  if (cl.cpd_dir) {
+    if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty()) return problem;
+  }
+  if (in.name == STANDARD_STREAM && !dump && !in.check && !cl.output)
+    return "the input is standard input: a conversion needs -o FILE (-o - writes to standard "
+           "output)";
+  std::string stop;
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
+    input_note(args, in.at, in.check, stop);
+  return stop;
+}
+
+// Warns about an input that is read because of where it stands, and about every argument that
+// the run does not use.
+void warn_about_arguments(DiagnosticPrinter& diag, const CommandLine& cl,
+                          const std::vector<std::string>& args, const InputArgument& in) {
+  std::string stop;
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
+    diag.warning(input_note(args, in.at, in.check, stop));
+  if (in.check && in.name.empty()) diag.warning("-k needs the input file after it");
+  for (size_t i = in.check ? 2 : 1; i < args.size(); ++i)
+    if (i != in.at && !cl.taken[i]) diag.warning(ignored(args[i]));
+}
+
 // product: what a conversion writes ("context file", "ELF file"), or empty for a dump or check.
 int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
              const std::vector<std::string>& args, std::string& product) {
   if (const int status = answer_request(args); status >= 0) return status;
   CommandLine cl{cv.settings};
   const std::string wrong = args.size() >= 2 ? scan_options(cl, args) : std::string();
+  // With "-o -" standard output carries the output file alone; everything else goes to
+  // standard error.
+  if (cl.output == STANDARD_STREAM) cv.out.console = stderr;
   if (!cv.settings.quiet) {
     say(cv, "ORVA Object File Converter for TEKA format V1.18\n");
     say(cv, "Made by the tekconv developers\n");
@@ -135,45 +294,41 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
     say(cv, "          [-fullpath]  A path name is output in a full path.\n");
     return USAGE_STATUS;
   }
-  const bool check = args[1] == "-k";
   auto refuse = [&](const std::string& text) {
     diag.error(text + " (tekconv --help lists the options)");
     return USAGE_STATUS;
   };
   if (!wrong.empty()) return refuse(wrong);
-  if (cl.format != "ctx" && cl.format != "elf")
-    return refuse("-O takes elf or ctx, not '" + cl.format + "'");
-  if (cl.output && (cv.settings.dump_mask != 0 || check))
-    return refuse("-o names the output file of a conversion; a dump or -k writes none");
-  if (cl.cpd_dir) {
-    if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty())
-      return refuse(problem);
-  }
+  const InputArgument in = find_input(cl, args);
+  if (std::string problem = command_line_problem(cl, args, in); !problem.empty())
+    return refuse(problem);
+  warn_about_arguments(diag, cl, args, in);
   diag.set_verbose(cl.verbose);
+  const bool check = in.check;
+  const std::string& input = in.name;
 
   // Companion files are looked up in the current directory, or the one given.
   cv.comp.lookup = directory_lookup(cl.cpd_dir.value_or(""));
-  // -k takes the argument after it as the input; otherwise the input follows the options.
-  const std::string input =
-      check ? (args.size() > 2 ? args[2] : std::string()) : args[1 + cl.recognised];
+  // Standard input is read through its name, so that each pass of the check may open it.
+  const std::string path = input == STANDARD_STREAM ? "/dev/stdin" : input;
   diag.set_input(input);
   cv.diag.handler = diag.handler();
-  cv.rd.source = InputSource{input, false, {}};
+  cv.rd.source = InputSource{path, false, {}};
   if (cv.settings.dump_mask != 0) {
     dump_records(cv);
     check_console(cv);  // a listing that could not be written fails the run
     return finished(cv);
   }
   if (check) {
-    const int status = run_check(cv, files, input);
+    const int status = run_check(cv, files, path);
     check_console(cv);
     return status == 0 ? finished(cv) : status;
   }
   product = cl.format == "elf" ? "ELF file" : "context file";
   if (cl.format == "elf")
-    return run_elf_conversion(cv, files, input,
+    return run_elf_conversion(cv, files, path,
                               cl.output.value_or(replace_extension(input, ".elf")));
-  return run_conversion(cv, files, input, cl.output.value_or(replace_extension(input, ".ctx")));
+  return run_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".ctx")));
 }
 
 }  // namespace

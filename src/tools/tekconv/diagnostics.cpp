@@ -49,6 +49,10 @@ void DiagnosticPrinter::error(const std::string& text) {
   print(d);
 }
 
+void DiagnosticPrinter::warning(const std::string& text) {
+  std::fprintf(out_, "tekconv: warning: %s\n", printable(text).c_str());
+}
+
 void DiagnosticPrinter::finish() {
   if (unlisted_ == 0) return;
   std::fprintf(out_, "tekconv: %u warning%s; run with -v to list %s\n", unlisted_,

@@ -25,6 +25,8 @@ class DiagnosticPrinter {
   DiagnosticHandler handler();
   void print(const Diagnostic& d);
   void error(const std::string& text);
+  // A warning about the command line: always printed, and not counted with the input's.
+  void warning(const std::string& text);
   // The count of the warnings that were not listed, if any.
   void finish();
 

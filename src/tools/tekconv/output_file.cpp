@@ -29,6 +29,13 @@ AtomicOutput::~AtomicOutput() {
 void AtomicOutput::create(const std::string& name, OutFile& out) {
   name_ = name;
   committed_ = false;
+  to_stdout_ = name == STANDARD_STREAM;
+  if (to_stdout_) {
+    if (!out_open_unnamed(out, "./")) fatal_file_error(ERR_CREATE, name);
+    out_ = &out;
+    out.name = name;
+    return;
+  }
   // "dir/.prog.ctx.XXXXXX": hidden, unique, in the directory of the file it becomes.
   const size_t slash = name.rfind('/');
   const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
@@ -50,6 +57,18 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
 }
 
 void AtomicOutput::commit() {
+  if (to_stdout_) {
+    OutFile console;
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) fatal_file_error(ERR_WRITE, name_);
+    out_attach(console, fd);
+    console.name = name_;
+    out_append(console, *out_);
+    out_close(console);
+    out_close(*out_);
+    committed_ = true;
+    return;
+  }
   out_close(*out_);
   if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_file_error(ERR_CREATE, name_);
   committed_ = true;

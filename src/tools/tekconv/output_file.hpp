@@ -10,6 +10,12 @@
 
 namespace tek {
 
+// The file name that stands for standard input (as the input) or standard output (with -o).
+inline constexpr const char* STANDARD_STREAM = "-";
+
+// Output that appears whole or not at all. For the name "-" the file is an unnamed temporary
+// in the current directory (the ELF writer reads back what it wrote), copied to standard output
+// when it is complete.
 class AtomicOutput {
  public:
   AtomicOutput() = default;
@@ -22,7 +28,7 @@ class AtomicOutput {
   const std::string& name() const { return name_; }
   const std::string& temporary() const { return temp_; }
   // Flushes and closes the temporary, then renames it onto the name (a write error is
-  // ERR_WRITE, a failed rename ERR_CREATE).
+  // ERR_WRITE, a failed rename ERR_CREATE), or copies it to standard output.
   void commit();
   // Closes and removes the temporary, unless it was committed.
   void discard();
@@ -31,6 +37,7 @@ class AtomicOutput {
   OutFile* out_ = nullptr;
   std::string name_, temp_;
   bool committed_ = false;
+  bool to_stdout_ = false;
 };
 
 }  // namespace tek
