@@ -129,8 +129,8 @@ class ElfRoundTrip : public tektest::TempDirTest, public ::testing::WithParamInt
 };
 
 TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
-  if (!have("llvm-dwarfdump") || !have("readelf"))
-    GTEST_SKIP() << "llvm-dwarfdump or readelf missing";
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump");
+  TEKTEST_REQUIRE_TOOL("readelf");
   ToolRun v = run("llvm-dwarfdump --verify prog.elf");
   EXPECT_NE(v.out.find("No errors."), std::string::npos) << v.out;
   ToolRun r = run("readelf --all --debug-dump prog.elf");
@@ -140,7 +140,8 @@ TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
 }
 
 TEST_P(ElfRoundTrip, ObjcopyReproducesTheImage) {
-  if (!have("objcopy") || !have("llvm-objcopy")) GTEST_SKIP() << "objcopy or llvm-objcopy missing";
+  TEKTEST_REQUIRE_TOOL("objcopy");
+  TEKTEST_REQUIRE_TOOL("llvm-objcopy");
   uint32_t base = 0;
   Bytes expected = object_image(ctx_, base);
   ASSERT_FALSE(expected.empty());
@@ -156,7 +157,7 @@ TEST_P(ElfRoundTrip, ObjcopyReproducesTheImage) {
 
 TEST_P(ElfRoundTrip, GdbSeesWhatTheRecordsSay) {
   if (!GetParam().gdb) GTEST_SKIP() << "gdb has no support for this machine";
-  if (!have("gdb-multiarch")) GTEST_SKIP() << "gdb-multiarch is not installed";
+  TEKTEST_REQUIRE_TOOL("gdb-multiarch");
   Records rec = records_of(ctx_);
   std::vector<std::string> cmds;
   std::vector<std::function<void(const std::string&)>> checks;

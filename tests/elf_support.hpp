@@ -14,6 +14,7 @@
 #include "core/sinks/ctx_feed.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "format/ctx/ctxfile.hpp"
+#include "optional_tools.hpp"
 #include "support.hpp"
 
 namespace elftest {
