@@ -123,8 +123,7 @@ TEST_F(ElfFile, OverlappingObjectsKeepTheLaterBytes) {
 
 // Segmented addresses (page in the upper half) come out linear in every part of the file.
 TEST_F(ElfFile, SegmentedAddressesBecomeLinear) {
-  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump");
-  TEKTEST_REQUIRE_TOOL("readelf");
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "readelf");
   tekrec::Builder b;
   b.hdr().unit("m", "M8086", 1, 0x84, 20).cl(0x12340, "CODE", 0, 0);
   b.dbgunit(0x01, 0).srcfiles({{"", "a.c"}}).basetype(1, 3, 2, 0);

@@ -129,8 +129,7 @@ class ElfRoundTrip : public tektest::TempDirTest, public ::testing::WithParamInt
 };
 
 TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
-  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump");
-  TEKTEST_REQUIRE_TOOL("readelf");
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "readelf");
   ToolRun v = run("llvm-dwarfdump --verify prog.elf");
   EXPECT_NE(v.out.find("No errors."), std::string::npos) << v.out;
   ToolRun r = run("readelf --all --debug-dump prog.elf");
@@ -140,8 +139,7 @@ TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
 }
 
 TEST_P(ElfRoundTrip, ObjcopyReproducesTheImage) {
-  TEKTEST_REQUIRE_TOOL("objcopy");
-  TEKTEST_REQUIRE_TOOL("llvm-objcopy");
+  TEKTEST_REQUIRE_TOOL("objcopy", "llvm-objcopy");
   uint32_t base = 0;
   Bytes expected = object_image(ctx_, base);
   ASSERT_FALSE(expected.empty());

@@ -6,6 +6,8 @@
 # cmake -DSOURCE_DIR=... -DWORK=... -DGENERATOR=... -DCXX=... -DLAUNCHER=... -DBUILD_TYPE=...
 #       -DCXX_FLAGS=... -DSANITIZE=... -DNAMES=a,b -DHIDE=-Dx=OFF,... -P fresh_machine.cmake
 
+cmake_minimum_required(VERSION 3.25)
+
 string(REPLACE "," ";" NAMES "${NAMES}")
 string(REPLACE "," ";" HIDE "${HIDE}")
 
@@ -54,15 +56,15 @@ endif()
 
 # The tools some test requires, from the test sources.
 file(GLOB sources ${SOURCE_DIR}/tests/*.cpp)
+set(call "TEKTEST_REQUIRE_TOOL\\(\"[^\"]+\"(, *\"[^\"]+\")*\\)")
 set(required "")
 foreach(source IN LISTS sources)
-  file(STRINGS ${source} uses REGEX "TEKTEST_REQUIRE_TOOL\\(\"[^\"]+\"\\)")
+  file(STRINGS ${source} uses REGEX "${call}")
   foreach(use IN LISTS uses)
-    string(REGEX MATCHALL "TEKTEST_REQUIRE_TOOL\\(\"[^\"]+\"\\)" calls "${use}")
-    foreach(call IN LISTS calls)
-      string(REGEX REPLACE ".*\\(\"([^\"]+)\"\\)" "\\1" name "${call}")
-      list(APPEND required ${name})
-    endforeach()
+    string(REGEX MATCHALL "${call}" calls "${use}")
+    string(REGEX MATCHALL "\"[^\"]+\"" names "${calls}")
+    string(REPLACE "\"" "" names "${names}")
+    list(APPEND required ${names})
   endforeach()
 endforeach()
 list(REMOVE_DUPLICATES required)

@@ -1,10 +1,12 @@
 // The programs and libraries that some tests need and a fresh machine may lack, as configure
 // found them (cmake/OptionalTestTools.cmake). A test that needs a missing one is skipped, with
-// a reason that starts with kMissingToolMarker and names the command that installs it.
+// a reason line for each missing one that starts with kMissingToolMarker and names the command
+// that installs it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -49,19 +51,36 @@ inline bool tool_found(std::string_view name) {
   return tool && !tool->found.empty();
 }
 
-// Why a test needing the tool is skipped: "optional test tool missing: NAME (INSTALL)".
-inline std::string missing_tool_reason(const OptionalTool& tool) {
-  return std::string(kMissingToolMarker) + " " + std::string(tool.name) + " (" +
-         std::string(tool.install) + ")";
+struct ToolCheck {
+  std::string missing;  // a line "optional test tool missing: NAME (INSTALL)" for each missing one
+  std::string unknown;  // a name that no optional tool has
+};
+
+inline ToolCheck check_tools(std::initializer_list<std::string_view> names) {
+  ToolCheck check;
+  for (std::string_view name : names) {
+    const OptionalTool* tool = optional_tool(name);
+    if (!tool) {
+      check.unknown = name;
+      break;
+    }
+    if (tool->found.empty()) {
+      if (!check.missing.empty()) check.missing += '\n';
+      check.missing += std::string(kMissingToolMarker) + " " + std::string(name) + " (" +
+                       std::string(tool->install) + ")";
+    }
+  }
+  return check;
 }
 
 }  // namespace tektest
 
-// Skips the test when configure did not find the tool; fails it when no tool has that name.
-#define TEKTEST_REQUIRE_TOOL(name)                                                   \
-  do {                                                                               \
-    const ::tektest::OptionalTool* tektest_tool_ = ::tektest::optional_tool(name);   \
-    if (!tektest_tool_) GTEST_FAIL() << "no optional test tool is named " << (name); \
-    if (tektest_tool_->found.empty())                                                \
-      GTEST_SKIP() << ::tektest::missing_tool_reason(*tektest_tool_);                \
+// Skips the test when configure did not find one of the tools, naming each missing one; fails it
+// when no tool has one of the names.
+#define TEKTEST_REQUIRE_TOOL(...)                                                      \
+  do {                                                                                 \
+    const ::tektest::ToolCheck tektest_check_ = ::tektest::check_tools({__VA_ARGS__}); \
+    if (!tektest_check_.unknown.empty())                                               \
+      GTEST_FAIL() << "no optional test tool is named " << tektest_check_.unknown;     \
+    if (!tektest_check_.missing.empty()) GTEST_SKIP() << tektest_check_.missing;       \
   } while (0)
