@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "optional_tools.hpp"
 #include "sample_programs.hpp"
 #include "support.hpp"
 #include "tekconv/tekconv.hpp"
@@ -17,8 +18,7 @@ namespace {
 class ElfCorpus : public TempDirTest {};
 
 TEST_F(ElfCorpus, SeedProgramsVerify) {
-  if (std::system("command -v llvm-dwarfdump >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "llvm-dwarfdump is not installed";
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump");
   int verified = 0;
   for (const tekrec::Sample& sample : tekrec::sample_programs()) {
     SCOPED_TRACE(sample.name);

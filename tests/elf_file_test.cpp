@@ -82,7 +82,7 @@ TEST_F(ElfFile, UnitsOfDifferentProcessorsFollowTheFirst) {
 
 // One PT_LOAD segment and section per contiguous range: adjacent blocks merge, gaps split.
 TEST_F(ElfFile, ImageRangesAndProgramHeaders) {
-  if (!have("readelf")) GTEST_SKIP() << "readelf missing";
+  TEKTEST_REQUIRE_TOOL("readelf");
   tekrec::Builder b;
   b.hdr().unit("m", "MC68000", 3, 0x04).cl(0x1000, "P").cl(0x1100, "Q").cl(0x4000, "R");
   b.sect(0, 1).data(std::vector<uint8_t>(0x40, 7));  // 0x1100-0x113F, adjacent to P's block
@@ -123,7 +123,7 @@ TEST_F(ElfFile, OverlappingObjectsKeepTheLaterBytes) {
 
 // Segmented addresses (page in the upper half) come out linear in every part of the file.
 TEST_F(ElfFile, SegmentedAddressesBecomeLinear) {
-  if (!have("llvm-dwarfdump") || !have("readelf")) GTEST_SKIP() << "tools missing";
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "readelf");
   tekrec::Builder b;
   b.hdr().unit("m", "M8086", 1, 0x84, 20).cl(0x12340, "CODE", 0, 0);
   b.dbgunit(0x01, 0).srcfiles({{"", "a.c"}}).basetype(1, 3, 2, 0);
@@ -178,7 +178,7 @@ TEST_F(ElfFile, StreamOrderDoesNotMatter) {
 // Types that no input record produces (TYPEDEF, BITFIELD), fed directly, and register
 // locations of the processors whose registers need more than a number.
 TEST_F(ElfFile, DirectRecordsAsDwarfdumpPrintsThem) {
-  if (!have("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump missing";
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump");
   auto type = [](uint32_t kind, uint32_t selfix) {
     tek::TypeValue t;
     t.kind = kind;
@@ -249,7 +249,7 @@ TEST_F(ElfFile, DirectRecordsAsDwarfdumpPrintsThem) {
 
 // The image of the benchmark's kind, smaller: several megabytes in many ranges.
 TEST_F(ElfFile, LargeImageThroughObjcopy) {
-  if (!have("objcopy")) GTEST_SKIP() << "objcopy missing";
+  TEKTEST_REQUIRE_TOOL("objcopy");
   tekrec::Builder b;
   b.hdr().unit("m", "MPC860", 4, 0x04);
   for (uint32_t s = 0; s < 4; ++s) b.cl(0x100000 * (s + 1), "S" + std::to_string(s));

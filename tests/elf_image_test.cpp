@@ -39,7 +39,7 @@ void check_segments(const Bytes& elf) {
 }
 
 TEST_F(ElfImage, CommandLineAndLibraryAgreeWithTheRecords) {
-  if (!have("objcopy")) GTEST_SKIP() << "objcopy missing";
+  TEKTEST_REQUIRE_TOOL("objcopy");
   struct Case {
     const char* what;
     const char* processor;
@@ -122,7 +122,7 @@ TEST_F(ElfImage, CommandLineAndLibraryAgreeWithTheRecords) {
 // an address across a 64 KiB offset boundary is not linear there, two segmented addresses of
 // one linear address overlap, and a chunk larger than the read-back window is assembled.
 TEST_F(ElfImage, SegmentedChunksThroughFileAndMemory) {
-  if (!have("objcopy")) GTEST_SKIP() << "objcopy missing";
+  TEKTEST_REQUIRE_TOOL("objcopy");
   struct Object {
     uint32_t addr;  // segment in the upper half, offset in the lower half
     Bytes data;

@@ -135,8 +135,7 @@ class ElfRoundTrip : public tektest::TempDirTest, public ::testing::WithParamInt
 };
 
 TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
-  if (!have("llvm-dwarfdump") || !have("readelf"))
-    GTEST_SKIP() << "llvm-dwarfdump or readelf missing";
+  TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "readelf");
   ToolRun v = run("llvm-dwarfdump --verify prog.elf");
   EXPECT_NE(v.out.find("No errors."), std::string::npos) << v.out;
   ToolRun r = run("readelf --all --debug-dump prog.elf");
@@ -146,7 +145,7 @@ TEST_P(ElfRoundTrip, DwarfVerifiesAndReadelfIsQuiet) {
 }
 
 TEST_P(ElfRoundTrip, ObjcopyReproducesTheImage) {
-  if (!have("objcopy") || !have("llvm-objcopy")) GTEST_SKIP() << "objcopy or llvm-objcopy missing";
+  TEKTEST_REQUIRE_TOOL("objcopy", "llvm-objcopy");
   uint32_t base = 0;
   Bytes expected = object_image(ctx_, base);
   ASSERT_FALSE(expected.empty());
@@ -162,7 +161,7 @@ TEST_P(ElfRoundTrip, ObjcopyReproducesTheImage) {
 
 TEST_P(ElfRoundTrip, GdbSeesWhatTheRecordsSay) {
   if (!GetParam().gdb) GTEST_SKIP() << "gdb has no support for this machine";
-  if (!have("gdb-multiarch")) GTEST_SKIP() << "gdb-multiarch is not installed";
+  TEKTEST_REQUIRE_TOOL("gdb-multiarch");
   Records rec = records_of(ctx_);
   std::vector<std::string> cmds;
   std::vector<std::function<void(const std::string&)>> checks;

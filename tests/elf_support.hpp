@@ -15,6 +15,7 @@
 #include "core/sinks/elf_model.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "format/ctx/ctxfile.hpp"
+#include "optional_tools.hpp"
 #include "support.hpp"
 
 namespace elftest {
