@@ -8,6 +8,7 @@
 
 #include "blink_program.hpp"
 #include "example_program.hpp"
+#include "optional_tools.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -223,6 +224,7 @@ TEST_F(ExamplesRun, ReadmeGdbWalkThrough) {
                            "addr2line ", "-O binary", "-O srec"})
     EXPECT_NE(all.find(part), std::string::npos) << "the walk-through lost " << part;
 
+  TEKTEST_REQUIRE_TOOL("gdb-multiarch", "readelf", "objcopy", "llvm-objcopy");
   for (const Step& s : steps)
     for (const std::string& program : programs_of(s.command))
       if (program != "tekconv" && shell("command -v " + program + " >/dev/null").status != 0)

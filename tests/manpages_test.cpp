@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "optional_tools.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -14,10 +15,6 @@ namespace {
 
 const char* const PAGES[] = {TEKCONV_SOURCE_DIR "/man/tekconv.1",
                              TEKCONV_SOURCE_DIR "/man/ctxdump.1"};
-
-bool have(const char* tool) {
-  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Standard output of a shell command.
 std::string capture(const std::string& command) {
@@ -134,8 +131,8 @@ void expect_examples_as_written(const std::string& page, const std::string& rend
 }
 
 TEST(ManPages, ExamplesComeOutAsWritten) {
-  if (!have("groff")) GTEST_SKIP() << "groff is not installed: the manual pages cannot be shown";
-  const bool man = have("man");
+  TEKTEST_REQUIRE_TOOL("groff");
+  const bool man = tool_found("man");
   for (const char* page : PAGES) {
     SCOPED_TRACE(page);
     const std::string q = std::string("'") + page + "'";
@@ -152,7 +149,7 @@ TEST(ManPages, ExamplesComeOutAsWritten) {
 
 // The checker itself: an example set as macro arguments loses its quotes and its spacing.
 TEST(ManPages, ExampleInMacroArgumentsIsCaught) {
-  if (!have("groff")) GTEST_SKIP() << "groff is not installed: the manual pages cannot be shown";
+  TEKTEST_REQUIRE_TOOL("groff");
   const std::string page = ::testing::TempDir() + "/quoted.1";
   write_file(page,
              ".TH Q 1\n.SH EXAMPLES\n.RS\n.B jq \\-r 'select(.tag == \"PUBLIC\")'\n.RE\n"
