@@ -129,7 +129,7 @@ struct Program {
   std::unordered_set<uint32_t> cut_ref, unknown_params;
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
-  std::unordered_set<const SetLocalValue*> no_location;  // a register outside the table
+  std::unordered_set<const SetLocalValue*> no_location;   // a register outside the table
 
   uint32_t linear(uint32_t a) const;
   const TypeRec* type(uint32_t selfix) const;
