@@ -201,6 +201,32 @@ TEST_F(ElfDwarf, LoopsThroughStructuresStay) {
             "type = struct node {\n    struct node *next;\n    int v;\n} *\n");
 }
 
+// The warnings name the record that wrote what they concern: the SYMBOL record of a function
+// for its scope, the DPT record of a pointer.
+TEST_F(ElfDwarf, WarningsNameTheirRecords) {
+  Builder b = with_code();
+  b.symbol(sym(VARIABLE, "p", type_id(0x8000), in_section(2, 1, 0, 4)));
+  const size_t dpt = b.bytes().size();
+  b.dpt(0);
+  const size_t function = b.bytes().size();
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.symbol(sym(FUNCTION, "g", basic_type(1), in_section(2, 0, 0x20, 0x10), 0x21));
+  b.blkend(0x40);
+  b.end();
+  b.write("in.abs");
+  const tektest::RunResult r = tektest::run_binary_stderr({"-v", "-O", "elf", "in.abs"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, tektest::line::fmt("tekconv: in.abs:0x%zx: warning: SYMBOL record: "
+                                      "function scope 0x00001010-0x0000102F overlaps the "
+                                      "function at 0x00001020: it is cut there\n",
+                                      function) +
+                       tektest::line::fmt("tekconv: in.abs:0x%zx: warning: DPT record: type "
+                                          "0x120 closes a loop of type references: its "
+                                          "reference to type 0x120 is left out (void)\n",
+                                          dpt));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Source files.
 
