@@ -505,7 +505,7 @@ TEST_F(ElfDwarf, ArrayBounds) {
 }
 
 // A function type's PUBLIC record without a scope: it reaches to the next function, or to the
-// end of the image.
+// end of the image; inside another function (a second entry point) it has no range.
 TEST_F(ElfDwarf, FunctionWithoutScopeHasAnExtent) {
   Builder b = tektest::program("ARM");  // a machine that llvm-dwarfdump --lookup knows
   b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
@@ -513,6 +513,8 @@ TEST_F(ElfDwarf, FunctionWithoutScopeHasAnExtent) {
   b.functype();
   b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x10), 0x20));
   b.blkend(0x40);
+  b.symbol(sym(VARIABLE, "entry", basic_type(1), in_section(2, 0, 0x18, 0)));
+  b.functype();
   b.symbol(sym(VARIABLE, "tail", basic_type(1), in_section(2, 0, 0x30, 0)));
   b.functype();
   b.end();
@@ -529,6 +531,8 @@ TEST_F(ElfDwarf, FunctionWithoutScopeHasAnExtent) {
   EXPECT_EQ(holder("0x1004"), "DW_AT_name\t(\"h\")");
   EXPECT_EQ(holder("0x100f"), "DW_AT_name\t(\"h\")");
   EXPECT_EQ(holder("0x1010"), "DW_AT_name\t(\"f\")");
+  EXPECT_EQ(holder("0x1018"), "DW_AT_name\t(\"f\")");
+  EXPECT_EQ(holder("0x101f"), "DW_AT_name\t(\"f\")");
   EXPECT_EQ(holder("0x103f"), "DW_AT_name\t(\"tail\")");
   EXPECT_EQ(holder("0x1040"), "");
 }

@@ -103,7 +103,9 @@ void break_type_loops(ElfModel& m, Program& p) {
   }
 
   // Parameter types: a function type keeps them when none of them leads back to it through
-  // the references kept so far, the parameters of function types kept before included.
+  // the references kept, the parameters of every function type not yet written as unknown
+  // included; so no loop remains, and of two function types whose parameters lead to each
+  // other only the first loses its parameters.
   std::vector<uint32_t> seen(n, 0);
   std::vector<size_t> stack;
   for (size_t f = 0; f < n; ++f) {
@@ -118,7 +120,7 @@ void break_type_loops(ElfModel& m, Program& p) {
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
     }
     bool loops = false;
-    while (!stack.empty() && !loops) {
+    while (!stack.empty()) {
       size_t i = stack.back();
       stack.pop_back();
       if (seen[i] == stamp) continue;
@@ -161,40 +163,57 @@ std::vector<std::pair<uint32_t, uint64_t>> image_extent(const ElfModel& m, const
   return out;
 }
 
-// Gives the functions, sorted by address, ranges that do not overlap: a function scope that
-// runs into the next function ends where that one begins; a function that begins where
-// another does gets no range; a function without a scope extends to the next function or
-// the end of the image range it lies in (one byte outside the image).
+// Gives the functions, sorted by address, ranges that do not overlap. A function scope that
+// runs into the next scope ends where that one begins; a scope that begins where another one
+// does gets no range. A function without a scope extends to the next function or the end of
+// the image range it lies in (one byte outside the image); within another function's range it
+// gets none.
 void settle_ranges(ElfModel& m, Program& p) {
-  std::vector<std::pair<uint32_t, uint64_t>> image = image_extent(m, p);
   std::vector<Function>& fs = p.functions;
-  for (size_t i = 0; i < fs.size(); ++i) {
-    Function& f = fs[i];
-    if (i > 0 && fs[i - 1].lo == f.lo) {
+  Function* prev = nullptr;  // the scope before, with a range
+  for (Function& f : fs) {
+    if (!f.scope) continue;
+    if (prev && prev->lo == f.lo) {
       f.ranged = false;
       f.hi = f.lo;
-      if (f.scope && fs[i - 1].scope)
-        m.warn(f.scope->at, format("function scope at 0x%08X begins where another one does: it "
-                                   "is written without an address range",
-                                   f.lo));
+      m.warn(f.scope->at, format("function scope at 0x%08X begins where another one does: it is "
+                                 "written without an address range",
+                                 f.lo));
+      continue;
+    }
+    if (prev && prev->hi > f.lo) {
+      m.warn(prev->scope->at,
+             format("function scope 0x%08X-0x%08llX overlaps the function at "
+                    "0x%08X: it is cut there",
+                    prev->lo, static_cast<unsigned long long>(prev->hi - 1), f.lo));
+      prev->hi = f.lo;
+    }
+    prev = &f;
+  }
+
+  const std::vector<std::pair<uint32_t, uint64_t>> image = image_extent(m, p);
+  const Function* last = nullptr;  // the function before with a range
+  for (size_t i = 0; i < fs.size(); ++i) {
+    Function& f = fs[i];
+    if (f.scope) {
+      if (f.ranged) last = &f;
+      continue;
+    }
+    // Ranges do not overlap: only the function before with a range can hold f.
+    if (last && last->hi > f.lo) {
+      f.ranged = false;
+      f.hi = f.lo;
       continue;
     }
     size_t n = i + 1;
     while (n < fs.size() && fs[n].lo == f.lo) ++n;
     const uint64_t next = n < fs.size() ? uint64_t{fs[n].lo} : uint64_t{1} << 32;
-    if (!f.scope) {
-      auto it = std::upper_bound(image.begin(), image.end(), f.lo,
-                                 [](uint32_t a, const auto& r) { return a < r.first; });
-      uint64_t end = uint64_t{f.lo} + 1;
-      if (it != image.begin() && f.lo < std::prev(it)->second) end = std::prev(it)->second;
-      f.hi = std::min(end, next);
-    } else if (f.hi > next) {
-      m.warn(f.scope->at, format("function scope 0x%08X-0x%08llX overlaps the function at "
-                                 "0x%08llX: it is cut there",
-                                 f.lo, static_cast<unsigned long long>(f.hi - 1),
-                                 static_cast<unsigned long long>(next)));
-      f.hi = next;
-    }
+    auto it = std::upper_bound(image.begin(), image.end(), f.lo,
+                               [](uint32_t a, const auto& r) { return a < r.first; });
+    uint64_t end = uint64_t{f.lo} + 1;
+    if (it != image.begin() && f.lo < std::prev(it)->second) end = std::prev(it)->second;
+    f.hi = std::min(end, next);
+    last = &f;
   }
 }
 
