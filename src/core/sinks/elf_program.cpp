@@ -426,8 +426,7 @@ Program derive_program(ElfModel& m) {
     if (f >= 0) p.functions[f].labels.push_back({&name, addr});
   };
   for (const PublicValue& pub : m.publics)
-    if (p.is_void_type(pub.typeix) && !p.is_function_type(pub.typeix))
-      label(pub.name, p.linear(pub.addr));
+    if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
   for (const ScopeRec& scope : m.scopes)
     for (const SetLocalValue& l : scope.locals) {
       if (l.cls == 2 && p.is_void_type(l.typeix)) label(l.name, p.linear(l.offset));
