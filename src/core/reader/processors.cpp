@@ -151,6 +151,12 @@ int register_number(int processor, const char* name) {
   return find(*names, name);
 }
 
+int register_count(int processor) {
+  const Tables& t = tables();
+  return static_cast<int>(
+      t.by_code[processor >= 0 && processor < PROCESSOR_COUNT ? processor : 0]->size());
+}
+
 int ri_extra_register(const char* name) {
   return find(tables().ri_extra, name);
 }

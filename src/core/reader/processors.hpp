@@ -15,6 +15,8 @@ const char* processor_name(int code);
 int processor_code_in(const char* name);
 // Position of the register in the processor's list (ASCII case ignored), or -1.
 int register_number(int processor, const char* name);
+// Number of registers in the processor's list.
+int register_count(int processor);
 // Position in the extra table consulted in RI mode, or -1.
 int ri_extra_register(const char* name);
 

@@ -14,10 +14,33 @@ namespace {
 
 using namespace dwarf;
 
+// The name of the base type that stands for a pointer of 2 bytes.
+const char* const NEAR_POINTER = "near pointer";
+
 struct Range {
   uint32_t lo;
   uint64_t hi;
 };
+
+// 32-bit DWARF has no address 2^32: a range that ends there ends at 0xFFFFFFFF.
+uint32_t end32(uint64_t hi) {
+  return static_cast<uint32_t>(std::min<uint64_t>(hi, UINT32_MAX));
+}
+
+// Key of the index type of arrays whose bound needs 32 unsigned bits (not a selfix).
+constexpr uint64_t INDEX_TYPE = uint64_t{1} << 32;
+
+// A source file name split at its last '/' or backslash (DOS paths have backslashes).
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  size_t at = path.find_last_of("/\\");
+  if (at == std::string::npos) return {"", path};
+  // A root keeps its separator ("/", "C:\\").
+  size_t dir_end = at == 0 || (at == 2 && path[1] == ':') ? at + 1 : at;
+  return {path.substr(0, dir_end), path.substr(at + 1)};
+}
+
+// An empty file name would end the line program's file table.
+const char* const UNNAMED_FILE = "unnamed";
 
 std::vector<Range> merge_ranges(std::vector<Range> r) {
   std::sort(r.begin(), r.end(), [](const Range& a, const Range& b) { return a.lo < b.lo; });
@@ -39,11 +62,11 @@ class DwarfBuilder {
 
   DebugSections build() {
     assign_types();
-    for (const Function& f : p_.functions)
-      if (f.pub && f.scope) params_of_type_.try_emplace(f.pub->typeix, &f);
+    for (const TypeRec& t : m_.types)
+      if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu);
     w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
-      auto it = die_at_.find(static_cast<uint32_t>(key));
+      auto it = die_at_.find(key);
       if (it == die_at_.end()) return std::nullopt;
       return it->second;
     });
@@ -65,6 +88,11 @@ class DwarfBuilder {
   }
   void type_attr(Die& d, uint32_t selfix) const {
     if (has_die(selfix)) d.ref(DW_AT_type, selfix);
+  }
+  // The type that a pointer, array, typedef or function type refers to, unless the reference
+  // closes a loop.
+  void ref_attr(Die& d, const TypeValue& t, uint32_t target) const {
+    if (!p_.cut_ref.count(t.selfix)) type_attr(d, target);
   }
 
   // The types that a type refers to.
@@ -244,11 +272,11 @@ class DwarfBuilder {
       case K_FARFUNC: {
         // Parameter types are known for the type of a defined function: its first argc stack
         // or register variables are its parameters.
-        std::vector<const SetLocalValue*> params = params_of_type(t);
+        std::vector<const SetLocalValue*> params = p_.params_of_type(t.selfix);
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
-        type_attr(d, t.retix);
+        ref_attr(d, t, t.retix);
         die_at_[t.selfix] = w_.put(d);
         for (const SetLocalValue* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
@@ -265,18 +293,32 @@ class DwarfBuilder {
       case K_SSPOINTER:
       case K_CSPOINTER:
       case K_HUGEPNT: {
+        const uint64_t size = p_.type_size(t.selfix);
+        if (size != 4) {
+          // Readers take a pointer to have the size of an address (4 bytes): a pointer of
+          // another size is an address-valued base type of its own size.
+          Die d = w_.die(DW_TAG_base_type, false);
+          d.str(DW_AT_name, NEAR_POINTER)
+              .data1(DW_AT_byte_size, static_cast<uint8_t>(size))
+              .data1(DW_AT_encoding, DW_ATE_address);
+          die_at_[t.selfix] = w_.put(d);
+          return;
+        }
         Die d = w_.die(DW_TAG_pointer_type, false);
-        d.data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)));
-        type_attr(d, t.typeix);
+        d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
+        ref_attr(d, t, t.typeix);
         die_at_[t.selfix] = w_.put(d);
         return;
       }
       case K_ARRAY: {
         Die d = w_.die(DW_TAG_array_type, true);
-        type_attr(d, t.typeix);
+        ref_attr(d, t, t.typeix);
         die_at_[t.selfix] = w_.put(d);
+        // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
+        // the signed 32-bit range is read with an unsigned index type.
         Die r = w_.die(DW_TAG_subrange_type, false);
-        r.udata(DW_AT_count, t.limit);
+        if (t.limit > INT32_MAX) r.ref(DW_AT_type, INDEX_TYPE);
+        if (t.limit != 0) r.udata(DW_AT_count, t.limit);
         w_.put(r);
         w_.end_children();
         return;
@@ -284,7 +326,7 @@ class DwarfBuilder {
       case K_TYPEDEF: {
         Die d = w_.die(DW_TAG_typedef, false);
         d.str(DW_AT_name, t.name);
-        type_attr(d, t.typeix);
+        ref_attr(d, t, t.typeix);
         die_at_[t.selfix] = w_.put(d);
         return;
       }
@@ -305,17 +347,6 @@ class DwarfBuilder {
     }
   }
 
-  std::vector<const SetLocalValue*> params_of_type(const TypeValue& t) const {
-    std::vector<const SetLocalValue*> params;
-    auto it = params_of_type_.find(t.selfix);
-    if (it == params_of_type_.end()) return params;
-    for (const SetLocalValue& l : it->second->scope->locals) {
-      if (params.size() >= t.argc) break;
-      if (l.cls == 3 || l.cls == 4) params.push_back(&l);
-    }
-    return params;
-  }
-
   elf::Bytes location(const SetLocalValue& l) const {
     elf::Bytes b(be_);
     if (l.cls == 2) {
@@ -334,21 +365,27 @@ class DwarfBuilder {
     Die d = w_.die(tag, false);
     if (!l.name.empty()) d.str(DW_AT_name, l.name);
     type_attr(d, l.typeix);
-    d.expr(DW_AT_location, location(l));
+    if (!p_.no_location.count(&l)) d.expr(DW_AT_location, location(l));
     w_.put(d);
   }
 
   void function(const Function& f) {
     const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
     const std::vector<SetLocalValue>* locals = f.scope ? &f.scope->locals : nullptr;
-    bool children = locals && !locals->empty();
+    // Untyped static locals are labels (in f.labels).
+    auto is_label = [&](const SetLocalValue& l) { return l.cls == 2 && p_.is_void_type(l.typeix); };
+    bool children = !f.labels.empty() ||
+                    (locals && std::any_of(locals->begin(), locals->end(),
+                                           [&](const SetLocalValue& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
     if (f.pub && !f.pub->name.empty()) d.str(DW_AT_name, f.pub->name);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
-    d.addr(DW_AT_low_pc, f.lo);
-    if (f.hi > f.lo) d.data4(DW_AT_high_pc, static_cast<uint32_t>(f.hi - f.lo));
+    if (f.ranged) {
+      d.addr(DW_AT_low_pc, f.lo);
+      d.data4(DW_AT_high_pc, end32(f.hi) - f.lo);
+    }
     elf::Bytes fb(be_);
     uint16_t fr = p_.target.frame_register;
     if (fr < 32) {
@@ -362,10 +399,18 @@ class DwarfBuilder {
     w_.put(d);
     if (!children) return;
     uint32_t params = ft ? ft->t.argc : 0;
-    for (const SetLocalValue& l : *locals) {
-      bool param = params > 0 && (l.cls == 3 || l.cls == 4);
-      if (param) --params;
-      variable(param ? DW_TAG_formal_parameter : DW_TAG_variable, l);
+    if (locals)
+      for (const SetLocalValue& l : *locals) {
+        if (is_label(l)) continue;
+        bool param = params > 0 && (l.cls == 3 || l.cls == 4);
+        if (param) --params;
+        variable(param ? DW_TAG_formal_parameter : DW_TAG_variable, l);
+      }
+    for (const auto& [name, addr] : f.labels) {
+      Die l = w_.die(DW_TAG_label, false);
+      if (!name->empty()) l.str(DW_AT_name, *name);
+      l.addr(DW_AT_low_pc, addr);
+      w_.put(l);
     }
     w_.end_children();
   }
@@ -382,19 +427,35 @@ class DwarfBuilder {
     w_.put(d);
   }
 
-  // The line number program of a unit; its sequences' ranges are added to ranges.
-  uint32_t lines(const Cu& c, std::vector<Range>& ranges, std::string& first_file) {
-    std::vector<std::string> files;
-    std::unordered_map<std::string, uint32_t> file_index;
+  // The line number program of a unit; its sequences' ranges are added to ranges. The unit's
+  // first source file gives its name and compilation directory.
+  uint32_t lines(const Cu& c, std::vector<Range>& ranges, std::string& name,
+                 std::string& comp_dir) {
+    std::vector<std::string> dirs;
+    std::vector<LineFile> files;
+    std::unordered_map<std::string, uint32_t> file_index, dir_index;
     std::vector<LineRow> rows;
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
       auto [it, fresh] = file_index.try_emplace(blk.file, static_cast<uint32_t>(files.size() + 1));
-      if (fresh) files.push_back(blk.file);
+      if (fresh) {
+        auto [dir, base] = split_path(blk.file);
+        if (base.empty()) base = UNNAMED_FILE;
+        if (files.empty()) {
+          name = base;
+          comp_dir = dir;
+        }
+        LineFile f{base, 0};
+        if (dir != comp_dir) {
+          auto [d, new_dir] = dir_index.try_emplace(dir, static_cast<uint32_t>(dirs.size() + 1));
+          if (new_dir) dirs.push_back(dir);
+          f.dir = d->second;
+        }
+        files.push_back(f);
+      }
       for (const LineValue& lv : blk.lines)
         rows.push_back({p_.linear(lv.addr), lv.line, it->second});
     }
-    if (!files.empty()) first_file = files.front();
     std::stable_sort(rows.begin(), rows.end(),
                      [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; });
     // One sequence per function that the rows fall into; rows outside functions form
@@ -409,27 +470,28 @@ class DwarfBuilder {
       }
       seqs.back().rows.push_back(r);
       uint64_t end = f >= 0 ? p_.functions[f].hi : uint64_t{r.addr} + 1;
-      seqs.back().end = static_cast<uint32_t>(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
+      seqs.back().end = end32(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
     }
     for (const LineSequence& s : seqs) ranges.push_back({s.rows.front().addr, s.end});
-    return write_line_program(line_, files, seqs);
+    return write_line_program(line_, dirs, files, seqs);
   }
 
   void unit(size_t cu) {
     const Cu& c = p_.cus[cu];
     std::vector<Range> ranges;
-    std::string name = c.module;
+    std::string name = c.module, comp_dir;
     std::optional<uint32_t> stmt_list;
-    if (!c.blocks.empty()) stmt_list = lines(c, ranges, name);
+    if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
-      ranges.push_back({f.lo, f.hi});
+      if (f.ranged) ranges.push_back({f.lo, end32(f.hi)});
     }
     ranges = merge_ranges(std::move(ranges));
 
     w_.begin_unit();
     Die d = w_.die(DW_TAG_compile_unit, true);
     d.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, name);
+    if (!comp_dir.empty()) d.str(DW_AT_comp_dir, comp_dir);
     if (stmt_list) d.sec_offset(DW_AT_stmt_list, *stmt_list);
     if (ranges.size() == 1) {
       d.addr(DW_AT_low_pc, ranges[0].lo)
@@ -444,6 +506,13 @@ class DwarfBuilder {
       ranges_.u32(0);
     }
     w_.put(d);
+    if (cu == 0 && wide_index_) {
+      Die x = w_.die(DW_TAG_base_type, false);
+      x.str(DW_AT_name, "unsigned long")
+          .data1(DW_AT_byte_size, 4)
+          .data1(DW_AT_encoding, DW_ATE_unsigned);
+      die_at_[INDEX_TYPE] = w_.put(x);
+    }
     for (size_t t : types_of_cu_[cu]) type_die(m_.types[t]);
     for (size_t g : c.globals) global(p_.data[g]);
     for (size_t s : c.statics) variable(DW_TAG_variable, *p_.statics[s].v);
@@ -475,8 +544,8 @@ class DwarfBuilder {
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
   std::vector<std::vector<size_t>> types_of_cu_;
-  std::unordered_map<uint32_t, uint32_t> die_at_;
-  std::unordered_map<uint32_t, const Function*> params_of_type_;
+  std::unordered_map<uint64_t, uint32_t> die_at_;
+  bool wide_index_ = false;  // an array needs the unsigned index type
 };
 
 }  // namespace

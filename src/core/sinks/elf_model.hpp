@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/sinks/elf_targets.hpp"
@@ -52,6 +53,7 @@ struct LooseLocal {
 struct LineBlock {
   std::string file;
   std::vector<LineValue> lines;
+  size_t module = SIZE_MAX;  // index in ElfModel::modules of the unit it came in (none: max)
 };
 
 struct TypeRec {
@@ -87,6 +89,9 @@ struct Function {
   uint32_t lo = 0;
   uint64_t hi = 0;  // first address after the function
   size_t cu = 0;
+  bool ranged = true;  // false: it begins where another function does and gets no range
+  // Untyped symbols (PUBLIC or static SETLOCAL of type VOID) at addresses of the function.
+  std::vector<std::pair<const std::string*, uint32_t>> labels;
 };
 
 struct DataSymbol {
@@ -118,10 +123,21 @@ struct Program {
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
   std::unordered_map<uint32_t, size_t> type_at;  // selfix to index in ElfModel::types
+  // Loops of types that readers follow without end are broken: the types whose reference
+  // (pointed-to, element, aliased or return type) is left out, and the function types whose
+  // parameters are unknown.
+  std::unordered_set<uint32_t> cut_ref, unknown_params;
+  // The defined function of a function type, whose first parameters give the type's.
+  std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
+  std::unordered_set<const SetLocalValue*> no_location;   // a register outside the table
 
   uint32_t linear(uint32_t a) const;
   const TypeRec* type(uint32_t selfix) const;
   bool is_function_type(uint32_t selfix) const;
+  // Of kind VOID: a symbol of this type is a label.
+  bool is_void_type(uint32_t selfix) const;
+  // The parameters of a function type, from its defined function; empty when unknown.
+  std::vector<const SetLocalValue*> params_of_type(uint32_t selfix) const;
   // Size in bytes of a type; 0 when unknown.
   uint64_t type_size(uint32_t selfix) const;
   // The function whose range holds the address, or -1.

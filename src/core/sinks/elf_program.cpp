@@ -28,6 +28,195 @@ bool is_function_kind(uint32_t kind) {
   return kind == K_FUNCTION || kind == K_FARFUNC;
 }
 
+// The one type that a type of these kinds refers to (pointed-to, element, aliased, returned).
+bool has_single_ref(uint32_t kind) {
+  switch (kind) {
+    case K_16POINTER:
+    case K_32POINTER:
+    case K_ESPOINTER:
+    case K_SSPOINTER:
+    case K_CSPOINTER:
+    case K_HUGEPNT:
+    case K_ARRAY:
+    case K_TYPEDEF:
+    case K_FUNCTION:
+    case K_FARFUNC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint32_t single_ref(const TypeValue& t) {
+  return is_function_kind(t.kind) ? t.retix : t.typeix;
+}
+
+// Does the register number name a register of the processor's table? SH7750 doubles arrive
+// as 32 + n for the pair FRn, FRn+1; an RI register list holds the last register in its low
+// byte.
+constexpr int PROC_SH7750 = 11;
+
+bool known_register(int processor, uint32_t reg) {
+  if (processor < 0) return false;
+  const uint32_t count = static_cast<uint32_t>(register_count(processor));
+  if (processor == PROC_RI10 || processor == PROC_RI20) return (reg & 0xFF) < count;
+  if (processor == PROC_SH7750) return reg < count || (reg >= 32 && reg < 32 + 15);
+  return reg < count;
+}
+
+// Breaks the loops of type references that do not pass through a structure, union, class or
+// enumeration (readers follow those without end): the reference that closes a loop is left
+// out, and a function type whose parameter types lead back to it gets unknown parameters.
+void break_type_loops(ElfModel& m, Program& p) {
+  const size_t n = m.types.size();
+  auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
+    auto it = p.type_at.find(selfix);
+    return it == p.type_at.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+  };
+  auto next = [&](size_t i) -> ptrdiff_t {
+    const TypeValue& t = m.types[i].t;
+    if (!has_single_ref(t.kind) || p.cut_ref.count(t.selfix)) return -1;
+    return index_of(single_ref(t));
+  };
+  // Every type has at most one such reference: follow each chain until it ends, meets a chain
+  // already followed, or comes back to a type of its own walk.
+  std::vector<uint32_t> walk(n, 0);  // the walk that reached the type (0: none yet)
+  uint32_t stamp = 0;
+  for (size_t start = 0; start < n; ++start) {
+    if (walk[start] || p.type_at[m.types[start].t.selfix] != start) continue;
+    ++stamp;
+    size_t i = start;
+    for (;;) {
+      walk[i] = stamp;
+      ptrdiff_t j = next(i);
+      if (j < 0 || (walk[j] && walk[j] != stamp)) break;
+      if (walk[j] == stamp) {
+        const TypeRec& t = m.types[i];
+        p.cut_ref.insert(t.t.selfix);
+        m.warn(t.at, format("type 0x%X closes a loop of type references: its reference to type "
+                            "0x%X is left out (void)",
+                            t.t.selfix, single_ref(t.t)));
+        break;
+      }
+      i = static_cast<size_t>(j);
+    }
+  }
+
+  // Parameter types: a function type keeps them when none of them leads back to it through
+  // the references kept, the parameters of every function type not yet written as unknown
+  // included; so no loop remains, and of two function types whose parameters lead to each
+  // other only the first loses its parameters.
+  std::vector<uint32_t> seen(n, 0);
+  std::vector<size_t> stack;
+  for (size_t f = 0; f < n; ++f) {
+    const TypeValue& ft = m.types[f].t;
+    if (!is_function_kind(ft.kind) || p.type_at[ft.selfix] != f) continue;
+    std::vector<const SetLocalValue*> params = p.params_of_type(ft.selfix);
+    if (params.empty()) continue;
+    ++stamp;
+    stack.clear();
+    for (const SetLocalValue* l : params) {
+      ptrdiff_t j = index_of(l->typeix);
+      if (j >= 0) stack.push_back(static_cast<size_t>(j));
+    }
+    bool loops = false;
+    while (!stack.empty()) {
+      size_t i = stack.back();
+      stack.pop_back();
+      if (seen[i] == stamp) continue;
+      seen[i] = stamp;
+      if (i == f) {
+        loops = true;
+        break;
+      }
+      ptrdiff_t j = next(i);
+      if (j >= 0) stack.push_back(static_cast<size_t>(j));
+      if (is_function_kind(m.types[i].t.kind))
+        for (const SetLocalValue* l : p.params_of_type(m.types[i].t.selfix)) {
+          ptrdiff_t k = index_of(l->typeix);
+          if (k >= 0) stack.push_back(static_cast<size_t>(k));
+        }
+    }
+    if (!loops) continue;
+    p.unknown_params.insert(ft.selfix);
+    m.warn(m.types[f].at, format("function type 0x%X has a parameter whose type leads back to "
+                                 "it: its parameters are written as unknown",
+                                 ft.selfix));
+  }
+}
+
+// The image's contiguous address ranges, in linear addresses.
+std::vector<std::pair<uint32_t, uint64_t>> image_extent(const ElfModel& m, const Program& p) {
+  std::vector<std::pair<uint32_t, uint64_t>> r;
+  for (const ImageChunk& c : m.image) {
+    const uint32_t a = p.linear(c.addr);
+    r.push_back({a, uint64_t{a} + c.len});
+  }
+  std::sort(r.begin(), r.end());
+  std::vector<std::pair<uint32_t, uint64_t>> out;
+  for (const auto& x : r) {
+    if (!out.empty() && x.first <= out.back().second)
+      out.back().second = std::max(out.back().second, x.second);
+    else
+      out.push_back(x);
+  }
+  return out;
+}
+
+// Gives the functions, sorted by address, ranges that do not overlap. A function scope that
+// runs into the next scope ends where that one begins; a scope that begins where another one
+// does gets no range. A function without a scope extends to the next function or the end of
+// the image range it lies in (one byte outside the image); within another function's range it
+// gets none.
+void settle_ranges(ElfModel& m, Program& p) {
+  std::vector<Function>& fs = p.functions;
+  Function* prev = nullptr;  // the scope before, with a range
+  for (Function& f : fs) {
+    if (!f.scope) continue;
+    if (prev && prev->lo == f.lo) {
+      f.ranged = false;
+      f.hi = f.lo;
+      m.warn(f.scope->at, format("function scope at 0x%08X begins where another one does: it is "
+                                 "written without an address range",
+                                 f.lo));
+      continue;
+    }
+    if (prev && prev->hi > f.lo) {
+      m.warn(prev->scope->at,
+             format("function scope 0x%08X-0x%08llX overlaps the function at "
+                    "0x%08X: it is cut there",
+                    prev->lo, static_cast<unsigned long long>(prev->hi - 1), f.lo));
+      prev->hi = f.lo;
+    }
+    prev = &f;
+  }
+
+  const std::vector<std::pair<uint32_t, uint64_t>> image = image_extent(m, p);
+  const Function* last = nullptr;  // the function before with a range
+  for (size_t i = 0; i < fs.size(); ++i) {
+    Function& f = fs[i];
+    if (f.scope) {
+      if (f.ranged) last = &f;
+      continue;
+    }
+    // Ranges do not overlap: only the function before with a range can hold f.
+    if (last && last->hi > f.lo) {
+      f.ranged = false;
+      f.hi = f.lo;
+      continue;
+    }
+    size_t n = i + 1;
+    while (n < fs.size() && fs[n].lo == f.lo) ++n;
+    const uint64_t next = n < fs.size() ? uint64_t{fs[n].lo} : uint64_t{1} << 32;
+    auto it = std::upper_bound(image.begin(), image.end(), f.lo,
+                               [](uint32_t a, const auto& r) { return a < r.first; });
+    uint64_t end = uint64_t{f.lo} + 1;
+    if (it != image.begin() && f.lo < std::prev(it)->second) end = std::prev(it)->second;
+    f.hi = std::min(end, next);
+    last = &f;
+  }
+}
+
 }  // namespace
 
 uint32_t Program::linear(uint32_t a) const {
@@ -106,6 +295,23 @@ uint64_t Program::type_size(uint32_t selfix) const {
   return 0;
 }
 
+bool Program::is_void_type(uint32_t selfix) const {
+  const TypeRec* t = type(selfix);
+  return t && t->t.kind == K_VOID;
+}
+
+std::vector<const SetLocalValue*> Program::params_of_type(uint32_t selfix) const {
+  std::vector<const SetLocalValue*> params;
+  auto it = function_of_type.find(selfix);
+  const TypeRec* t = type(selfix);
+  if (it == function_of_type.end() || !t || unknown_params.count(selfix)) return params;
+  for (const SetLocalValue& l : functions[it->second].scope->locals) {
+    if (params.size() >= t->t.argc) break;
+    if (l.cls == 3 || l.cls == 4) params.push_back(&l);
+  }
+  return params;
+}
+
 ptrdiff_t Program::function_at(uint32_t addr) const {
   auto it = std::upper_bound(functions.begin(), functions.end(), addr,
                              [](uint32_t a, const Function& f) { return a < f.lo; });
@@ -154,7 +360,10 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
-  for (size_t i = 0; i < m.types.size(); ++i) p.type_at.try_emplace(m.types[i].t.selfix, i);
+  for (size_t i = 0; i < m.types.size(); ++i)
+    if (!p.type_at.try_emplace(m.types[i].t.selfix, i).second)
+      m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
+                                   m.types[i].t.selfix));
 
   // Functions: a PUBLIC of a function type, and the scope that starts at its address.
   std::unordered_map<uint32_t, std::vector<size_t>> function_publics;
@@ -190,33 +399,67 @@ Program derive_program(ElfModel& m) {
     const PublicValue& pub = m.publics[i];
     uint32_t addr = p.linear(pub.addr);
     if (p.is_function_type(pub.typeix)) {
-      if (!matched[i]) p.functions.push_back({&pub, nullptr, addr, addr, p.cu_of_modix(pub.modix)});
-    } else {
+      if (!matched[i]) {
+        Function f;
+        f.pub = &pub;
+        f.lo = addr;
+        f.hi = addr;
+        f.cu = p.cu_of_modix(pub.modix);
+        p.functions.push_back(f);
+      }
+    } else if (!p.is_void_type(pub.typeix)) {
       p.data.push_back({&pub, addr, p.cu_of_modix(pub.modix)});
     }
   }
   std::stable_sort(p.functions.begin(), p.functions.end(),
                    [](const Function& a, const Function& b) { return a.lo < b.lo; });
+  settle_ranges(m, p);
+  for (size_t i = 0; i < p.functions.size(); ++i) {
+    const Function& f = p.functions[i];
+    if (f.pub && f.scope) p.function_of_type.try_emplace(f.pub->typeix, i);
+  }
+
+  // Untyped symbols are labels of the function that holds them; outside functions they get
+  // no debug information (the symbol table has them).
+  auto label = [&](const std::string& name, uint32_t addr) {
+    ptrdiff_t f = p.function_at(addr);
+    if (f >= 0) p.functions[f].labels.push_back({&name, addr});
+  };
+  for (const PublicValue& pub : m.publics)
+    if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
+  for (const ScopeRec& scope : m.scopes)
+    for (const SetLocalValue& l : scope.locals) {
+      if (l.cls == 2 && p.is_void_type(l.typeix)) label(l.name, p.linear(l.offset));
+      if (l.cls == 4 && !known_register(p.processor, l.offset)) {
+        p.no_location.insert(&l);
+        m.warn(scope.at, format("variable %s is in register 0x%X, which the %s does not have: "
+                                "its location is left out",
+                                l.name.c_str(), l.offset, name_of_processor(p.processor)));
+      }
+    }
 
   // Static variables outside a scope belong with the function scope before them.
   for (const LooseLocal& l : m.loose) {
     if (l.v.cls != 2) continue;  // stack and register variables need a function
+    if (p.is_void_type(l.v.typeix)) {
+      label(l.v.name, p.linear(l.v.offset));
+      continue;
+    }
     p.statics.push_back({&l.v, l.after_scope >= 0 ? cu_of_scope[l.after_scope] : 0});
   }
+  break_type_loops(m, p);
 
-  // A line block belongs to the unit of the function that holds its first line, or else of
-  // the nearest function before it.
+  // A line block belongs to the unit of the first function that holds one of its lines, or
+  // else to the unit whose records it came with.
   for (size_t b = 0; b < m.blocks.size(); ++b) {
-    size_t cu = 0;
-    if (!m.blocks[b].lines.empty() && !p.functions.empty()) {
-      uint32_t addr = p.linear(m.blocks[b].lines.front().addr);
-      ptrdiff_t f = p.function_at(addr);
-      if (f < 0) {
-        auto it = std::upper_bound(p.functions.begin(), p.functions.end(), addr,
-                                   [](uint32_t a, const Function& fn) { return a < fn.lo; });
-        if (it != p.functions.begin()) f = std::prev(it) - p.functions.begin();
+    const LineBlock& blk = m.blocks[b];
+    size_t cu = blk.module < p.cus.size() ? blk.module : 0;
+    for (const LineValue& lv : blk.lines) {
+      ptrdiff_t f = p.function_at(p.linear(lv.addr));
+      if (f >= 0) {
+        cu = p.functions[f].cu;
+        break;
       }
-      if (f >= 0) cu = p.functions[f].cu;
     }
     p.cus[cu].blocks.push_back(b);
   }

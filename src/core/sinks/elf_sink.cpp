@@ -41,12 +41,12 @@ void ElfSink::record(const PublicValue& v) {
   m_->publics.push_back(v);
 }
 void ElfSink::record(const FileValue& v) {
-  m_->blocks.push_back({v.name, {}});
+  m_->blocks.push_back({v.name, {}, m_->modules.size() - 1});
   m_->block_open = true;
 }
 void ElfSink::record(const LineValue& v) {
   budget_.charge(9);
-  if (!m_->block_open) m_->blocks.push_back({"", {}});  // a LINE before any FILE
+  if (!m_->block_open) m_->blocks.push_back({"", {}, m_->modules.size() - 1});  // no FILE yet
   m_->block_open = true;
   m_->blocks.back().lines.push_back(v);
 }

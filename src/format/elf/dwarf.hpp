@@ -11,6 +11,7 @@ enum Tag : uint16_t {
   DW_TAG_class_type = 0x02,
   DW_TAG_enumeration_type = 0x04,
   DW_TAG_formal_parameter = 0x05,
+  DW_TAG_label = 0x0a,
   DW_TAG_member = 0x0d,
   DW_TAG_pointer_type = 0x0f,
   DW_TAG_compile_unit = 0x11,
@@ -35,6 +36,7 @@ enum Attr : uint16_t {
   DW_AT_low_pc = 0x11,
   DW_AT_high_pc = 0x12,
   DW_AT_language = 0x13,
+  DW_AT_comp_dir = 0x1b,
   DW_AT_producer = 0x25,
   DW_AT_prototyped = 0x27,
   DW_AT_count = 0x37,
@@ -67,6 +69,7 @@ enum Form : uint8_t {
 
 // Base type encodings.
 enum Encoding : uint8_t {
+  DW_ATE_address = 0x01,
   DW_ATE_float = 0x04,
   DW_ATE_signed = 0x05,
   DW_ATE_signed_char = 0x06,

@@ -59,7 +59,8 @@ void write_sequence(elf::Bytes& out, const LineSequence& seq) {
 
 }  // namespace
 
-uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& files,
+uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& dirs,
+                            const std::vector<LineFile>& files,
                             const std::vector<LineSequence>& sequences) {
   uint32_t start = static_cast<uint32_t>(out.size());
   out.u32(0);  // unit_length
@@ -73,10 +74,11 @@ uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& fil
   out.u8(LINE_RANGE);
   out.u8(OPCODE_BASE);
   for (uint8_t n : STANDARD_LENGTHS) out.u8(n);
-  out.u8(0);  // no include directories
-  for (const std::string& f : files) {
-    out.str(f);
-    out.uleb(0);  // directory: the compilation directory
+  for (const std::string& d : dirs) out.str(d);
+  out.u8(0);
+  for (const LineFile& f : files) {
+    out.str(f.name);
+    out.uleb(f.dir);
     out.uleb(0);  // modification time unknown
     out.uleb(0);  // length unknown
   }

@@ -21,9 +21,14 @@ struct LineSequence {
   uint32_t end = 0;
 };
 
+struct LineFile {
+  std::string name;  // not empty: an empty name ends the table
+  uint32_t dir = 0;  // index in the include directories, from 1; 0: the compilation directory
+};
+
 // Appends one line number program, header and sequences, to out; returns its offset there.
-// The file names are written as given, all in the compilation directory.
-uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& files,
+uint32_t write_line_program(elf::Bytes& out, const std::vector<std::string>& dirs,
+                            const std::vector<LineFile>& files,
                             const std::vector<LineSequence>& sequences);
 
 }  // namespace dwarf
