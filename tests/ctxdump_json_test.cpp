@@ -1,5 +1,6 @@
 // ctxdump --json: the lines parsed back by a JSON parser and held against the text listing of
-// the same file, names of any bytes, the keys of every layout field.
+// the same file, every kind and storage class by name and code, signed fields, whole listings of
+// small files, names of any bytes, the keys of every layout field, the manual's jq example.
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -228,6 +229,11 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
+// A code's name as the JSON lines give it: a string, or null.
+std::string name_json(const char* name) {
+  return name ? line::fmt("\"%s\"", name) : "null";
+}
+
 // TYPEDEF 0x120 of 0x121, named "t": Ctx has no function for it.
 const Bytes TYPEDEF_RECORD = Bytes{9, tek::K_TYPEDEF} + le32(0x120) + le32(0x121) + Bytes{1, 't'};
 
@@ -280,10 +286,9 @@ TEST_F(CtxdumpJsonTest, EveryKindOfTypeByNameAndValue) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(int(row.kind));
-    const std::string name = row.name ? line::fmt("\"%s\"", row.name) : "null";
     EXPECT_EQ(json_of(row.record),
               line::fmt(R"({"file_offset":0,"tag":"TYPE","type":{"name":%s,"value":%d})",
-                        name.c_str(), row.kind) +
+                        name_json(row.name).c_str(), row.kind) +
                   row.fields + "}\n");
   }
 }
@@ -300,8 +305,7 @@ TEST_F(CtxdumpJsonTest, EveryStorageClassByNameAndValue) {
   for (const auto& row : rows) {
     SCOPED_TRACE(int(row.cls));
     const std::string cls =
-        line::fmt(R"("class":{"name":%s,"value":%d})",
-                  row.name ? ("\"" + std::string(row.name) + "\"").c_str() : "null", row.cls);
+        line::fmt(R"("class":{"name":%s,"value":%d})", name_json(row.name).c_str(), row.cls);
     const char* offset = row.cls == 3 ? "-8" : "4294967288";
     EXPECT_EQ(json_of(Ctx()
                           .pub(0, 0xFFFFFFF8, row.cls, 0x106, 1, "p")
