@@ -60,6 +60,8 @@ _tektest_program(objcopy binutils)
 # The manual pages rendered as a reader sees them.
 _tektest_program(groff groff-base)
 _tektest_program(man man-db)
+# The manual's jq example run on a JSON listing.
+_tektest_program(jq jq)
 
 # ctxdump --json output parsed back.
 find_package(nlohmann_json 3 QUIET)

@@ -1,11 +1,14 @@
 // ctxdump --json: the lines parsed back by a JSON parser and held against the text listing of
-// the same file, names of any bytes, the keys of every layout field.
+// the same file, every kind and storage class by name and code, signed fields, whole listings of
+// small files, names of any bytes, the keys of every layout field, the manual's jq example.
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "ctxdump_support.hpp"
 #include "example_program.hpp"
+#include "optional_tools.hpp"
 #include "tools/ctxdump/json.hpp"
 
 using namespace ctxdumptest;
@@ -92,9 +95,25 @@ Listed take_apart(const std::string& line) {
 // The fields of a JSON line that the listing leaves out.
 std::set<std::string> unlisted(const Json& j) {
   if (j["tag"] == "OBJECT") return {"mode", "addr", "length", "data"};
-  if (j["tag"] == "TYPE" && j["type"] == tek::K_ENUM) return {"count"};
-  if (j["tag"] == "TYPE" && j["type"] == tek::K_ARRAY) return {"reserved"};
+  if (j["tag"] == "TYPE" && j["type"]["value"] == tek::K_ENUM) return {"count"};
+  if (j["tag"] == "TYPE" && j["type"]["value"] == tek::K_ARRAY) return {"reserved"};
   return {};
+}
+
+// The fields that hold two's complement numbers: the version numbers and the line number that
+// the listing prints in signed decimal, an AUTO variable's stack offset, a BIT type's bit offset
+// and an enumeration constant.
+bool is_signed(const Json& j, const std::string& key) {
+  const std::string tag = j["tag"];
+  return (tag == "HEADER" && (key == "ver" || key == "compiler_ver")) ||
+         (tag == "LINE" && key == "line") ||
+         (tag == "SETLOCAL" && key == "offset" && j["class"]["value"] == 3) ||
+         (tag == "TYPE" && key == "offs") || (tag == "MEMBER" && key == "value");
+}
+
+// A code field as the JSON lines give it; the listing prints "?" for a code without a name.
+Json code(uint32_t value, const std::string& listed_name) {
+  return {{"name", listed_name == "?" ? Json() : Json(listed_name)}, {"value", value}};
 }
 
 uint32_t hex_value(const std::string& s) {
@@ -135,15 +154,18 @@ void check_json_against_listing(const std::string& path) {
       if (key == "name") {
         const std::string name = name_bytes(j[key]);
         EXPECT_EQ(name.substr(0, name.find('\0')), text);
-      } else if (key == "class") {
-        EXPECT_EQ(tek::class_name(j[key].get<uint8_t>()), text);
+      } else if (key == "class") {  // "EXT"
+        EXPECT_EQ(tek::class_name(j[key]["value"].get<uint8_t>()), text);
+        EXPECT_EQ(j[key], code(j[key]["value"], text));
       } else if (key == "type") {  // "0x0d:STRUCT"
-        EXPECT_EQ(j[key], hex_value(text.substr(2, 2)));
+        EXPECT_EQ(j[key], code(hex_value(text.substr(2, 2)), text.substr(5)));
       } else if (key == "ver" || key == "compiler" || key == "compiler_ver" || key == "cpu" ||
-                 key == "line") {
-        EXPECT_EQ(static_cast<int32_t>(j[key].get<uint32_t>()), std::stol(text));
+                 key == "line") {  // decimal
+        EXPECT_EQ(j[key].get<int64_t>(), std::stol(text)) << key;
+      } else if (is_signed(j, key)) {
+        EXPECT_EQ(j[key].get<int64_t>(), static_cast<int32_t>(hex_value(text))) << key;
       } else {
-        EXPECT_EQ(j[key], hex_value(text)) << key;
+        EXPECT_EQ(j[key].get<int64_t>(), hex_value(text)) << key;
       }
     }
     EXPECT_EQ(keys, unlisted(j));
@@ -188,6 +210,206 @@ TEST_F(CtxdumpJsonTest, EveryRecordKindAndACutFile) {
   EXPECT_EQ(run_ctxdump({"--json", "t.ctx"}).status, 1);
 }
 
+// The whole --json output of a file of the bytes; every line parses.
+std::string json_of(const Bytes& b) {
+  write_bytes("t.ctx", b);
+  const DumpRun r = run_ctxdump({"--json", "t.ctx"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  parse_lines(r.out);
+  return r.out;
+}
+
+Bytes le32(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A code's name as the JSON lines give it: a string, or null.
+std::string name_json(const char* name) {
+  return name ? line::fmt("\"%s\"", name) : "null";
+}
+
+// TYPEDEF 0x120 of 0x121, named "t": Ctx has no function for it.
+const Bytes TYPEDEF_RECORD = Bytes{9, tek::K_TYPEDEF} + le32(0x120) + le32(0x121) + Bytes{1, 't'};
+
+// The kind of a TYPE record by its name and its value, with the fields of its kind; a kind
+// outside the table has the name null and no kind fields.
+TEST_F(CtxdumpJsonTest, EveryKindOfTypeByNameAndValue) {
+  const std::string agg = R"(,"selfix":288,"size":8,"count":2,"name":"s")";
+  const std::string func = R"(,"selfix":288,"retix":262,"argc":2)";
+  const std::string ptr = R"(,"selfix":288,"typeix":289)";
+  const struct {
+    uint8_t kind;
+    const char* name;
+    Bytes record;
+    std::string fields;  // after the kind
+  } rows[] = {
+      {1, "VOID", Ctx().type(1, 0x120).bytes(), R"(,"selfix":288)"},
+      {2, "8SIGNED", Ctx().type(2, 0x120).bytes(), R"(,"selfix":288)"},
+      {3, "8UNSIGNED", Ctx().type(3, 0x120).bytes(), R"(,"selfix":288)"},
+      {4, "16SIGNED", Ctx().type(4, 0x120).bytes(), R"(,"selfix":288)"},
+      {5, "16UNSIGNED", Ctx().type(5, 0x120).bytes(), R"(,"selfix":288)"},
+      {6, "32SIGNED", Ctx().type(6, 0x120).bytes(), R"(,"selfix":288)"},
+      {7, "32UNSIGNED", Ctx().type(7, 0x120).bytes(), R"(,"selfix":288)"},
+      {8, "64SIGNED", Ctx().type(8, 0x120).bytes(), R"(,"selfix":288)"},
+      {9, "64UNSIGNED", Ctx().type(9, 0x120).bytes(), R"(,"selfix":288)"},
+      {10, "32FLOAT", Ctx().type(10, 0x120).bytes(), R"(,"selfix":288)"},
+      {11, "64FLOAT", Ctx().type(11, 0x120).bytes(), R"(,"selfix":288)"},
+      {12, "EXTFLOAT", Ctx().type(12, 0x120).bytes(), R"(,"selfix":288)"},
+      {13, "STRUCT", Ctx().aggregate(13, 0x120, 8, 2, "s").bytes(), agg},
+      {14, "UNION", Ctx().aggregate(14, 0x120, 8, 2, "s").bytes(), agg},
+      {15, "ENUM", Ctx().enumeration(0x120, 3, "e").bytes(),
+       R"(,"selfix":288,"count":3,"name":"e")"},
+      {16, "FUNCTION", Ctx().function(16, 0x120, 0x106, 2).bytes(), func},
+      {17, "16POINTER", Ctx().pointer(17, 0x120, 0x121).bytes(), ptr},
+      {18, "32POINTER", Ctx().pointer(18, 0x120, 0x121).bytes(), ptr},
+      {19, "ARRAY", Ctx().array(0x120, 0x102, 8).bytes(),
+       R"(,"selfix":288,"typeix":258,"reserved":0,"limit":8)"},
+      {20, "BITFIELD", Ctx().aggregate(20, 0x120, 8, 2, "s").bytes(), agg},
+      {21, "TYPEDEF", TYPEDEF_RECORD, R"(,"selfix":288,"typeix":289,"name":"t")"},
+      {22, "FARFUNC", Ctx().function(22, 0x120, 0x106, 2).bytes(), func},
+      {23, "ESPOINTER", Ctx().pointer(23, 0x120, 0x121).bytes(), ptr},
+      {24, "SSPOINTER", Ctx().pointer(24, 0x120, 0x121).bytes(), ptr},
+      {25, "CSPOINTER", Ctx().pointer(25, 0x120, 0x121).bytes(), ptr},
+      {26, "HUGEPNT", Ctx().pointer(26, 0x120, 0x121).bytes(), ptr},
+      {27, "BIT", Ctx().bit(0x120, 1, 3, 0xFFFFFFFE).bytes(),
+       R"(,"selfix":288,"sign":1,"size":3,"offs":-2)"},
+      {28, "CLASS", Ctx().aggregate(28, 0x120, 8, 2, "s").bytes(), agg},
+      {0, nullptr, Ctx().type(0, 0x120).bytes(), R"(,"selfix":288)"},
+      {29, nullptr, Ctx().type(29, 0x120).bytes(), R"(,"selfix":288)"},
+      {255, nullptr, Ctx().type(255, 0x120).bytes(), R"(,"selfix":288)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.kind));
+    EXPECT_EQ(json_of(row.record),
+              line::fmt(R"({"file_offset":0,"tag":"TYPE","type":{"name":%s,"value":%d})",
+                        name_json(row.name).c_str(), row.kind) +
+                  row.fields + "}\n");
+  }
+}
+
+// The storage class of PUBLIC and SETLOCAL records by its name and its value. The SETLOCAL
+// offset of an AUTO variable is a stack offset, signed; of the other classes an address or a
+// register number, unsigned.
+TEST_F(CtxdumpJsonTest, EveryStorageClassByNameAndValue) {
+  const struct {
+    uint8_t cls;
+    const char* name;
+  } rows[] = {{0, "CONST"}, {1, "EXT"},  {2, "STAT"}, {3, "AUTO"},  {4, "REG"},    {5, nullptr},
+              {6, "MOD"},   {7, "NONE"}, {8, "REF"},  {9, nullptr}, {255, nullptr}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(row.cls));
+    const std::string cls =
+        line::fmt(R"("class":{"name":%s,"value":%d})", name_json(row.name).c_str(), row.cls);
+    const char* offset = row.cls == 3 ? "-8" : "4294967288";
+    EXPECT_EQ(json_of(Ctx()
+                          .pub(0, 0xFFFFFFF8, row.cls, 0x106, 1, "p")
+                          .set_local(row.cls, 0xFFFFFFF8, 0x106, "v")
+                          .bytes()),
+              R"({"file_offset":0,"tag":"PUBLIC","mode":0,"addr":4294967288,)" + cls +
+                  R"(,"typeix":262,"modix":1,"name":"p"})"
+                  "\n"
+                  R"({"file_offset":18,"tag":"SETLOCAL",)" +
+                  cls + R"(,"offset":)" + offset +
+                  R"(,"typeix":262,"name":"v"})"
+                  "\n");
+  }
+}
+
+// Signed fields at the ends of their range, and unsigned fields with the top bit set.
+TEST_F(CtxdumpJsonTest, SignedAndUnsignedFields) {
+  const Bytes header = Bytes{0} + le32(0xFFFFFFFF) + Bytes{0xFF, 0xFF} + le32(0x80000000) +
+                       Bytes{0xFF, 0xFF};  // ver -1, compiler 0xffff, compiler_ver, cpu 0xffff
+  Ctx c;
+  c.line(0xFFFFFFFF, 0xFFFFFFFF).line(0x7FFFFFFF, 0x80000000).addr_flag(0xFFFFFFFF, 0x80000000);
+  c.module(0xFFFFFFFF, "m").start_local(0xFFFFFFFF).end_local(0x80000000);
+  c.enumeration(0x120, 3, "e").constant(0xFFFFFFFF, "A").constant(0x80000000, "B");
+  c.constant(0x7FFFFFFF, "C").bit(0x121, 0, 0xFFFFFFFF, 0x80000000);
+  c.aggregate(13, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, "s").member(0xFFFFFFFF, 0xFFFFFFFF, "m");
+  c.aggregate(20, 0x122, 4, 1, "b");
+  const Bytes bitfield_member =
+      Bytes{10} + le32(0x106) + le32(0xFFFFFFFE) + le32(0x80000000) + Bytes{1, 'f'};
+  EXPECT_EQ(
+      json_of(header + c.bytes() + bitfield_member),
+      R"({"file_offset":0,"tag":"HEADER","ver":-1,"compiler":65535,"compiler_ver":-2147483648,"cpu":65535}
+{"file_offset":13,"tag":"LINE","line":-1,"addr":4294967295}
+{"file_offset":22,"tag":"LINE","line":2147483647,"addr":2147483648}
+{"file_offset":31,"tag":"ADDRFLAG","addr":4294967295,"flag":2147483648}
+{"file_offset":40,"tag":"MODULE","modix":4294967295,"name":"m"}
+{"file_offset":47,"tag":"STARTLOCAL","addr":4294967295}
+{"file_offset":52,"tag":"ENDLOCAL","addr":2147483648}
+{"file_offset":57,"tag":"TYPE","type":{"name":"ENUM","value":15},"selfix":288,"count":3,"name":"e"}
+{"file_offset":69,"tag":"MEMBER","value":-1,"name":"A"}
+{"file_offset":76,"tag":"MEMBER","value":-2147483648,"name":"B"}
+{"file_offset":83,"tag":"MEMBER","value":2147483647,"name":"C"}
+{"file_offset":90,"tag":"TYPE","type":{"name":"BIT","value":27},"selfix":289,"sign":0,"size":4294967295,"offs":-2147483648}
+{"file_offset":105,"tag":"TYPE","type":{"name":"STRUCT","value":13},"selfix":4294967295,"size":4294967295,"count":4294967295,"name":"s"}
+{"file_offset":121,"tag":"MEMBER","typeix":4294967295,"offset":4294967295,"name":"m"}
+{"file_offset":132,"tag":"TYPE","type":{"name":"BITFIELD","value":20},"selfix":290,"size":4,"count":1,"name":"b"}
+{"file_offset":148,"tag":"MEMBER","typeix":262,"bitoffs":4294967294,"bitsize":2147483648,"name":"f"}
+)");
+}
+
+// A small program converted and listed whole: negative stack and bit offsets and a negative
+// enumeration constant as the converter writes them, the classes of globals and locals, the
+// kinds the program's types take.
+TEST_F(CtxdumpJsonTest, ListsAConvertedProgramWhole) {
+  Builder b = program();
+  b.symbol(structure(0x100, "flags", 4)).aggr_begin();
+  b.symbol({MEMBER, 0, "lo", basic_type(1), bitfield_at(0, 3, -2), {}}).aggr_end();
+  b.symbol(enum_tag(0x101, "sign")).aggr_begin().symbol(constant("MINUS", "FFFFFFFF")).aggr_end();
+  b.symbol({VARIABLE, 0, "g", basic_type(1), in_section(2, 1, 0x10, 4), {}});
+  b.symbol({VARIABLE, 0, "h", basic_type(2), in_section(5, 1, 0x14, 1), {}});
+  b.symbol({FUNCTION, 0x102, "f", basic_type(1), in_section(2, 0, 0x10, 0x40), {}});
+  b.symbol({VARIABLE, 0, "a", basic_type(1), in_frame(0xFFFFFFF8), {}});
+  b.symbol({VARIABLE, 0, "r", basic_type(2), in_register("R5"), {}});
+  b.symbol({VARIABLE, 0, "s", basic_type(3), in_section(4, 2, 0x20, 2), {}});
+  b.blkend(0x40).end();
+  ASSERT_FALSE(convert(b).empty());
+  const DumpRun r = run_ctxdump({"--json", "in.ctx"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  // The predefined types, 6 bytes each.
+  std::string predefined;
+  size_t at = 120;
+  const char* const names[16] = {"VOID",     "VOID",       "8SIGNED",  "8UNSIGNED",
+                                 "16SIGNED", "16UNSIGNED", "32SIGNED", "32UNSIGNED",
+                                 "32SIGNED", "32UNSIGNED", "32FLOAT",  "64FLOAT",
+                                 "EXTFLOAT", "VOID",       "VOID",     "VOID"};
+  const int kinds[16] = {1, 1, 2, 3, 4, 5, 6, 7, 6, 7, 10, 11, 12, 1, 1, 1};
+  for (int i = 0; i < 16; ++i, at += 6)
+    predefined +=
+        line::fmt(R"({"file_offset":%zu,"tag":"TYPE","type":{"name":"%s","value":%d},"selfix":%d})"
+                  "\n",
+                  at, names[i], kinds[i], 256 + i);
+  EXPECT_EQ(
+      r.out,
+      R"({"file_offset":0,"tag":"HEADER","ver":118,"compiler":6,"compiler_ver":0,"cpu":0}
+{"file_offset":13,"tag":"MODULE","modix":1,"name":"m"}
+{"file_offset":20,"tag":"PUBLIC","mode":0,"addr":8208,"class":{"name":"EXT","value":1},"typeix":262,"modix":1,"name":"g"}
+{"file_offset":38,"tag":"PUBLIC","mode":0,"addr":8212,"class":{"name":"STAT","value":2},"typeix":258,"modix":1,"name":"h"}
+{"file_offset":56,"tag":"PUBLIC","mode":0,"addr":4112,"class":{"name":"EXT","value":1},"typeix":291,"modix":1,"name":"f"}
+{"file_offset":74,"tag":"STARTLOCAL","addr":4112}
+{"file_offset":79,"tag":"SETLOCAL","class":{"name":"AUTO","value":3},"offset":-8,"typeix":262,"name":"a"}
+{"file_offset":91,"tag":"SETLOCAL","class":{"name":"REG","value":4},"offset":5,"typeix":258,"name":"r"}
+{"file_offset":103,"tag":"SETLOCAL","class":{"name":"STAT","value":2},"offset":12320,"typeix":261,"name":"s"}
+{"file_offset":115,"tag":"ENDLOCAL","addr":4175}
+)" + predefined +
+          R"({"file_offset":216,"tag":"TYPE","type":{"name":"BIT","value":27},"selfix":289,"sign":1,"size":3,"offs":-2}
+{"file_offset":231,"tag":"TYPE","type":{"name":"STRUCT","value":13},"selfix":288,"size":4,"count":1,"name":"flags"}
+{"file_offset":251,"tag":"MEMBER","typeix":289,"offset":0,"name":"lo"}
+{"file_offset":263,"tag":"TYPE","type":{"name":"ENUM","value":15},"selfix":290,"count":1,"name":"sign"}
+{"file_offset":278,"tag":"MEMBER","value":-1,"name":"MINUS"}
+{"file_offset":289,"tag":"TYPE","type":{"name":"FUNCTION","value":16},"selfix":291,"retix":262,"argc":0}
+)");
+}
+
 // Any byte of a name gives valid JSON, and the parser gives the bytes back. Output is ASCII.
 TEST_F(CtxdumpJsonTest, NamesOfAnyBytes) {
   std::string low, high;
@@ -223,6 +445,31 @@ TEST_F(CtxdumpJsonTest, CommandLines) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("ctxdump: --json lists records and cannot be used with --verify\n", 0), 0u);
+}
+
+// The manual page's jq example, as groff renders it, is a command that runs and lists the names
+// of the PUBLIC records.
+TEST_F(CtxdumpJsonTest, TheManualsJqExampleRuns) {
+  TEKTEST_REQUIRE_TOOL("groff", "jq");
+  // One line per paragraph, without bold or underlining.
+  ASSERT_EQ(std::system("groff -man -Tutf8 -P-cbou -rLL=250n '" TEKCONV_SOURCE_DIR
+                        "/man/ctxdump.1' >page.txt 2>/dev/null"),
+            0);
+  std::string command;
+  for (const std::string& l : text_lines(read_file("page.txt")))
+    if (l.find("ctxdump --json prog.ctx | jq") != std::string::npos) command = trimmed(l);
+  ASSERT_EQ(command.rfind("ctxdump ", 0), 0u) << read_file("page.txt");
+
+  write_file("main.cpd", example_companion());
+  ASSERT_FALSE(convert(example_program()).empty());
+  ASSERT_EQ(std::rename("in.ctx", "prog.ctx"), 0);
+  std::string names;
+  for (const Json& j : parse_lines(run_ctxdump({"--json", "prog.ctx"}).out))
+    if (j["tag"] == "PUBLIC") names += j["name"].get<std::string>() + "\n";
+  ASSERT_FALSE(names.empty());
+  command.replace(0, 7, "'" CTXDUMP_BINARY "'");
+  ASSERT_EQ(std::system((command + " >names.txt 2>&1").c_str()), 0) << command;
+  EXPECT_EQ(read_file("names.txt"), names);
 }
 
 // Each field of every layout (TYPE and MEMBER of every kind) has a key of its own, none that

@@ -160,7 +160,7 @@ TEST_F(CtxdumpTest, CommandLineAndExitStatus) {
       {{"--verify", "good.ctx", "missing.ctx", "empty.ctx"},
        2,
        "good.ctx: sound: 18 records, 116 bytes\n"
-       "empty.ctx: offset 00000000: no type section: the 16 predefined types are missing\n"
+       "ctxdump: empty.ctx:0x0: error: no type section: the 16 predefined types are missing\n"
        "empty.ctx: 1 problem: 0 records, 0 bytes\n",
        missing},
       {{}, 2, "", usage},
@@ -188,9 +188,9 @@ class Verified {
     bytes_.insert(bytes_.end(), b.begin(), b.end());
     return *this;
   }
-  // A problem at the offset of the next record (or of the end of the file).
+  // A problem at the offset of the next record (or of the end of the file), as a diagnostic.
   Verified& problem(const std::string& text) {
-    problems_ += "t.ctx: offset " + line::fmt("%08zx", bytes_.size()) + ": " + text + "\n";
+    problems_ += "ctxdump: t.ctx:" + line::fmt("0x%zx", bytes_.size()) + ": error: " + text + "\n";
     ++count_;
     return *this;
   }
@@ -319,14 +319,14 @@ TEST_F(CtxdumpTest, VerifyChecksSelfixModulesAndScopes) {
   const size_t start = f.size();
   f.add(Ctx().start_local(0x2000))
       .problem("ENDLOCAL 00001fff lies below its STARTLOCAL 00002000 (offset " +
-               line::fmt("%08zx", start) + ")")
+               line::fmt("0x%zx", start) + ")")
       .add(Ctx().end_local(0x1FFF))
       .problem("ENDLOCAL 00003000 with no open STARTLOCAL before it")
       .add(Ctx().end_local(0x3000).start_local(0x10).end_local(0x10));
   const size_t types = f.size();
   f.add(Ctx().predefined())
       .problem("selfix 00000106 defined again (first at offset " +
-               line::fmt("%08zx", types + 6 * 6) + ")")
+               line::fmt("0x%zx", types + 6 * 6) + ")")
       .add(Ctx().type(6, 0x106))
       .check(5 + 6 + 16 + 1);
 }
@@ -360,6 +360,20 @@ TEST_F(CtxdumpTest, VerifyWantsAHeaderRecordFirst) {
       .problem("unknown record tag 08; the rest of the file cannot be read")
       .add(Bytes{8} + SOUND_START.bytes())
       .check(0, "; reading stopped at offset 00000000, type references not checked");
+}
+
+// Names in problems show control characters as \xNN, each problem on a line of its own; the
+// other bytes stay as they are.
+TEST_F(CtxdumpTest, VerifyShowsControlCharactersInNames) {
+  Verified()
+      .add(SOUND_START)
+      .problem(
+          "PUBLIC [a\\x0ab\\x1b[2J\\x7f\xe9] names module 00000002, which no MODULE record "
+          "defines")
+      .add(Ctx().pub(0, 0, 1, 0x100, 2, "a\nb\x1b[2J\x7f\xe9"))
+      .problem("SETLOCAL [\\x09\\x0d] refers to undefined type index 00000300")
+      .add(Ctx().set_local(3, 0, 0x300, "\t\r").predefined())
+      .check(2 + 2 + 16);
 }
 
 // ---------------------------------------------------------------------------------------------

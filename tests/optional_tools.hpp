@@ -31,6 +31,7 @@ inline constexpr OptionalTool kOptionalTools[] = {
     TEKTEST_OPTIONAL_TOOL("objcopy", OBJCOPY),
     TEKTEST_OPTIONAL_TOOL("groff", GROFF),
     TEKTEST_OPTIONAL_TOOL("man", MAN),
+    TEKTEST_OPTIONAL_TOOL("jq", JQ),
     TEKTEST_OPTIONAL_TOOL("nlohmann-json", NLOHMANN_JSON),
 #ifdef TEKTEST_LIBDW
     TEKTEST_OPTIONAL_TOOL("libdw", LIBDW),

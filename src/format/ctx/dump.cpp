@@ -32,7 +32,7 @@ template <size_t N>
 const char* lookup(const NamedCode (&table)[N], uint8_t code) {
   for (const NamedCode& row : table)
     if (row.code == code) return row.name;
-  return UNKNOWN_NAME;
+  return nullptr;
 }
 
 int counted(int n) {
@@ -41,11 +41,19 @@ int counted(int n) {
 
 }  // namespace
 
-const char* kind_name(uint8_t kind) {
+const char* find_kind_name(uint8_t kind) {
   return lookup(KIND_NAMES, kind);
 }
-const char* class_name(uint8_t cls) {
+const char* find_class_name(uint8_t cls) {
   return lookup(CLASS_NAMES, cls);
+}
+const char* kind_name(uint8_t kind) {
+  const char* name = find_kind_name(kind);
+  return name ? name : UNKNOWN_NAME;
+}
+const char* class_name(uint8_t cls) {
+  const char* name = find_class_name(cls);
+  return name ? name : UNKNOWN_NAME;
 }
 
 int print_name(FILE* f, std::string_view name) {

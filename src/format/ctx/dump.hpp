@@ -20,8 +20,12 @@ enum DumpBits : uint32_t {
   DUMP_OBJECT = 0x100,
 };
 
+// The names of kind and class codes, "?" for a code that the table has no row for.
 const char* kind_name(uint8_t kind);
 const char* class_name(uint8_t cls);
+// The same names, nullptr for a code without a row.
+const char* find_kind_name(uint8_t kind);
+const char* find_class_name(uint8_t cls);
 
 // Line formatters; each returns the number of characters printed.
 int print_name(FILE* f, std::string_view name);

@@ -63,6 +63,18 @@ enum Kind : uint8_t {
   K_CLASS = 28,
 };
 
+// Storage classes of PUBLIC and SETLOCAL records.
+enum StorageClass : uint8_t {
+  CLASS_CONST = 0,
+  CLASS_EXT = 1,
+  CLASS_STAT = 2,
+  CLASS_AUTO = 3,  // the offset is a stack offset, sign-extended
+  CLASS_REG = 4,
+  CLASS_MOD = 6,
+  CLASS_NONE = 7,
+  CLASS_REF = 8,
+};
+
 constexpr size_t MAX_NAME = 255;
 
 // The predefined basic types that open every type section: selfix 256 to 271, these kinds.

@@ -157,8 +157,7 @@ int verify_file(CtxReader& reader, const Job& job, Console& out) {
   const char* name = job.name.c_str();
   FILE* f = out.file();
   CtxVerdict v = verify_ctx(reader);
-  for (const CtxProblem& p : v.problems)
-    std::fprintf(f, "%s: offset %08zx: %s\n", name, p.offset, p.text.c_str());
+  for (const CtxProblem& p : v.problems) print_problem(f, job.name, p);
   const size_t n = v.problems.size();
   if (n == 0)
     std::fprintf(f, "%s: sound: %zu records, %zu bytes", name, v.records, v.size);

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <string_view>
+#include <type_traits>
 
 namespace tek {
 
@@ -29,6 +30,29 @@ void put_key(FILE* out, const char* key) {
   std::fprintf(out, ",\"%s\":", key);
 }
 
+// A code and its name, null for a code that the format does not name.
+void put_code(FILE* out, uint32_t code, const char* name) {
+  std::fputs("{\"name\":", out);
+  if (name)
+    put_string(out, name);
+  else
+    std::fputs("null", out);
+  std::fprintf(out, ",\"value\":%" PRIu32 "}", code);
+}
+
+template <class V>
+void put_number(FILE* out, const V& v, uint32_t value, JsonForm form) {
+  if (form == JsonForm::Kind) return put_code(out, value, find_kind_name(uint8_t(value)));
+  if (form == JsonForm::Class) return put_code(out, value, find_class_name(uint8_t(value)));
+  bool is_signed = form == JsonForm::Signed;
+  if constexpr (std::is_same_v<V, SetLocalValue>)
+    if (form == JsonForm::LocalOffset) is_signed = v.cls == CLASS_AUTO;
+  if (is_signed)
+    std::fprintf(out, "%" PRId32, static_cast<int32_t>(value));
+  else
+    std::fprintf(out, "%" PRIu32, value);
+}
+
 }  // namespace
 
 void print_json_record(FILE* out, const CtxRecord& rec, bool hex, const std::string* file) {
@@ -45,10 +69,12 @@ void print_json_record(FILE* out, const CtxRecord& rec, bool hex, const std::str
     for_each_field(v, [&](const Field<V>& f) {
       const char* key = field_name(f);
       put_key(out, key ? key : "?");
-      if (f.width == 0)
+      if (f.width == 0) {
         put_string(out, name_of(v));
-      else
-        std::fprintf(out, "%" PRIu32, v.*f.member);
+      } else {
+        const FieldName<V>* n = find_field(f);
+        put_number(out, v, v.*f.member, n ? n->form : JsonForm::Unsigned);
+      }
     });
     if constexpr (requires { v.data; }) {
       if (hex) {

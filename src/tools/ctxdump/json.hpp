@@ -18,27 +18,39 @@ inline constexpr const char* JSON_TAG_KEY = "tag";
 inline constexpr const char* JSON_NAME_KEY = "name";
 inline constexpr const char* JSON_DATA_KEY = "data";
 
-// The numeric fields of each record value by the names that the format gives them.
+// How a numeric field is written.
+enum class JsonForm : uint8_t {
+  Unsigned,     // the stored bits as an unsigned number: addresses, indices, sizes, counts
+  Signed,       // the stored 32 bits as a two's complement number
+  Kind,         // {"name": the kind's name or null, "value": the kind code}
+  Class,        // {"name": the storage class's name or null, "value": the class code}
+  LocalOffset,  // signed for class AUTO (a stack offset), else unsigned (an address, a register)
+};
+
+// The numeric fields of each record value by the names that the format gives them, and how
+// each is written.
 template <class V>
 struct FieldName {
   uint32_t V::*member;
   const char* name;
+  JsonForm form = JsonForm::Unsigned;
 };
 template <class V>
 struct FieldNames;
 
 template <>
 struct FieldNames<HeaderValue> {
-  static constexpr FieldName<HeaderValue> table[] = {{&HeaderValue::ver, "ver"},
-                                                     {&HeaderValue::compiler, "compiler"},
-                                                     {&HeaderValue::compiler_ver, "compiler_ver"},
-                                                     {&HeaderValue::cpu, "cpu"}};
+  static constexpr FieldName<HeaderValue> table[] = {
+      {&HeaderValue::ver, "ver", JsonForm::Signed},
+      {&HeaderValue::compiler, "compiler"},
+      {&HeaderValue::compiler_ver, "compiler_ver", JsonForm::Signed},
+      {&HeaderValue::cpu, "cpu"}};
 };
 template <>
 struct FieldNames<PublicValue> {
   static constexpr FieldName<PublicValue> table[] = {{&PublicValue::mode, "mode"},
                                                      {&PublicValue::addr, "addr"},
-                                                     {&PublicValue::cls, "class"},
+                                                     {&PublicValue::cls, "class", JsonForm::Class},
                                                      {&PublicValue::typeix, "typeix"},
                                                      {&PublicValue::modix, "modix"}};
 };
@@ -52,9 +64,10 @@ struct FieldNames<EndLocalValue> {
 };
 template <>
 struct FieldNames<SetLocalValue> {
-  static constexpr FieldName<SetLocalValue> table[] = {{&SetLocalValue::cls, "class"},
-                                                       {&SetLocalValue::offset, "offset"},
-                                                       {&SetLocalValue::typeix, "typeix"}};
+  static constexpr FieldName<SetLocalValue> table[] = {
+      {&SetLocalValue::cls, "class", JsonForm::Class},
+      {&SetLocalValue::offset, "offset", JsonForm::LocalOffset},
+      {&SetLocalValue::typeix, "typeix"}};
 };
 template <>
 struct FieldNames<FileValue> {
@@ -66,27 +79,33 @@ struct FieldNames<EndLineValue> {
 };
 template <>
 struct FieldNames<LineValue> {
-  static constexpr FieldName<LineValue> table[] = {{&LineValue::line, "line"},
+  static constexpr FieldName<LineValue> table[] = {{&LineValue::line, "line", JsonForm::Signed},
                                                    {&LineValue::addr, "addr"}};
 };
-// The kind is the field "type" of the TYPE record.
+// The kind is the field "type" of the TYPE record. The bit offset of a BIT type is signed.
 template <>
 struct FieldNames<TypeValue> {
-  static constexpr FieldName<TypeValue> table[] = {
-      {&TypeValue::kind, "type"},     {&TypeValue::selfix, "selfix"},
-      {&TypeValue::size, "size"},     {&TypeValue::count, "count"},
-      {&TypeValue::retix, "retix"},   {&TypeValue::argc, "argc"},
-      {&TypeValue::typeix, "typeix"}, {&TypeValue::reserved, "reserved"},
-      {&TypeValue::limit, "limit"},   {&TypeValue::sign, "sign"},
-      {&TypeValue::offs, "offs"}};
+  static constexpr FieldName<TypeValue> table[] = {{&TypeValue::kind, "type", JsonForm::Kind},
+                                                   {&TypeValue::selfix, "selfix"},
+                                                   {&TypeValue::size, "size"},
+                                                   {&TypeValue::count, "count"},
+                                                   {&TypeValue::retix, "retix"},
+                                                   {&TypeValue::argc, "argc"},
+                                                   {&TypeValue::typeix, "typeix"},
+                                                   {&TypeValue::reserved, "reserved"},
+                                                   {&TypeValue::limit, "limit"},
+                                                   {&TypeValue::sign, "sign"},
+                                                   {&TypeValue::offs, "offs", JsonForm::Signed}};
 };
+// An enumeration constant is signed.
 template <>
 struct FieldNames<MemberValue> {
-  static constexpr FieldName<MemberValue> table[] = {{&MemberValue::typeix, "typeix"},
-                                                     {&MemberValue::offset, "offset"},
-                                                     {&MemberValue::value, "value"},
-                                                     {&MemberValue::bitoffs, "bitoffs"},
-                                                     {&MemberValue::bitsize, "bitsize"}};
+  static constexpr FieldName<MemberValue> table[] = {
+      {&MemberValue::typeix, "typeix"},
+      {&MemberValue::offset, "offset"},
+      {&MemberValue::value, "value", JsonForm::Signed},
+      {&MemberValue::bitoffs, "bitoffs"},
+      {&MemberValue::bitsize, "bitsize"}};
 };
 template <>
 struct FieldNames<ObjectValue> {
@@ -103,18 +122,26 @@ struct FieldNames<AddrFlagValue> {
                                                        {&AddrFlagValue::flag, "flag"}};
 };
 
+// The row of a numeric layout field; nullptr for a member that the table above does not name.
+template <class V>
+const FieldName<V>* find_field(const Field<V>& f) {
+  for (const FieldName<V>& n : FieldNames<V>::table)
+    if (n.member == f.member) return &n;
+  return nullptr;
+}
+
 // The key of a layout field; nullptr for a member that the table above does not name.
 template <class V>
 const char* field_name(const Field<V>& f) {
   if (f.width == 0) return JSON_NAME_KEY;
-  for (const FieldName<V>& n : FieldNames<V>::table)
-    if (n.member == f.member) return n.name;
-  return nullptr;
+  const FieldName<V>* n = find_field(f);
+  return n ? n->name : nullptr;
 }
 
-// Prints the record as one JSON object and a line end: its offset, tag name and fields, names
-// as strings of one character per byte (U+0000 to U+00FF). With hex, the data bytes of an
-// OBJECT as a string of hexadecimal digits; with file, the file's name first.
+// Prints the record as one JSON object and a line end: its offset, tag name and fields, numbers
+// in the form of their field, names as strings of one character per byte (U+0000 to U+00FF).
+// With hex, the data bytes of an OBJECT as a string of hexadecimal digits; with file, the file's
+// name first.
 void print_json_record(FILE* out, const CtxRecord& rec, bool hex, const std::string* file);
 
 }  // namespace tek

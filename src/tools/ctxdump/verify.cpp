@@ -23,15 +23,27 @@ std::string hex8(uint32_t v) {
   return buf;
 }
 
+// A file offset as the diagnostics locate problems: "0x1a4".
 std::string hex_offset(size_t offset) {
   char buf[24];
-  std::snprintf(buf, sizeof buf, "%08zx", offset);
+  std::snprintf(buf, sizeof buf, "0x%zx", offset);
   return buf;
 }
 
+// A name as stored, in brackets; control characters as \xNN, so that a damaged name keeps its
+// problem on one line and cannot drive the terminal.
 std::string bracketed(std::string_view name) {
   std::string s = "[";
-  s += record_name(name);
+  for (const char ch : record_name(name)) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char esc[5];
+      std::snprintf(esc, sizeof esc, "\\x%02x", c);
+      s += esc;
+    } else {
+      s += ch;
+    }
+  }
   s += ']';
   return s;
 }
@@ -325,6 +337,10 @@ CtxVerdict verify_ctx(CtxReader& reader) {
 CtxVerdict verify_ctx(std::span<const uint8_t> bytes) {
   CtxReader reader(bytes);
   return verify_ctx(reader);
+}
+
+void print_problem(FILE* f, const std::string& file, const CtxProblem& p) {
+  std::fprintf(f, "ctxdump: %s:0x%zx: error: %s\n", file.c_str(), p.offset, p.text.c_str());
 }
 
 }  // namespace tek

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "format/ctx/ctxfile.hpp"
@@ -27,5 +29,9 @@ struct CtxVerdict {
 // defined where they are read are held until the end, which gives the same report.
 CtxVerdict verify_ctx(CtxReader& reader);
 CtxVerdict verify_ctx(std::span<const uint8_t> bytes);
+
+// Prints a problem as one diagnostic line, in the form that tekconv gives its own:
+// "ctxdump: FILE:0xOFFSET: error: TEXT".
+void print_problem(FILE* f, const std::string& file, const CtxProblem& p);
 
 }  // namespace tek
