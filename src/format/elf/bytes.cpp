@@ -2,23 +2,10 @@
 
 namespace elf {
 
-void Bytes::put(uint32_t v, int width) {
-  for (int i = 0; i < width; ++i) {
-    int shift = big_ ? 8 * (width - 1 - i) : 8 * i;
-    b_.push_back(static_cast<uint8_t>(v >> shift));
-  }
-}
-
-void Bytes::patch_u32(size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    int shift = big_ ? 8 * (3 - i) : 8 * i;
-    b_[at + i] = static_cast<uint8_t>(v >> shift);
-  }
-}
-
-void Bytes::uleb(uint64_t v) {
-  uint8_t buf[10];
-  raw(buf, encode_uleb(v, buf));
+uint32_t Bytes::read_u32(size_t at) const {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t{b_[at + i]} << (big_ ? 8 * (3 - i) : 8 * i);
+  return v;
 }
 
 void Bytes::sleb(int64_t v) {
@@ -33,12 +20,13 @@ void Bytes::sleb(int64_t v) {
 }
 
 void Bytes::str(std::string_view s) {
-  b_.insert(b_.end(), s.begin(), s.end());
-  b_.push_back(0);
+  uint8_t* p = grow(s.size() + 1);
+  if (!s.empty()) std::memcpy(p, s.data(), s.size());
+  p[s.size()] = 0;
 }
 
 void Bytes::pad_to(size_t alignment) {
-  while (b_.size() % alignment) b_.push_back(0);
+  b_.resize((b_.size() + alignment - 1) / alignment * alignment);
 }
 
 }  // namespace elf
