@@ -2,12 +2,6 @@
 
 namespace elf {
 
-uint32_t Bytes::read_u32(size_t at) const {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= uint32_t{b_[at + i]} << (big_ ? 8 * (3 - i) : 8 * i);
-  return v;
-}
-
 void Bytes::sleb(int64_t v) {
   for (;;) {
     uint8_t byte = v & 0x7F;
@@ -20,9 +14,8 @@ void Bytes::sleb(int64_t v) {
 }
 
 void Bytes::str(std::string_view s) {
-  uint8_t* p = grow(s.size() + 1);
-  if (!s.empty()) std::memcpy(p, s.data(), s.size());
-  p[s.size()] = 0;
+  b_.insert(b_.end(), s.begin(), s.end());
+  b_.push_back(0);
 }
 
 void Bytes::pad_to(size_t alignment) {

@@ -2,6 +2,7 @@
 // numbers and NUL-terminated strings.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,35 +40,44 @@ class Bytes {
   std::vector<uint8_t>& data() { return b_; }
 
   void u8(uint32_t v) { b_.push_back(static_cast<uint8_t>(v)); }
-  void u16(uint32_t v) { store(grow(2), v, 2); }
-  void u32(uint32_t v) { store(grow(4), v, 4); }
+  void u16(uint32_t v) { put(v, 2); }
+  void u32(uint32_t v) { put(v, 4); }
   void uleb(uint64_t v) {
-    uint8_t buf[10];
-    raw(buf, encode_uleb(v, buf));
+    room(10);
+    do {
+      uint8_t byte = v & 0x7F;
+      v >>= 7;
+      if (v) byte |= 0x80;
+      b_.push_back(byte);
+    } while (v);
   }
   void sleb(int64_t v);
   void str(std::string_view s);  // with its terminating NUL
-  void raw(const uint8_t* p, size_t n) {
-    if (n) std::memcpy(grow(n), p, n);
-  }
+  void raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
   void append(const Bytes& other) { raw(other.b_.data(), other.b_.size()); }
   void pad_to(size_t alignment);
 
   // Overwrites a 4-byte field written earlier (lengths, references known only later).
-  void patch_u32(size_t at, uint32_t v) { store(b_.data() + at, v, 4); }
+  void patch_u32(size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b_[at + i] = static_cast<uint8_t>(v >> (big_ ? 24 - 8 * i : 8 * i));
+  }
   // Reads back a 4-byte field.
-  uint32_t read_u32(size_t at) const;
+  uint32_t read_u32(size_t at) const {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t{b_[at + i]} << (big_ ? 24 - 8 * i : 8 * i);
+    return v;
+  }
 
  private:
-  // Appends n bytes to be filled in and returns where they begin.
-  uint8_t* grow(size_t n) {
-    size_t at = b_.size();
-    b_.resize(at + n);
-    return b_.data() + at;
+  // Room for n more bytes without a reallocation on the way, so that the bytes of one field
+  // are appended without a capacity check each.
+  void room(size_t n) {
+    if (b_.capacity() - b_.size() < n) b_.reserve(std::max(2 * b_.capacity(), b_.size() + n));
   }
-  void store(uint8_t* p, uint32_t v, int width) const {
+  void put(uint32_t v, int width) {
+    room(4);
     for (int i = 0; i < width; ++i)
-      p[i] = static_cast<uint8_t>(v >> (big_ ? 8 * (width - 1 - i) : 8 * i));
+      b_.push_back(static_cast<uint8_t>(v >> (big_ ? 8 * (width - 1 - i) : 8 * i)));
   }
   std::vector<uint8_t> b_;
   bool big_;

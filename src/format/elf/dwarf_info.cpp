@@ -27,6 +27,15 @@ void AbbrevTable::place(uint32_t code) {
 }
 
 uint32_t AbbrevTable::code(const uint32_t* shape, size_t n) {
+  // DIEs of one tag mostly come in runs of one shape (members, enumerators, locals): the code
+  // last used for the tag is tried first.
+  uint32_t& recent = recent_[shape[0] % recent_.size()];
+  if (recent && same(recent, shape, n)) return recent;
+  recent = lookup(shape, n);
+  return recent;
+}
+
+uint32_t AbbrevTable::lookup(const uint32_t* shape, size_t n) {
   const uint32_t h = hash(shape, n);
   const size_t mask = slots_.size() - 1;
   for (size_t i = h & mask; slots_[i]; i = (i + 1) & mask) {
@@ -132,6 +141,10 @@ void InfoWriter::closed() const {
   if (serial_) throw std::logic_error("DWARF writer: a DIE is still open");
 }
 
+void InfoWriter::not_open() {
+  throw std::logic_error("DWARF writer: the DIE is not open");
+}
+
 Die InfoWriter::die(Tag tag, bool children) {
   closed();
   serial_ = next_serial_++;
@@ -144,12 +157,6 @@ Die InfoWriter::die(Tag tag, bool children) {
   return Die(*this, serial_);
 }
 
-elf::Bytes& InfoWriter::open(uint64_t serial, Attr at, Form form) {
-  if (serial != serial_ || !serial) throw std::logic_error("DWARF writer: the DIE is not open");
-  shape_.push_back(uint32_t{at} << 8 | form);
-  return info_;
-}
-
 void InfoWriter::add_ref(uint64_t key) {
   const uint32_t high = static_cast<uint32_t>(key >> 32);
   if (high && ref_high_.empty()) ref_high_.resize(ref_at_.size());
@@ -159,7 +166,7 @@ void InfoWriter::add_ref(uint64_t key) {
 }
 
 uint32_t InfoWriter::put(const Die& d) {
-  if (d.serial_ != serial_ || !serial_) throw std::logic_error("DWARF writer: the DIE is not open");
+  if (d.serial_ != serial_ || !serial_) not_open();
   serial_ = 0;
   const uint32_t code = abbrevs_.code(shape_.data(), shape_.size());
   uint8_t buf[10];

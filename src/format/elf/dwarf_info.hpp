@@ -9,6 +9,7 @@
 // that comes later or lies in another unit.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -60,13 +61,15 @@ class AbbrevTable {
   elf::Bytes bytes() const;
 
  private:
+  uint32_t lookup(const uint32_t* shape, size_t n);
   static uint32_t hash(const uint32_t* shape, size_t n);
   bool same(uint32_t code, const uint32_t* shape, size_t n) const;
   void place(uint32_t code);
-  std::vector<uint32_t> slots_;     // codes, 0 for a free slot; a power of two
-  std::vector<uint32_t> shapes_;    // all shapes, in code order
-  std::vector<uint32_t> start_{0};  // shape of code c: shapes_[start_[c-1], start_[c])
-  std::vector<uint32_t> hashes_;    // by code - 1
+  std::vector<uint32_t> slots_;        // codes, 0 for a free slot; a power of two
+  std::vector<uint32_t> shapes_;       // all shapes, in code order
+  std::vector<uint32_t> start_{0};     // shape of code c: shapes_[start_[c-1], start_[c])
+  std::vector<uint32_t> hashes_;       // by code - 1
+  std::array<uint32_t, 64> recent_{};  // the code last used by tag (modulo 64), or 0
 };
 
 class InfoWriter {
@@ -114,7 +117,13 @@ class InfoWriter {
  private:
   friend class Die;
   void closed() const;  // checks that no DIE is open
-  elf::Bytes& open(uint64_t serial, Attr at, Form form);
+  // The buffer for the values of the open DIE, after adding the pair to its shape.
+  elf::Bytes& open(uint64_t serial, Attr at, Form form) {
+    if (serial != serial_ || !serial) not_open();
+    shape_.push_back(uint32_t{at} << 8 | form);
+    return info_;
+  }
+  [[noreturn]] static void not_open();
   uint32_t string(std::string_view s) { return strings_.add(s); }
   void add_ref(uint64_t key);
   uint64_t ref_key(size_t i) const {
