@@ -48,8 +48,10 @@ using namespace tekrec;
 namespace {
 
 constexpr int ROUNDS = 7;
-constexpr double IMAGE_TARGET = 1.5;   // conversion / copy, image-heavy input
-constexpr double LINEAR_TARGET = 2.2;  // time x2 / time x1: "about double", 10% allowance
+constexpr double IMAGE_TARGET = 1.5;    // conversion / copy, image-heavy input
+constexpr double LINEAR_TARGET = 2.2;   // time x2 / time x1: "about double", 10% allowance
+constexpr double ELF_CPU_TARGET = 1.5;  // ELF output / context file, CPU time, debug-heavy
+constexpr uint64_t ELF_RSS_ALLOWANCE = 64000000;  // ELF output: peak RSS - input size, bytes
 constexpr uint32_t TYPE_ID_SLOTS = 0x4000;
 constexpr size_t CHUNK = 256;  // data bytes per OBJECT record at most
 
@@ -662,8 +664,9 @@ class DebugGen {
 // Running and timing.
 
 struct Run {
-  double wall = 0;  // seconds
-  double cpu = 0;   // user + system seconds of the child
+  double wall = 0;   // seconds
+  double cpu = 0;    // user + system seconds of the child
+  uint64_t rss = 0;  // peak resident set of the child, bytes
   int status = -1;
 };
 
@@ -676,6 +679,12 @@ Run run_process(const std::vector<std::string>& args, const std::string& out_pat
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // The child starts in this process's memory (posix_spawn shares it until exec), and its peak
+  // RSS counts this process's peak: reset that to the current RSS first.
+  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
   Run r;
   const auto t0 = std::chrono::steady_clock::now();
   pid_t pid;
@@ -689,6 +698,7 @@ Run run_process(const std::vector<std::string>& args, const std::string& out_pat
   r.wall = std::chrono::duration<double>(t1 - t0).count();
   r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.rss = static_cast<uint64_t>(ru.ru_maxrss) * 1024;  // Linux reports KiB
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }
@@ -709,6 +719,12 @@ std::string replace_extension(const std::string& path, const char* ext) {
 
 struct Series {
   std::vector<double> wall, cpu;
+  std::vector<uint64_t> rss;
+  void add(const Run& r) {
+    wall.push_back(r.wall);
+    cpu.push_back(r.cpu);
+    rss.push_back(r.rss);
+  }
   double best() const { return *std::min_element(wall.begin(), wall.end()); }
   double median() const {
     std::vector<double> v = wall;
@@ -716,6 +732,7 @@ struct Series {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
   }
   double best_cpu() const { return *std::min_element(cpu.begin(), cpu.end()); }
+  uint64_t peak_rss() const { return *std::max_element(rss.begin(), rss.end()); }
 };
 
 struct Measured {
@@ -741,8 +758,7 @@ void measure_once(Measured& m, const std::string& dir, bool check) {
   ::sync();
   Run c = run_process({"cp", m.input.path, copy}, log);
   if (c.status != 0) throw std::runtime_error("cp failed: " + read_text(log));
-  m.copy.wall.push_back(c.wall);
-  m.copy.cpu.push_back(c.cpu);
+  m.copy.add(c);
 
   ::unlink(ctx.c_str());
   ::sync();
@@ -754,8 +770,7 @@ void measure_once(Measured& m, const std::string& dir, bool check) {
       said.compare(said.size() - created.size(), created.size(), created) != 0)
     throw std::runtime_error(m.label + ": conversion exited with status " +
                              std::to_string(t.status) + " and printed:\n" + said.substr(0, 2000));
-  m.convert.wall.push_back(t.wall);
-  m.convert.cpu.push_back(t.cpu);
+  m.convert.add(t);
 
   struct stat st {};
   if (::stat(ctx.c_str(), &st) != 0) throw std::runtime_error(ctx + " missing");
@@ -769,8 +784,7 @@ void measure_once(Measured& m, const std::string& dir, bool check) {
     if (e.status != 0)
       throw std::runtime_error(m.label + ": ELF output exited with status " +
                                std::to_string(e.status) + ":\n" + read_text(log).substr(0, 2000));
-    m.elf.wall.push_back(e.wall);
-    m.elf.cpu.push_back(e.cpu);
+    m.elf.add(e);
     ::unlink(elf.c_str());
   }
   if (check) {
@@ -865,10 +879,13 @@ std::string make_workdir(const char* where) {
 
 int main(int argc, char** argv) {
   bool keep = false;
+  bool debug_only = false;
   const char* where = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
+    } else if (std::strcmp(argv[i], "--debug-only") == 0) {
+      debug_only = true;
     } else if (std::strcmp(argv[i], "--no-elf") == 0) {
       measure_elf = false;
     } else if (std::strcmp(argv[i], "--tekconv") == 0 && i + 1 < argc) {
@@ -876,7 +893,8 @@ int main(int argc, char** argv) {
     } else if (argv[i][0] != '-' && !where) {
       where = argv[i];
     } else {
-      std::printf("Usage: %s [--keep] [--no-elf] [--tekconv BINARY] [workdir]\n", argv[0]);
+      std::printf("Usage: %s [--keep] [--no-elf] [--debug-only] [--tekconv BINARY] [workdir]\n",
+                  argv[0]);
       return std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
     }
   }
@@ -887,15 +905,18 @@ int main(int argc, char** argv) {
                 tekconv_binary, dir.c_str(), ROUNDS);
     std::fflush(stdout);
 
-    Measured image{"image-heavy", make_image_input(dir + "/image.abs"), {}, {}, {}, 0};
-    std::printf(
-        "image-heavy: %.1f MB input, %.1f MB of image (%.1f MB from ZERO and REPEAT) in %llu "
-        "OBJECT records\n",
-        mb(image.input.size), mb(image.input.want.object_bytes), mb(image.input.filled),
-        static_cast<unsigned long long>(image.input.want.records[rec::OBJECT]));
-    std::fflush(stdout);
-    measure({&image}, dir);
-    if (!keep) remove_outputs(image);
+    Measured image{"image-heavy", {}, {}, {}, {}, 0};
+    if (!debug_only) {
+      image.input = make_image_input(dir + "/image.abs");
+      std::printf(
+          "image-heavy: %.1f MB input, %.1f MB of image (%.1f MB from ZERO and REPEAT) in %llu "
+          "OBJECT records\n",
+          mb(image.input.size), mb(image.input.want.object_bytes), mb(image.input.filled),
+          static_cast<unsigned long long>(image.input.want.records[rec::OBJECT]));
+      std::fflush(stdout);
+      measure({&image}, dir);
+      if (!keep) remove_outputs(image);
+    }
 
     constexpr int FILES = 64;
     DebugGen gen1(dir + "/debug1.abs", FILES);
@@ -920,34 +941,58 @@ int main(int argc, char** argv) {
     }
 
     print_header();
-    print_row(image);
+    if (!debug_only) print_row(image);
     print_row(debug1);
     print_row(debug2);
 
     // Verdicts by best wall time; the CPU time (user + system) of the same runs is shown beside
     // it, as it is much less disturbed by other processes on a busy machine.
     auto verdict = [](double v, double target) { return v <= target ? "met" : "MISSED"; };
-    const double image_wall = image.convert.best() / image.copy.best();
-    const double image_cpu = image.convert.best_cpu() / image.copy.best_cpu();
     const double growth_wall = debug2.convert.best() / debug1.convert.best();
     const double growth_cpu = debug2.convert.best_cpu() / debug1.convert.best_cpu();
     const double size_growth = static_cast<double>(debug2.input.size) / debug1.input.size;
-    std::printf(
-        "\nimage-heavy: conversion takes %.2f x the copy (target at most %.1f): %s "
-        "[by cpu time %.2f x: %s]\n",
-        image_wall, IMAGE_TARGET, verdict(image_wall, IMAGE_TARGET), image_cpu,
-        verdict(image_cpu, IMAGE_TARGET));
-    std::printf(
-        "debug-heavy: input x%.2f takes x%.2f the time (target about x2, at most x%.1f): %s "
-        "[by cpu time x%.2f: %s]\n",
-        size_growth, growth_wall, LINEAR_TARGET, verdict(growth_wall, LINEAR_TARGET), growth_cpu,
-        verdict(growth_cpu, LINEAR_TARGET));
-    if (measure_elf) {
+    if (!debug_only) {
+      const double image_wall = image.convert.best() / image.copy.best();
+      const double image_cpu = image.convert.best_cpu() / image.copy.best_cpu();
       std::printf(
-          "ELF output (-O elf), best wall s (cpu s): image-heavy %.3f (%.3f) = %.2f x its "
-          "conversion; debug-heavy x1 %.3f, x2 %.3f: x%.2f for x%.2f the input\n",
-          image.elf.best(), image.elf.best_cpu(), image.elf.best() / image.convert.best(),
-          debug1.elf.best(), debug2.elf.best(), debug2.elf.best() / debug1.elf.best(), size_growth);
+          "\nimage-heavy: conversion takes %.2f x the copy (target at most %.1f): %s "
+          "[by cpu time %.2f x: %s]\n",
+          image_wall, IMAGE_TARGET, verdict(image_wall, IMAGE_TARGET), image_cpu,
+          verdict(image_cpu, IMAGE_TARGET));
+    }
+    std::printf(
+        "%sdebug-heavy: input x%.2f takes x%.2f the time (target about x2, at most x%.1f): %s "
+        "[by cpu time x%.2f: %s]\n",
+        debug_only ? "\n" : "", size_growth, growth_wall, LINEAR_TARGET,
+        verdict(growth_wall, LINEAR_TARGET), growth_cpu, verdict(growth_cpu, LINEAR_TARGET));
+    if (measure_elf) {
+      if (!debug_only)
+        std::printf(
+            "ELF output (-O elf), best wall s (cpu s): image-heavy %.3f (%.3f) = %.2f x its "
+            "conversion\n",
+            image.elf.best(), image.elf.best_cpu(), image.elf.best() / image.convert.best());
+      // The ELF writer against the context file: best CPU time and the largest peak RSS of the
+      // rounds. Targets: at most 1.5 x the CPU time, and a peak RSS within 64 MB of the input.
+      std::printf("\n%-15s | %-16s | %-16s | %-22s\n", "", "context file", "ELF output",
+                  "ELF / context");
+      std::printf("%-15s | %7s %8s | %7s %8s | %7s %14s\n", "input", "cpu s", "rss MB", "cpu s",
+                  "rss MB", "cpu", "rss - input MB");
+      bool cpu_met = true, rss_met = true;
+      for (const Measured* m : {&debug1, &debug2}) {
+        const double ratio = m->elf.best_cpu() / m->convert.best_cpu();
+        const uint64_t rss = m->elf.peak_rss();
+        const double over = rss > m->input.size ? mb(rss - m->input.size) : 0.0;
+        cpu_met = cpu_met && ratio <= ELF_CPU_TARGET;
+        rss_met = rss_met && rss <= m->input.size + ELF_RSS_ALLOWANCE;
+        std::printf("%-15s | %7.3f %8.1f | %7.3f %8.1f | %7.2f %14.1f\n", m->label.c_str(),
+                    m->convert.best_cpu(), mb(m->convert.peak_rss()), m->elf.best_cpu(), mb(rss),
+                    ratio, over);
+      }
+      std::printf(
+          "ELF output of debug-heavy: cpu at most %.1f x the context file's: %s; peak RSS at "
+          "most %.1f MB over the input: %s; x2 takes x%.2f the cpu time of x1\n",
+          ELF_CPU_TARGET, verdict(cpu_met ? 0 : 1, 0.5), mb(ELF_RSS_ALLOWANCE),
+          verdict(rss_met ? 0 : 1, 0.5), debug2.elf.best_cpu() / debug1.elf.best_cpu());
     }
     std::printf("symbol dump (-s) of debug-heavy x1: %.1f MB of text in %.3f s: %.1f MB/s\n",
                 mb(dumped.text), dumped.best, mb(dumped.text) / dumped.best);

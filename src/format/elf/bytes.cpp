@@ -2,25 +2,6 @@
 
 namespace elf {
 
-void Bytes::put(uint32_t v, int width) {
-  for (int i = 0; i < width; ++i) {
-    int shift = big_ ? 8 * (width - 1 - i) : 8 * i;
-    b_.push_back(static_cast<uint8_t>(v >> shift));
-  }
-}
-
-void Bytes::patch_u32(size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    int shift = big_ ? 8 * (3 - i) : 8 * i;
-    b_[at + i] = static_cast<uint8_t>(v >> shift);
-  }
-}
-
-void Bytes::uleb(uint64_t v) {
-  uint8_t buf[10];
-  raw(buf, encode_uleb(v, buf));
-}
-
 void Bytes::sleb(int64_t v) {
   for (;;) {
     uint8_t byte = v & 0x7F;
@@ -38,7 +19,7 @@ void Bytes::str(std::string_view s) {
 }
 
 void Bytes::pad_to(size_t alignment) {
-  while (b_.size() % alignment) b_.push_back(0);
+  b_.resize((b_.size() + alignment - 1) / alignment * alignment);
 }
 
 }  // namespace elf

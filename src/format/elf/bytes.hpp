@@ -2,12 +2,33 @@
 // numbers and NUL-terminated strings.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
 namespace elf {
+
+// Writes the unsigned LEB128 encoding of v at out (room for 10 bytes) and returns its length.
+inline size_t encode_uleb(uint64_t v, uint8_t* out) {
+  size_t n = 0;
+  do {
+    uint8_t byte = v & 0x7F;
+    v >>= 7;
+    if (v) byte |= 0x80;
+    out[n++] = byte;
+  } while (v);
+  return n;
+}
+
+// Length of the unsigned LEB128 encoding of v.
+inline size_t uleb_size(uint64_t v) {
+  size_t n = 1;
+  while (v >>= 7) ++n;
+  return n;
+}
 
 class Bytes {
  public:
@@ -21,7 +42,15 @@ class Bytes {
   void u8(uint32_t v) { b_.push_back(static_cast<uint8_t>(v)); }
   void u16(uint32_t v) { put(v, 2); }
   void u32(uint32_t v) { put(v, 4); }
-  void uleb(uint64_t v);
+  void uleb(uint64_t v) {
+    room(10);
+    do {
+      uint8_t byte = v & 0x7F;
+      v >>= 7;
+      if (v) byte |= 0x80;
+      b_.push_back(byte);
+    } while (v);
+  }
   void sleb(int64_t v);
   void str(std::string_view s);  // with its terminating NUL
   void raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
@@ -29,24 +58,29 @@ class Bytes {
   void pad_to(size_t alignment);
 
   // Overwrites a 4-byte field written earlier (lengths, references known only later).
-  void patch_u32(size_t at, uint32_t v);
+  void patch_u32(size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b_[at + i] = static_cast<uint8_t>(v >> (big_ ? 24 - 8 * i : 8 * i));
+  }
+  // Reads back a 4-byte field.
+  uint32_t read_u32(size_t at) const {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t{b_[at + i]} << (big_ ? 24 - 8 * i : 8 * i);
+    return v;
+  }
 
  private:
-  void put(uint32_t v, int width);
+  // Room for n more bytes without a reallocation on the way, so that the bytes of one field
+  // are appended without a capacity check each.
+  void room(size_t n) {
+    if (b_.capacity() - b_.size() < n) b_.reserve(std::max(2 * b_.capacity(), b_.size() + n));
+  }
+  void put(uint32_t v, int width) {
+    room(4);
+    for (int i = 0; i < width; ++i)
+      b_.push_back(static_cast<uint8_t>(v >> (big_ ? 8 * (width - 1 - i) : 8 * i)));
+  }
   std::vector<uint8_t> b_;
   bool big_;
 };
-
-// Writes the unsigned LEB128 encoding of v at out (room for 10 bytes) and returns its length.
-inline size_t encode_uleb(uint64_t v, uint8_t* out) {
-  size_t n = 0;
-  do {
-    uint8_t byte = v & 0x7F;
-    v >>= 7;
-    if (v) byte |= 0x80;
-    out[n++] = byte;
-  } while (v);
-  return n;
-}
 
 }  // namespace elf

@@ -1,52 +1,108 @@
 #include "format/elf/dwarf_info.hpp"
 
+#include <cstring>
+#include <stdexcept>
+
 namespace dwarf {
 
-Die::Die(bool big_endian, Tag tag, bool children) : values_(big_endian) {
-  shape_.reserve(32);
-  values_.data().reserve(32);
-  add_uleb(tag);
-  shape_.push_back(static_cast<char>(children));
+// ---------------------------------------------------------------------------------------------
+// Abbreviations.
+
+uint32_t AbbrevTable::hash(const uint32_t* shape, size_t n) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  for (size_t i = 0; i < n; ++i) h = (h ^ shape[i]) * 0xFF51AFD7ED558CCDull;
+  return static_cast<uint32_t>(h >> 32);
 }
 
-void Die::add_uleb(uint64_t v) {
-  uint8_t buf[10];
-  shape_.append(reinterpret_cast<const char*>(buf), elf::encode_uleb(v, buf));
+bool AbbrevTable::same(uint32_t code, const uint32_t* shape, size_t n) const {
+  const uint32_t lo = start_[code - 1], hi = start_[code];
+  return hi - lo == n && std::memcmp(shapes_.data() + lo, shape, n * sizeof *shape) == 0;
 }
 
-void Die::spec(Attr at, Form form) {
-  add_uleb(at);
-  add_uleb(form);
+void AbbrevTable::place(uint32_t code) {
+  const size_t mask = slots_.size() - 1;
+  size_t i = hashes_[code - 1] & mask;
+  while (slots_[i]) i = (i + 1) & mask;
+  slots_[i] = code;
+}
+
+uint32_t AbbrevTable::code(const uint32_t* shape, size_t n) {
+  // DIEs of one tag mostly come in runs of one shape (members, enumerators, locals): the code
+  // last used for the tag is tried first.
+  uint32_t& recent = recent_[shape[0] % recent_.size()];
+  if (recent && same(recent, shape, n)) return recent;
+  recent = lookup(shape, n);
+  return recent;
+}
+
+uint32_t AbbrevTable::lookup(const uint32_t* shape, size_t n) {
+  const uint32_t h = hash(shape, n);
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = h & mask; slots_[i]; i = (i + 1) & mask) {
+    const uint32_t c = slots_[i];
+    if (hashes_[c - 1] == h && same(c, shape, n)) return c;
+  }
+  shapes_.insert(shapes_.end(), shape, shape + n);
+  start_.push_back(static_cast<uint32_t>(shapes_.size()));
+  hashes_.push_back(h);
+  const uint32_t c = static_cast<uint32_t>(hashes_.size());
+  if (2 * hashes_.size() > slots_.size()) {
+    slots_.assign(slots_.size() * 2, 0);
+    for (uint32_t k = 1; k <= c; ++k) place(k);
+  } else {
+    place(c);
+  }
+  return c;
+}
+
+elf::Bytes AbbrevTable::bytes() const {
+  elf::Bytes out;
+  for (size_t c = 1; c < start_.size(); ++c) {
+    const uint32_t* s = shapes_.data() + start_[c - 1];
+    const uint32_t* end = shapes_.data() + start_[c];
+    out.uleb(c);
+    out.uleb(s[0]);  // tag
+    out.u8(s[1]);    // children
+    for (s += 2; s < end; ++s) {
+      out.uleb(*s >> 8);    // attribute
+      out.uleb(*s & 0xFF);  // form
+    }
+    out.u8(0);
+    out.u8(0);
+  }
+  out.u8(0);
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// DIEs.
+
+elf::Bytes& Die::spec(Attr at, Form form) {
+  return w_->open(serial_, at, form);
 }
 
 Die& Die::addr(Attr at, uint32_t a) {
-  spec(at, DW_FORM_addr);
-  values_.u32(a);
+  spec(at, DW_FORM_addr).u32(a);
   return *this;
 }
 Die& Die::data1(Attr at, uint8_t v) {
-  spec(at, DW_FORM_data1);
-  values_.u8(v);
+  spec(at, DW_FORM_data1).u8(v);
   return *this;
 }
 Die& Die::data2(Attr at, uint16_t v) {
-  spec(at, DW_FORM_data2);
-  values_.u16(v);
+  spec(at, DW_FORM_data2).u16(v);
   return *this;
 }
 Die& Die::data4(Attr at, uint32_t v) {
-  spec(at, DW_FORM_data4);
-  values_.u32(v);
+  spec(at, DW_FORM_data4).u32(v);
   return *this;
 }
 Die& Die::udata(Attr at, uint64_t v) {
-  spec(at, DW_FORM_udata);
-  values_.uleb(v);
+  spec(at, DW_FORM_udata).uleb(v);
   return *this;
 }
 Die& Die::sdata(Attr at, int64_t v) {
-  spec(at, DW_FORM_sdata);
-  values_.sleb(v);
+  spec(at, DW_FORM_sdata).sleb(v);
   return *this;
 }
 Die& Die::flag(Attr at) {
@@ -54,32 +110,79 @@ Die& Die::flag(Attr at) {
   return *this;
 }
 Die& Die::str(Attr at, std::string_view s) {
-  spec(at, DW_FORM_strp);
-  strings_.emplace_back(values_.size(), std::string(s));
-  values_.u32(0);
+  elf::Bytes& info = spec(at, DW_FORM_strp);
+  info.u32(w_->string(s));
   return *this;
 }
 Die& Die::ref(Attr at, uint64_t key) {
   spec(at, DW_FORM_ref_addr);
-  refs_.emplace_back(values_.size(), key);
-  values_.u32(0);
+  w_->add_ref(key);
   return *this;
 }
 Die& Die::sec_offset(Attr at, uint32_t offset) {
-  spec(at, DW_FORM_sec_offset);
-  values_.u32(offset);
+  spec(at, DW_FORM_sec_offset).u32(offset);
   return *this;
 }
 Die& Die::expr(Attr at, const elf::Bytes& ops) {
-  spec(at, DW_FORM_exprloc);
-  values_.uleb(ops.size());
-  values_.append(ops);
+  elf::Bytes& info = spec(at, DW_FORM_exprloc);
+  info.uleb(ops.size());
+  info.append(ops);
   return *this;
 }
 
-InfoWriter::InfoWriter(bool big_endian) : info_(big_endian) {}
+// ---------------------------------------------------------------------------------------------
+// The writer.
+
+InfoWriter::InfoWriter(bool big_endian) : info_(big_endian) {
+  shape_.reserve(32);
+}
+
+void InfoWriter::closed() const {
+  if (serial_) throw std::logic_error("DWARF writer: a DIE is still open");
+}
+
+void InfoWriter::not_open() {
+  throw std::logic_error("DWARF writer: the DIE is not open");
+}
+
+Die InfoWriter::die(Tag tag, bool children) {
+  closed();
+  serial_ = next_serial_++;
+  die_at_ = info_.size();
+  die_refs_ = ref_at_.size();
+  info_.u8(0);  // room for a one-byte code; put() makes more when needed
+  shape_.clear();
+  shape_.push_back(tag);
+  shape_.push_back(children);
+  return Die(*this, serial_);
+}
+
+void InfoWriter::add_ref(uint64_t key) {
+  const uint32_t high = static_cast<uint32_t>(key >> 32);
+  if (high && ref_high_.empty()) ref_high_.resize(ref_at_.size());
+  ref_at_.push_back(static_cast<uint32_t>(info_.size()));
+  if (!ref_high_.empty()) ref_high_.push_back(high);
+  info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
+}
+
+uint32_t InfoWriter::put(const Die& d) {
+  if (d.serial_ != serial_ || !serial_) not_open();
+  serial_ = 0;
+  const uint32_t code = abbrevs_.code(shape_.data(), shape_.size());
+  uint8_t buf[10];
+  const size_t n = elf::encode_uleb(code, buf);
+  std::vector<uint8_t>& b = info_.data();
+  if (n > 1) {
+    // A code past 127: the DIE's values move up to make room.
+    b.insert(b.begin() + static_cast<ptrdiff_t>(die_at_ + 1), n - 1, 0);
+    for (size_t i = die_refs_; i < ref_at_.size(); ++i) ref_at_[i] += static_cast<uint32_t>(n - 1);
+  }
+  std::memcpy(b.data() + die_at_, buf, n);
+  return static_cast<uint32_t>(die_at_);
+}
 
 void InfoWriter::begin_unit() {
+  closed();
   unit_start_ = static_cast<uint32_t>(info_.size());
   info_.u32(0);  // unit_length, filled in by end_unit
   info_.u16(4);  // version
@@ -88,44 +191,8 @@ void InfoWriter::begin_unit() {
 }
 
 void InfoWriter::end_unit() {
+  closed();
   info_.patch_u32(unit_start_, static_cast<uint32_t>(info_.size() - unit_start_ - 4));
-}
-
-uint32_t InfoWriter::put(const Die& d) {
-  auto [it, fresh] = codes_.try_emplace(d.shape_, static_cast<uint32_t>(shapes_.size() + 1));
-  if (fresh) shapes_.push_back(&it->first);
-  uint32_t offset = static_cast<uint32_t>(info_.size());
-  info_.uleb(it->second);
-  size_t base = info_.size();
-  info_.append(d.values_);
-  for (const auto& [at, s] : d.strings_) info_.patch_u32(base + at, strings_.add(s));
-  for (const auto& [at, key] : d.refs_) refs_.emplace_back(base + at, key);
-  return offset;
-}
-
-bool InfoWriter::resolve_refs(const std::function<std::optional<uint32_t>(uint64_t)>& resolve) {
-  bool all = true;
-  for (const auto& [at, key] : refs_) {
-    std::optional<uint32_t> target = resolve(key);
-    all = all && target.has_value();
-    info_.patch_u32(at, target.value_or(0));
-  }
-  return all;
-}
-
-elf::Bytes InfoWriter::abbrev() const {
-  elf::Bytes out;
-  for (size_t i = 0; i < shapes_.size(); ++i) {
-    out.uleb(i + 1);
-    // The shape is the tag, the children byte and the attribute/form pairs, as the table wants
-    // them; only the terminating pair is missing.
-    const std::string& s = *shapes_[i];
-    out.raw(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    out.u8(0);
-    out.u8(0);
-  }
-  out.u8(0);
-  return out;
 }
 
 }  // namespace dwarf

@@ -1,19 +1,19 @@
 // Writer of .debug_info and .debug_abbrev (DWARF 4, 32-bit format, 4-byte addresses).
 //
-// A DIE is assembled as a list of attributes with their forms and values; the writer gives
-// every distinct shape (tag, children flag, attribute and form list) one abbreviation code.
-// Strings go to .debug_str (DW_FORM_strp). References between DIEs are DW_FORM_ref_addr to a
-// key of the caller's choosing, resolved to .debug_info offsets when all units are written, so
-// that a DIE can refer to one that comes later or lies in another unit.
+// A DIE is written straight into the .debug_info buffer: die() opens it, its attributes append
+// their values, and put() closes it, giving its shape (tag, children flag, attribute and form
+// list) an abbreviation code, the same one for every DIE of that shape, numbered in order of
+// first use. One DIE is open at a time. Strings go to .debug_str (DW_FORM_strp), each stored
+// once. References between DIEs are DW_FORM_ref_addr to a key of the caller's choosing,
+// resolved to .debug_info offsets when all units are written, so that a DIE can refer to one
+// that comes later or lies in another unit.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "format/elf/bytes.hpp"
@@ -22,10 +22,12 @@
 
 namespace dwarf {
 
+class InfoWriter;
+
+// The DIE being written, a handle on its writer. Using it after put(), or opening another DIE
+// before put(), is an error of the caller (std::logic_error).
 class Die {
  public:
-  Die(bool big_endian, Tag tag, bool children);
-
   Die& addr(Attr at, uint32_t a);
   Die& data1(Attr at, uint8_t v);
   Die& data2(Attr at, uint16_t v);
@@ -40,12 +42,34 @@ class Die {
 
  private:
   friend class InfoWriter;
-  void spec(Attr at, Form form);
-  void add_uleb(uint64_t v);  // to the shape
-  std::string shape_;         // tag, children, attribute and form pairs: the abbreviation's key
-  elf::Bytes values_;
-  std::vector<std::pair<size_t, std::string>> strings_;  // strp fields: offset in values_
-  std::vector<std::pair<size_t, uint64_t>> refs_;        // ref_addr fields: offset in values_
+  Die(InfoWriter& w, uint64_t serial) : w_(&w), serial_(serial) {}
+  elf::Bytes& spec(Attr at, Form form);  // checks the DIE is open, adds the pair to its shape
+  InfoWriter* w_;
+  uint64_t serial_;
+};
+
+// The abbreviation codes of the DIE shapes: a shape is its tag, its children flag, then one
+// number per attribute (attribute << 8 | form). Open addressing over the codes, keyed by a hash
+// of the shape; the shapes lie one after the other in one array.
+class AbbrevTable {
+ public:
+  AbbrevTable() : slots_(64, 0) {}
+  // The code of the shape, a new one (the number of shapes so far) when it is new.
+  uint32_t code(const uint32_t* shape, size_t n);
+  size_t size() const { return start_.size() - 1; }
+  // The .debug_abbrev contents: every shape under its code, then the terminating 0.
+  elf::Bytes bytes() const;
+
+ private:
+  uint32_t lookup(const uint32_t* shape, size_t n);
+  static uint32_t hash(const uint32_t* shape, size_t n);
+  bool same(uint32_t code, const uint32_t* shape, size_t n) const;
+  void place(uint32_t code);
+  std::vector<uint32_t> slots_;        // codes, 0 for a free slot; a power of two
+  std::vector<uint32_t> shapes_;       // all shapes, in code order
+  std::vector<uint32_t> start_{0};     // shape of code c: shapes_[start_[c-1], start_[c])
+  std::vector<uint32_t> hashes_;       // by code - 1
+  std::array<uint32_t, 64> recent_{};  // the code last used by tag (modulo 64), or 0
 };
 
 class InfoWriter {
@@ -53,31 +77,72 @@ class InfoWriter {
   explicit InfoWriter(bool big_endian);
 
   bool big_endian() const { return info_.big_endian(); }
-  Die die(Tag tag, bool children) const { return Die(info_.big_endian(), tag, children); }
+  // Opens a DIE at the end of .debug_info.
+  Die die(Tag tag, bool children);
 
   void begin_unit();
   void end_unit();
-  // Appends a DIE and returns its offset in .debug_info.
+  // Closes the DIE and returns its offset in .debug_info.
   uint32_t put(const Die& d);
   // Closes the children of the latest open DIE with children.
-  void end_children() { info_.u8(0); }
+  void end_children() {
+    closed();
+    info_.u8(0);
+  }
   // Where the current unit began (for .debug_aranges).
   uint32_t unit_offset() const { return unit_start_; }
 
-  // Fills in the references; a key that resolve does not know is an error of the caller, and
-  // is reported by the return value false (the reference then points at the unit header).
-  bool resolve_refs(const std::function<std::optional<uint32_t>(uint64_t)>& resolve);
+  // Fills in the references with resolve(key), an optional offset; a key that resolve does
+  // not know is an error of the caller, and is reported by the return value false (the
+  // reference then points at offset 0).
+  template <class F>
+  bool resolve_refs(F&& resolve) {
+    closed();
+    bool all = true;
+    for (size_t i = 0; i < ref_at_.size(); ++i) {
+      const std::optional<uint32_t> target = resolve(ref_key(i));
+      all = all && target.has_value();
+      info_.patch_u32(ref_at_[i], target.value_or(0));
+    }
+    return all;
+  }
+  size_t ref_count() const { return ref_at_.size(); }
 
   const elf::Bytes& info() const { return info_; }
-  elf::Bytes abbrev() const;
+  elf::Bytes& info() { return info_; }
+  elf::Bytes abbrev() const { return abbrevs_.bytes(); }
   const elf::Bytes& str() const { return strings_.bytes(); }
+  elf::Bytes& str() { return strings_.bytes(); }
 
  private:
+  friend class Die;
+  void closed() const;  // checks that no DIE is open
+  // The buffer for the values of the open DIE, after adding the pair to its shape.
+  elf::Bytes& open(uint64_t serial, Attr at, Form form) {
+    if (serial != serial_ || !serial) not_open();
+    shape_.push_back(uint32_t{at} << 8 | form);
+    return info_;
+  }
+  [[noreturn]] static void not_open();
+  uint32_t string(std::string_view s) { return strings_.add(s); }
+  void add_ref(uint64_t key);
+  uint64_t ref_key(size_t i) const {
+    uint64_t key = info_.read_u32(ref_at_[i]);
+    if (!ref_high_.empty()) key |= uint64_t{ref_high_[i]} << 32;
+    return key;
+  }
+
   elf::Bytes info_;
   elf::StringTable strings_{false};
-  std::unordered_map<std::string, uint32_t> codes_;
-  std::vector<const std::string*> shapes_;  // by code - 1
-  std::vector<std::pair<size_t, uint64_t>> refs_;
+  AbbrevTable abbrevs_;
+  // The open DIE: its serial (0: none), where its code goes and its shape so far.
+  uint64_t serial_ = 0, next_serial_ = 1;
+  size_t die_at_ = 0, die_refs_ = 0;
+  std::vector<uint32_t> shape_;
+  // References: where each one lies in .debug_info, which holds the low 32 bits of its key
+  // until it is resolved; the high 32 bits, once any key needs them.
+  std::vector<uint32_t> ref_at_;
+  std::vector<uint32_t> ref_high_;
   uint32_t unit_start_ = 0;
 };
 

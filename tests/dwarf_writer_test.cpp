@@ -1,0 +1,294 @@
+// The DWARF writer's own structures: the string table, the abbreviation table, DIEs written in
+// place with their codes, and references resolved after the units.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "format/elf/dwarf_info.hpp"
+#include "format/elf/strings.hpp"
+
+namespace {
+
+using namespace dwarf;
+using Encoded = std::vector<uint8_t>;
+
+// The string at an offset of a table, up to its NUL.
+std::string at(const elf::StringTable& t, uint32_t offset) {
+  return reinterpret_cast<const char*>(t.bytes().data().data() + offset);
+}
+
+TEST(StringTable, EachStringOnceAtItsFirstOffset) {
+  elf::StringTable t(true);
+  const uint32_t main = t.add("main");
+  const uint32_t ma = t.add("ma");  // a prefix is a string of its own
+  const uint32_t in = t.add("in");  // so is a suffix
+  EXPECT_EQ(t.add(""), 0u);         // the leading empty string
+  EXPECT_EQ(t.add("main"), main);
+  EXPECT_EQ(t.add(std::string("ma")), ma);
+  EXPECT_EQ(t.add("in"), in);
+  EXPECT_EQ((std::vector<uint32_t>{main, ma, in}), (std::vector<uint32_t>{1, 6, 9}));
+  const std::string want("\0main\0ma\0in\0", 12);
+  EXPECT_EQ(std::string(t.bytes().data().begin(), t.bytes().data().end()), want);
+  EXPECT_EQ(t.count(), 4u);
+
+  elf::StringTable debug(false);  // .debug_str: no leading empty string
+  EXPECT_EQ(debug.add("x"), 0u);
+  EXPECT_EQ(debug.add(""), 2u);
+}
+
+TEST(StringTable, NulInsideAStringKeepsItApartFromItsPrefix) {
+  elf::StringTable t(false);
+  const uint32_t a = t.add("a");
+  const uint32_t anb = t.add(std::string_view("a\0b", 3));
+  EXPECT_NE(a, anb);
+  EXPECT_EQ(t.add(std::string_view("a\0b", 3)), anb);
+  EXPECT_EQ(t.add("a"), a);
+}
+
+// Enough strings for the hash set to grow many times; every string keeps its offset, and the
+// table holds each one once.
+TEST(StringTable, ManyStringsKeepTheirOffsets) {
+  elf::StringTable t(true);
+  std::vector<uint32_t> first;
+  size_t bytes = 1;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string s = "sym" + std::to_string(i);
+    first.push_back(t.add(s));
+    bytes += s.size() + 1;
+  }
+  for (int i = 19999; i >= 0; --i) {
+    const std::string s = "sym" + std::to_string(i);
+    ASSERT_EQ(t.add(s), first[i]) << s;
+    ASSERT_EQ(at(t, first[i]), s);
+  }
+  EXPECT_EQ(t.bytes().size(), bytes);
+  EXPECT_EQ(t.count(), 20001u);
+}
+
+// A shape: tag, children, then attribute << 8 | form per attribute.
+std::vector<uint32_t> shape(uint32_t tag, bool children, std::vector<std::pair<Attr, Form>> attrs) {
+  std::vector<uint32_t> s{tag, children};
+  for (auto [a, f] : attrs) s.push_back(uint32_t{a} << 8 | f);
+  return s;
+}
+
+TEST(AbbrevTable, OneCodePerShapeInOrderOfFirstUse) {
+  AbbrevTable t;
+  auto code = [&](const std::vector<uint32_t>& s) { return t.code(s.data(), s.size()); };
+  const auto base = shape(DW_TAG_base_type, false, {{DW_AT_name, DW_FORM_strp}});
+  // Shapes that differ only in the children flag, a form, the order or the number of attributes.
+  const std::vector<std::vector<uint32_t>> shapes = {
+      base,
+      shape(DW_TAG_base_type, true, {{DW_AT_name, DW_FORM_strp}}),
+      shape(DW_TAG_base_type, false, {{DW_AT_name, DW_FORM_udata}}),
+      shape(DW_TAG_base_type, false, {{DW_AT_name, DW_FORM_strp}, {DW_AT_type, DW_FORM_ref_addr}}),
+      shape(DW_TAG_base_type, false, {{DW_AT_type, DW_FORM_ref_addr}, {DW_AT_name, DW_FORM_strp}}),
+      shape(DW_TAG_base_type, false, {}),
+      shape(DW_TAG_variable, false, {{DW_AT_name, DW_FORM_strp}}),
+  };
+  for (size_t i = 0; i < shapes.size(); ++i) EXPECT_EQ(code(shapes[i]), i + 1) << i;
+  for (size_t i = shapes.size(); i-- > 0;) EXPECT_EQ(code(shapes[i]), i + 1) << i;
+  EXPECT_EQ(t.size(), shapes.size());
+}
+
+TEST(AbbrevTable, TableBytes) {
+  AbbrevTable t;
+  auto s1 = shape(DW_TAG_compile_unit, true,
+                  {{DW_AT_producer, DW_FORM_strp}, {DW_AT_language, DW_FORM_data2}});
+  auto s2 = shape(DW_TAG_member, false,
+                  {{DW_AT_data_bit_offset, DW_FORM_udata}, {DW_AT_type, DW_FORM_ref_addr}});
+  t.code(s1.data(), s1.size());
+  t.code(s2.data(), s2.size());
+  t.code(s1.data(), s1.size());
+  const Encoded want = {1,
+                        DW_TAG_compile_unit,
+                        1,
+                        DW_AT_producer,
+                        DW_FORM_strp,
+                        DW_AT_language,
+                        DW_FORM_data2,
+                        0,
+                        0,
+                        2,
+                        DW_TAG_member,
+                        0,
+                        DW_AT_data_bit_offset,
+                        DW_FORM_udata,
+                        DW_AT_type,
+                        DW_FORM_ref_addr,
+                        0,
+                        0,
+                        0};
+  EXPECT_EQ(t.bytes().data(), want);
+}
+
+// Hundreds of shapes: the table grows, codes past 127 take two bytes, and every shape keeps
+// its code.
+TEST(AbbrevTable, ManyShapes) {
+  AbbrevTable t;
+  std::vector<std::vector<uint32_t>> shapes;
+  for (uint32_t n = 0; n < 300; ++n) {
+    shapes.push_back({DW_TAG_variable, n % 2});
+    for (uint32_t k = 0; k < n / 2; ++k) shapes.back().push_back(uint32_t{DW_AT_name} << 8 | k);
+    ASSERT_EQ(t.code(shapes.back().data(), shapes.back().size()), n + 1);
+  }
+  for (uint32_t n = 0; n < 300; ++n) ASSERT_EQ(t.code(shapes[n].data(), shapes[n].size()), n + 1);
+  const Encoded b = t.bytes().data();
+  // Code 128 begins after the 127 shapes before it; its code is two bytes.
+  size_t off = 0;
+  for (uint32_t n = 0; n < 127; ++n) off += 1 + 1 + 1 + 2 * (n / 2) + 2;
+  EXPECT_EQ(Encoded(b.begin() + off, b.begin() + off + 3), (Encoded{0x80, 0x01, DW_TAG_variable}));
+}
+
+// One unit with a forward reference, a backward one and one across to a key never given, in
+// both byte orders: every byte of .debug_info, .debug_abbrev and .debug_str.
+TEST(InfoWriter, UnitWithReferences) {
+  for (bool big : {false, true}) {
+    InfoWriter w(big);
+    w.begin_unit();
+    Die cu = w.die(DW_TAG_compile_unit, true);
+    cu.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, "m.c");
+    EXPECT_EQ(w.put(cu), 11u);
+    Die ptr = w.die(DW_TAG_pointer_type, false);
+    ptr.data1(DW_AT_byte_size, 4).ref(DW_AT_type, 7);  // to the base type after it
+    EXPECT_EQ(w.put(ptr), 22u);
+    Die base = w.die(DW_TAG_base_type, false);
+    base.str(DW_AT_name, "int").data1(DW_AT_byte_size, 4).data1(DW_AT_encoding, DW_ATE_signed);
+    EXPECT_EQ(w.put(base), 28u);
+    Die var = w.die(DW_TAG_variable, false);
+    var.str(DW_AT_name, "m.c").ref(DW_AT_type, 9).ref(DW_AT_type, 99);
+    EXPECT_EQ(w.put(var), 35u);
+    w.end_children();
+    w.end_unit();
+    std::vector<uint64_t> asked;
+    const bool all = w.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
+      asked.push_back(key);
+      if (key == 7) return 28;
+      if (key == 9) return 22;
+      return std::nullopt;
+    });
+    EXPECT_FALSE(all);  // key 99
+    EXPECT_EQ(asked, (std::vector<uint64_t>{7, 9, 99}));
+
+    elf::Bytes want(big);
+    want.u32(45);  // unit_length
+    want.u16(4);
+    want.u32(0);
+    want.u8(4);
+    want.u8(1);  // compile unit: producer at 0, name at 8 in .debug_str
+    want.u32(0);
+    want.u16(DW_LANG_C89);
+    want.u32(8);
+    want.u8(2);  // pointer
+    want.u8(4);
+    want.u32(28);
+    want.u8(3);  // base type: "int" at 12
+    want.u32(12);
+    want.u8(4);
+    want.u8(DW_ATE_signed);
+    want.u8(4);  // variable: "m.c" once in .debug_str
+    want.u32(8);
+    want.u32(22);
+    want.u32(0);  // unknown key
+    want.u8(0);   // end of the unit's children
+    EXPECT_EQ(w.info().data(), want.data()) << (big ? "big-endian" : "little-endian");
+    const std::string str("tekconv\0m.c\0int\0", 16);
+    EXPECT_EQ(std::string(w.str().data().begin(), w.str().data().end()), str);
+    const Encoded abbrev = {1,
+                            DW_TAG_compile_unit,
+                            1,
+                            DW_AT_producer,
+                            DW_FORM_strp,
+                            DW_AT_language,
+                            DW_FORM_data2,
+                            DW_AT_name,
+                            DW_FORM_strp,
+                            0,
+                            0,  //
+                            2,
+                            DW_TAG_pointer_type,
+                            0,
+                            DW_AT_byte_size,
+                            DW_FORM_data1,
+                            DW_AT_type,
+                            DW_FORM_ref_addr,
+                            0,
+                            0,  //
+                            3,
+                            DW_TAG_base_type,
+                            0,
+                            DW_AT_name,
+                            DW_FORM_strp,
+                            DW_AT_byte_size,
+                            DW_FORM_data1,
+                            DW_AT_encoding,
+                            DW_FORM_data1,
+                            0,
+                            0,  //
+                            4,
+                            DW_TAG_variable,
+                            0,
+                            DW_AT_name,
+                            DW_FORM_strp,
+                            DW_AT_type,
+                            DW_FORM_ref_addr,
+                            DW_AT_type,
+                            DW_FORM_ref_addr,
+                            0,
+                            0,  //
+                            0};
+    EXPECT_EQ(w.abbrev().data(), abbrev);
+  }
+}
+
+// A DIE whose code takes two bytes moves its values up by one: its references still land in
+// their fields, keys of 64 bits included.
+TEST(InfoWriter, ReferencesAfterTwoByteCodes) {
+  InfoWriter w(false);
+  w.begin_unit();
+  std::vector<uint32_t> offsets;
+  for (uint32_t n = 0; n < 200; ++n) {
+    Die d = w.die(DW_TAG_variable, false);
+    for (uint32_t k = 0; k < n; ++k) d.flag(DW_AT_external);  // a shape each, code n + 1
+    d.udata(DW_AT_byte_size, n).ref(DW_AT_type, uint64_t{n % 3} << 32 | n);
+    offsets.push_back(w.put(d));
+  }
+  w.end_unit();
+  ASSERT_TRUE(w.resolve_refs([](uint64_t key) -> std::optional<uint32_t> {
+    return static_cast<uint32_t>(key >> 32) * 1000 + static_cast<uint32_t>(key);
+  }));
+  const elf::Bytes& info = w.info();
+  for (uint32_t n = 0; n < 200; ++n) {
+    // code, n flags of no bytes, the size, the reference
+    const size_t code_size = n + 1 < 128 ? 1 : 2;
+    const size_t size_at = offsets[n] + code_size;
+    ASSERT_EQ(info.data()[size_at], n < 128 ? n : (n & 0x7F) | 0x80) << n;
+    const size_t ref_at = size_at + (n < 128 ? 1 : 2);
+    EXPECT_EQ(info.read_u32(ref_at), (n % 3) * 1000 + n) << n;
+  }
+  EXPECT_EQ(w.ref_count(), 200u);
+}
+
+TEST(InfoWriter, OneDieAtATime) {
+  InfoWriter w(false);
+  w.begin_unit();
+  Die a = w.die(DW_TAG_variable, false);
+  EXPECT_THROW(w.die(DW_TAG_variable, false), std::logic_error);
+  EXPECT_THROW(w.end_children(), std::logic_error);
+  EXPECT_THROW(w.end_unit(), std::logic_error);
+  a.flag(DW_AT_external);
+  w.put(a);
+  EXPECT_THROW(a.flag(DW_AT_external), std::logic_error);
+  EXPECT_THROW(w.put(a), std::logic_error);
+  Die b = w.die(DW_TAG_variable, false);
+  EXPECT_THROW(a.flag(DW_AT_external), std::logic_error);  // an old handle stays closed
+  b.flag(DW_AT_external);
+  EXPECT_EQ(w.put(b), 12u);
+  EXPECT_EQ(w.abbrev().data(),
+            (Encoded{1, DW_TAG_variable, 0, DW_AT_external, DW_FORM_flag_present, 0, 0, 0}));
+}
+
+}  // namespace
