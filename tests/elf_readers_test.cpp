@@ -1,0 +1,521 @@
+// The ELF output of random programs (tools/random_program) read by independent readers:
+// llvm-dwarfdump --verify and its dumps, readelf's debug dumps, gdb-multiarch for the machines
+// it knows, and the libdw checker (tools/dwcheck). Every program of every processor family
+// must pass every reader.
+//
+// ElfReadersSample runs a few dozen programs in the quick suite; DISABLED_ElfReadersCorpus runs
+// TEKCONV_CORPUS_PROGRAMS programs (2000 by default) under the CTest label "corpus". A failure
+// names the seed and the command that rebuilds its input (gen_program SEED in.abs) and quotes
+// the reader's output.
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "random_program.hpp"
+#include "support.hpp"
+#include "tekconv/tekconv.hpp"
+#ifdef TEKCONV_HAVE_DWCHECK
+#include "dwcheck/dwcheck.hpp"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Program {
+  uint64_t seed = 0;
+  std::string family;
+  std::string options;  // the tekconv options, for the reproduction command
+  std::string path;     // the ELF file, empty when the conversion failed
+  int status = 0;       // of the conversion
+  uint16_t machine = 0;
+  std::vector<std::string> gdb_commands;  // ptype of every named type, function, variable
+  std::vector<std::string> libdw_problems;
+};
+
+struct Run {
+  int status = -1;  // exit status, 128 + n for signal n, -1 when it could not start
+  std::string out;
+};
+
+// Runs a shell command with standard error joined to standard output, bounded in time.
+Run run(const std::string& command) {
+  Run r;
+  FILE* f = ::popen(("timeout -k 10 600 " + command + " 2>&1").c_str(), "r");
+  if (!f) return r;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    if (r.out.size() < (64u << 20)) r.out.append(buf, n);
+  const int st = ::pclose(f);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : WIFSIGNALED(st) ? 128 + WTERMSIG(st) : -1;
+  return r;
+}
+
+bool have(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The first lines of a tool's output: enough to see the cause, short enough to read.
+std::string head(const std::string& text, size_t lines = 30) {
+  std::istringstream in(text);
+  std::string line, out;
+  size_t n = 0;
+  while (std::getline(in, line)) {
+    if (n++ == lines) return out + "...\n";
+    out += line + "\n";
+  }
+  return out;
+}
+
+// The programs of a seed range, converted once per test process.
+class Corpus {
+ public:
+  Corpus(uint64_t first, uint64_t count) {
+    dir_ = fs::temp_directory_path() /
+           ("tekconv-readers-" + std::to_string(::getpid()) + "-" + std::to_string(first));
+    fs::create_directories(dir_);
+    FILE* null = std::fopen("/dev/null", "w");
+    for (uint64_t seed = first; seed < first + count; ++seed) {
+      const tekrec::RandomProgram rp = tekrec::random_program(seed);
+      Program p;
+      p.seed = seed;
+      p.family = rp.family;
+      for (const std::string& o : rp.options()) p.options += o + " ";
+      tekconv::Options o;
+      o.short_pointers = rp.short_pointers;
+      o.full_paths = rp.full_paths;
+      o.console = null;
+      std::vector<uint8_t> elf;
+      p.status = tekconv::convert_elf(rp.object.bytes(), elf, o);
+      if (p.status == 0 && elf.size() > 20) {
+        p.path = (dir_ / (std::to_string(seed) + ".elf")).string();
+        std::ofstream(p.path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(elf.data()), static_cast<long>(elf.size()));
+        p.machine =
+            static_cast<uint16_t>(elf[5] == 2 ? elf[18] << 8 | elf[19] : elf[19] << 8 | elf[18]);
+#ifdef TEKCONV_HAVE_DWCHECK
+        const dwcheck::Report r = dwcheck::check(elf);
+        p.libdw_problems = r.problems;
+        for (const dwcheck::NamedType& t : r.types)
+          p.gdb_commands.push_back("ptype " + (t.keyword.empty() ? "" : t.keyword + " ") + t.name);
+        for (const std::string& f : r.functions) p.gdb_commands.push_back("ptype " + f);
+        for (const std::string& v : r.variables) p.gdb_commands.push_back("ptype " + v);
+#endif
+      }
+      programs_.push_back(std::move(p));
+    }
+    std::fclose(null);
+  }
+  ~Corpus() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const std::vector<Program>& programs() const {
+    return programs_;
+  }
+
+ private:
+  fs::path dir_;
+  std::vector<Program> programs_;
+};
+
+// One reader's verdicts: the failing programs with the reader's words, counted by family.
+class Verdicts {
+ public:
+  explicit Verdicts(std::string reader) : reader_(std::move(reader)) {}
+  void fail(const Program& p, const std::string& output) {
+    std::lock_guard<std::mutex> lock(m_);
+    failed_[p.seed] = {p.family, p.options, output};
+  }
+  void passed(const Program& p) {
+    std::lock_guard<std::mutex> lock(m_);
+    ++checked_[p.family];
+  }
+  // One test failure per failing program (the first 40 in full), then a summary.
+  void report(size_t total) {
+    size_t shown = 0;
+    std::map<std::string, size_t> by_family;
+    for (const auto& [seed, f] : failed_) {
+      ++by_family[f.family];
+      if (shown++ < 40)
+        ADD_FAILURE() << reader_ << " fails on the program of seed " << seed << " (" << f.family
+                      << "); rebuild it with: gen_program " << seed << " in.abs && tekconv "
+                      << f.options << "in.abs\n"
+                      << head(f.output);
+    }
+    std::string summary;
+    for (const auto& [family, n] : by_family) summary += " " + family + ":" + std::to_string(n);
+    if (!failed_.empty())
+      ADD_FAILURE() << reader_ << ": " << failed_.size() << " of " << total
+                    << " programs fail (by family:" << summary << ")";
+    std::printf("[ readers  ] %s: %zu of %zu programs fail\n", reader_.c_str(), failed_.size(),
+                total);
+  }
+
+ private:
+  struct Failure {
+    std::string family, options, output;
+  };
+  std::string reader_;
+  std::mutex m_;
+  std::map<uint64_t, Failure> failed_;
+  std::map<std::string, size_t> checked_;
+};
+
+// Runs jobs on two threads (the machine's share); each job is one tool process.
+template <typename Job>
+void in_parallel(size_t count, Job job) {
+  std::mutex m;
+  size_t next = 0;
+  auto worker = [&] {
+    for (;;) {
+      size_t i;
+      {
+        std::lock_guard<std::mutex> lock(m);
+        if (next == count) return;
+        i = next++;
+      }
+      job(i);
+    }
+  };
+  std::thread t(worker);
+  worker();
+  t.join();
+}
+
+// Batches of programs with an ELF file, for tools that take several files per run.
+std::vector<std::vector<const Program*>> batches(const std::vector<Program>& programs, size_t size,
+                                                 bool (*wanted)(const Program&) = nullptr) {
+  std::vector<std::vector<const Program*>> out;
+  for (const Program& p : programs) {
+    if (p.path.empty() || (wanted && !wanted(p))) continue;
+    if (out.empty() || out.back().size() == size) out.emplace_back();
+    out.back().push_back(&p);
+  }
+  return out;
+}
+
+std::string files_of(const std::vector<const Program*>& batch) {
+  std::string s;
+  for (const Program* p : batch) s += " " + quote(p->path);
+  return s;
+}
+
+// A reader that takes several files: each batch runs once; when the run as a whole is not
+// clean, each file of the batch runs alone, so that every verdict belongs to one file.
+void check_batched(const std::vector<Program>& programs, Verdicts& v, size_t batch_size,
+                   const std::string& command, bool (*clean)(const Run&)) {
+  const auto all = batches(programs, batch_size);
+  in_parallel(all.size(), [&](size_t i) {
+    const Run whole = run(command + files_of(all[i]));
+    if (clean(whole)) {
+      for (const Program* p : all[i]) v.passed(*p);
+      return;
+    }
+    for (const Program* p : all[i]) {
+      const Run one = run(command + " " + quote(p->path));
+      if (clean(one))
+        v.passed(*p);
+      else
+        v.fail(*p, "exit status " + std::to_string(one.status) + "\n" + one.out);
+    }
+  });
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+bool verify_clean(const Run& r) {
+  // "No errors." for each file, and no error or warning line.
+  return r.status == 0 && occurrences(r.out, "Verifying ") > 0 &&
+         occurrences(r.out, "No errors.") == occurrences(r.out, "file format") &&
+         r.out.find("error:") == std::string::npos && r.out.find("warning:") == std::string::npos;
+}
+
+bool dump_clean(const Run& r) {
+  return r.status == 0;
+}
+
+bool readelf_clean(const Run& r) {
+  return r.status == 0 && r.out.empty();
+}
+
+// The gdb architecture of an ELF machine, when gdb-multiarch knows it.
+std::string gdb_architecture(uint16_t machine) {
+  switch (machine) {
+    case 3:
+      return "i386";
+    case 4:
+      return "m68k";
+    case 20:
+      return "powerpc:common";
+    case 40:
+      return "arm";
+    case 42:
+      return "sh";
+    case 46:
+      return "h8300";
+    default:
+      return "";
+  }
+}
+
+const std::set<std::string>& gdb_architectures() {
+  static const std::set<std::string> known = [] {
+    std::set<std::string> s;
+    const Run r = run("gdb-multiarch -nx -batch -ex 'set architecture'");
+    std::string list = r.out.substr(std::min(r.out.size(), r.out.find("are ") + 4));
+    std::istringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+      item.erase(0, item.find_first_not_of(" \n"));
+      item.erase(item.find_last_not_of(" .\n") + 1);
+      s.insert(item);
+    }
+    return s;
+  }();
+  return known;
+}
+
+bool gdb_knows(const Program& p) {
+  const std::string arch = gdb_architecture(p.machine);
+  return !arch.empty() && gdb_architectures().count(arch);
+}
+
+// What gdb prints when it finds the debug information wrong, or fails itself.
+bool gdb_complains(const std::string& out) {
+  for (const char* s :
+       {"During symbol reading", "internal-error", "Fatal signal", "warning:", "Dwarf Error",
+        "DWARF Error", "No symbol", "No struct type", "No union type", "No enum type",
+        "Segmentation fault", "Aborted", "recursion", "Error"})
+    if (out.find(s) != std::string::npos) return true;
+  return false;
+}
+
+std::string gdb_command(const std::vector<const Program*>& batch) {
+  std::string c = "gdb-multiarch -nx -batch -ex 'set complaints 1000' -ex 'set pagination off'";
+  c += " -ex 'set width 0' -ex 'set max-value-size unlimited'";
+  for (const Program* p : batch) {
+    c += " -ex " + quote("echo @@file " + std::to_string(p->seed) + "\\n");
+    c += " -ex " + quote("file " + p->path) + " -ex 'info functions' -ex 'info types'";
+    for (const std::string& cmd : p->gdb_commands) c += " -ex " + quote(cmd);
+  }
+  return c;
+}
+
+void check_gdb(const std::vector<Program>& programs, Verdicts& v) {
+  const auto all = batches(programs, 10, gdb_knows);
+  in_parallel(all.size(), [&](size_t i) {
+    const Run whole = run(gdb_command(all[i]));
+    // The output of each file follows its marker.
+    std::map<uint64_t, std::string> parts;
+    uint64_t at = UINT64_MAX;
+    std::istringstream in(whole.out);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("@@file ", 0) == 0) {
+        at = std::stoull(line.substr(7));
+        parts[at];
+        continue;
+      }
+      if (at != UINT64_MAX) parts[at] += line + "\n";
+    }
+    for (size_t k = 0; k < all[i].size(); ++k) {
+      const Program* p = all[i][k];
+      const auto it = parts.find(p->seed);
+      // A file's part is whole when gdb went on to the next file, or ended normally.
+      const bool whole_part =
+          whole.status == 0 || (k + 1 < all[i].size() && parts.count(all[i][k + 1]->seed));
+      if (it != parts.end() && whole_part && !gdb_complains(it->second)) {
+        v.passed(*p);
+        continue;
+      }
+      const Run one = run(gdb_command({p}));
+      if (one.status == 0 && !gdb_complains(one.out))
+        v.passed(*p);
+      else
+        v.fail(*p, "exit status " + std::to_string(one.status) + "\n" + one.out);
+    }
+  });
+}
+
+class ReadersTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite(uint64_t first, uint64_t count) {
+    corpus_ = new Corpus(first, count);
+    total_ = 0;
+    std::set<std::string> families;
+    for (const Program& p : corpus_->programs())
+      if (!p.path.empty()) {
+        ++total_;
+        families.insert(p.family);
+      }
+    families_ = families.size();
+  }
+  static void TearDownTestSuite() {
+    delete corpus_;
+    corpus_ = nullptr;
+  }
+  const std::vector<Program>& programs() { return corpus_->programs(); }
+
+  void converts() {
+    for (const Program& p : programs())
+      EXPECT_EQ(p.status, 0) << "seed " << p.seed << ": tekconv " << p.options << "in.abs";
+    EXPECT_EQ(families_, tekrec::random_program_families().size());
+  }
+  void llvm_verify() {
+    if (!have("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump is not installed";
+    Verdicts v("llvm-dwarfdump --verify");
+    check_batched(programs(), v, 25, "llvm-dwarfdump --verify", verify_clean);
+    v.report(total_);
+  }
+  void llvm_dump() {
+    if (!have("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump is not installed";
+    Verdicts v("llvm-dwarfdump --debug-info --debug-line");
+    check_batched(programs(), v, 25,
+                  "sh -c 'llvm-dwarfdump --debug-info --debug-line \"$@\" >/dev/null' sh",
+                  dump_clean);
+    v.report(total_);
+  }
+  void readelf() {
+    if (!have("readelf")) GTEST_SKIP() << "readelf is not installed";
+    Verdicts v("readelf --debug-dump=info,rawline,aranges");
+    check_batched(programs(), v, 25,
+                  "sh -c 'readelf --debug-dump=info,rawline,aranges \"$@\" >/dev/null' sh",
+                  readelf_clean);
+    v.report(total_);
+  }
+  void gdb() {
+    if (!have("gdb-multiarch")) GTEST_SKIP() << "gdb-multiarch is not installed";
+#ifndef TEKCONV_HAVE_DWCHECK
+    GTEST_SKIP() << "libdw is not installed: the types to ask gdb about come from it";
+#endif
+    Verdicts v("gdb-multiarch");
+    check_gdb(programs(), v);
+    size_t known = 0;
+    for (const Program& p : programs()) known += !p.path.empty() && gdb_knows(p);
+    v.report(known);
+    EXPECT_GT(known, 0u);
+  }
+  void libdw() {
+#ifndef TEKCONV_HAVE_DWCHECK
+    GTEST_SKIP() << "libdw (elfutils) is not installed";
+#endif
+    Verdicts v("libdw");
+    for (const Program& p : programs()) {
+      if (p.path.empty()) continue;
+      std::string text;
+      for (const std::string& s : p.libdw_problems) text += s + "\n";
+      if (text.empty())
+        v.passed(p);
+      else
+        v.fail(p, text);
+    }
+    v.report(total_);
+  }
+
+  static Corpus* corpus_;
+  static size_t total_;
+  static size_t families_;
+};
+
+Corpus* ReadersTest::corpus_ = nullptr;
+size_t ReadersTest::total_ = 0;
+size_t ReadersTest::families_ = 0;
+
+// Seeds 0 to 47: six programs of each family, in seconds.
+class ElfReadersSample : public ReadersTest {
+ protected:
+  static void SetUpTestSuite() { ReadersTest::SetUpTestSuite(0, 48); }
+};
+
+// Seeds from 100000 on, TEKCONV_CORPUS_PROGRAMS of them (2000 by default): minutes.
+class DISABLED_ElfReadersCorpus : public ReadersTest {
+ protected:
+  static void SetUpTestSuite() {
+    const char* n = std::getenv("TEKCONV_CORPUS_PROGRAMS");
+    ReadersTest::SetUpTestSuite(100000, n ? std::strtoull(n, nullptr, 10) : 2000);
+  }
+};
+
+#define READER_TESTS(Fixture)   \
+  TEST_F(Fixture, Converts) {   \
+    converts();                 \
+  }                             \
+  TEST_F(Fixture, LlvmVerify) { \
+    llvm_verify();              \
+  }                             \
+  TEST_F(Fixture, LlvmDump) {   \
+    llvm_dump();                \
+  }                             \
+  TEST_F(Fixture, Readelf) {    \
+    readelf();                  \
+  }                             \
+  TEST_F(Fixture, Gdb) {        \
+    gdb();                      \
+  }                             \
+  TEST_F(Fixture, Libdw) {      \
+    libdw();                    \
+  }
+
+READER_TESTS(ElfReadersSample)
+READER_TESTS(DISABLED_ElfReadersCorpus)
+
+// The generator: the same bytes for the same seed, every family in turn, and the shapes that
+// the readers are to meet all present in a short run of seeds.
+TEST(RandomProgram, DeterministicPerSeedAndCoversTheShapes) {
+  EXPECT_EQ(tekrec::random_program(7).object.bytes(), tekrec::random_program(7).object.bytes());
+  EXPECT_NE(tekrec::random_program(7).object.bytes(), tekrec::random_program(15).object.bytes());
+  std::set<std::string> families, shapes;
+  for (uint64_t seed = 0; seed < 400; ++seed) {
+    const tekrec::RandomProgram p = tekrec::random_program(seed);
+    families.insert(p.family);
+    shapes.insert(p.shapes.begin(), p.shapes.end());
+  }
+  EXPECT_EQ(families.size(), tekrec::random_program_families().size());
+  for (const char* s : {"empty source name",
+                        "path-only source name",
+                        "DOS paths",
+                        "pointer to itself",
+                        "arrays of each other",
+                        "function type returning itself",
+                        "function type whose parameter is itself",
+                        "data at the top of the address space",
+                        "65532 one-byte ranges",
+                        "2-byte pointers (-ps)",
+                        "bit-fields",
+                        "scope without ENDLOCAL",
+                        "empty module name",
+                        "image out of address order",
+                        "overlapping functions",
+                        "array bound 0xFFFFFFFF",
+                        "code labels",
+                        "type id defined twice",
+                        "register pairs and lists",
+                        "debug unit without SRCFILES"})
+    EXPECT_TRUE(shapes.count(s)) << s;
+}
+
+}  // namespace
