@@ -193,15 +193,17 @@ RandomProgram Generator::run() {
 void Generator::load_information() {
   const uint64_t seed = p_.seed;
   const uint32_t unit_count = r_.between(1, 3);
-  // A few seeds carry tens of thousands of contiguous ranges, some more carry thousands.
-  uint32_t tiny = 0;
+  // A few seeds carry tens of thousands of contiguous ranges (all the sections the first unit
+  // can declare), some more carry thousands.
+  enum { NONE, THOUSANDS, MOST } ranges = NONE;
   if (!segmented_ && width_ == 4) {
     if (seed % 397 == 396)
-      tiny = 65532;
+      ranges = MOST;
     else if (seed % 97 == 50)
-      tiny = 3000;
+      ranges = THOUSANDS;
   }
-  if (tiny) shape(std::to_string(tiny) + " one-byte ranges");
+  if (ranges == MOST) shape("tens of thousands of one-byte ranges");
+  if (ranges == THOUSANDS) shape("thousands of one-byte ranges");
   const bool top = !segmented_ && r_.chance(12);
   if (top) shape("data at the top of the address space");
 
@@ -220,6 +222,9 @@ void Generator::load_information() {
     if (top && u == 0) unit.sections.back().base = width_ == 2 ? 0xFF00 : 0xFFFFFF00;
     units_.push_back(unit);
   }
+  const uint32_t tiny = ranges == MOST        ? 0xFFFF - units_[0].sections.size()
+                        : ranges == THOUSANDS ? 3000
+                                              : 0;
 
   for (uint32_t u = 0; u < unit_count; ++u) {
     std::string module = "m" + std::to_string(u);

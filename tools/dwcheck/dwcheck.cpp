@@ -143,8 +143,20 @@ void Checker::run(std::span<const uint8_t> bytes) {
     problem("elf", std::string("elf_memory: ") + elf_errmsg(-1));
     return;
   }
-  size_t shstrndx = 0;
+  size_t shstrndx = 0, sections = 0;
   bool has_info = false;
+  if (elf_getshdrnum(elf, &sections) != 0)
+    problem("elf", std::string("elf_getshdrnum: ") + elf_errmsg(-1));
+  for (Elf_Scn* scn = elf_nextscn(elf, nullptr); scn; scn = elf_nextscn(elf, scn)) {
+    GElf_Shdr shdr;
+    if (!gelf_getshdr(scn, &shdr)) {
+      problem("elf", std::string("gelf_getshdr: ") + elf_errmsg(-1));
+      break;
+    }
+    if (shdr.sh_type != SHT_NOBITS && shdr.sh_offset + shdr.sh_size > bytes.size())
+      problem("elf",
+              "section " + std::to_string(elf_ndxscn(scn)) + " lies past the end of the file");
+  }
   if (elf_getshdrstrndx(elf, &shstrndx) != 0) {
     problem("elf", std::string("elf_getshdrstrndx: ") + elf_errmsg(-1));
   } else {
@@ -220,12 +232,12 @@ void Checker::unit(Dwarf* dbg, Dwarf_Off offset, size_t header_size, Dwarf_Half 
     stack.pop_back();
     die(&d, parent);
     Dwarf_Die child;
-    const int has = dwarf_child(&d, &child);
+    const int has = dwarf_child(&d, &child);  // 0: a first child, 1: none
     if (has < 0) {
       libdw_problem("DIE " + hex(dwarf_dieoffset(&d)) + ": dwarf_child");
       continue;
     }
-    if (has > 0) {
+    if (has == 0) {
       std::vector<Dwarf_Die> children;
       int more = 0;
       do {
