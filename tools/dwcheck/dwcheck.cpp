@@ -407,19 +407,25 @@ void Checker::lines(Dwarf_Die* cu) {
   for (size_t i = 0; i < count; ++i) {
     ++r_.line_rows;
     Dwarf_Line* line = dwarf_onesrcline(lines, i);
-    Dwarf_Files* line_files;
-    size_t index;
     Dwarf_Addr addr = 0;
     int number = 0;
-    if (!line || dwarf_lineaddr(line, &addr) != 0 || dwarf_lineno(line, &number) != 0 ||
-        dwarf_line_file(line, &line_files, &index) != 0) {
+    if (!line || dwarf_lineaddr(line, &addr) != 0 || dwarf_lineno(line, &number) != 0) {
       libdw_problem("unit " + hex(at) + ": line row " + std::to_string(i));
       continue;
     }
+    const std::string row = "unit " + hex(at) + ": the line row at " + hex(addr) + " (line " +
+                            std::to_string(number) + ")";
+    // libdw refuses the file of a row whose index is past the file table.
+    Dwarf_Files* line_files;
+    size_t index;
+    if (dwarf_line_file(line, &line_files, &index) != 0) {
+      problem("line file", row + " names no file of the file table of " +
+                               std::to_string(file_count) + " (libdw: " + dwarf_errmsg(-1) + ")");
+      continue;
+    }
     if (index >= file_count || !dwarf_linesrc(line, nullptr, nullptr))
-      problem("line file", "unit " + hex(at) + ": the line row at " + hex(addr) + " (line " +
-                               std::to_string(number) + ") names file " + std::to_string(index) +
-                               " of a file table of " + std::to_string(file_count));
+      problem("line file", row + " names file " + std::to_string(index) + " of a file table of " +
+                               std::to_string(file_count));
   }
 }
 
