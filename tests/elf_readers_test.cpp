@@ -126,6 +126,10 @@ class Corpus {
           p.gdb_commands.push_back("ptype " + (t.keyword.empty() ? "" : t.keyword + " ") + t.name);
         for (const std::string& f : r.functions) p.gdb_commands.push_back("ptype " + f);
         for (const std::string& v : r.variables) p.gdb_commands.push_back("ptype " + v);
+        // Each question once (units repeat the base types).
+        std::set<std::string> asked;
+        std::erase_if(p.gdb_commands,
+                      [&](const std::string& c) { return !asked.insert(c).second; });
 #endif
       }
       programs_.push_back(std::move(p));
@@ -525,6 +529,8 @@ TEST(RandomProgram, DeterministicPerSeedAndCoversTheShapes) {
                         "function type returning itself",
                         "function type whose parameter is itself",
                         "data at the top of the address space",
+                        "code at the top of the address space",
+                        "function ending at 2^32",
                         "tens of thousands of one-byte ranges",
                         "2-byte pointers (-ps)",
                         "bit-fields",

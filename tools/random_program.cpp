@@ -204,8 +204,13 @@ void Generator::load_information() {
   }
   if (ranges == MOST) shape("tens of thousands of one-byte ranges");
   if (ranges == THOUSANDS) shape("thousands of one-byte ranges");
+  // A section whose image ends at 2^32 (two chunks of 256 bytes): the data section, or the
+  // code section with functions and line rows up to its end.
   const bool top = !segmented_ && r_.chance(12);
-  if (top) shape("data at the top of the address space");
+  const bool code_top = top && r_.chance(50);
+  if (top)
+    shape(code_top ? "code at the top of the address space"
+                   : "data at the top of the address space");
 
   for (uint32_t u = 0; u < unit_count; ++u) {
     Unit unit;
@@ -219,7 +224,8 @@ void Generator::load_information() {
       if (segmented_) base = 0x1000 + u * 0x20000 + s * 0x4000;
       unit.sections.push_back({base, 0});
     }
-    if (top && u == 0) unit.sections.back().base = width_ == 2 ? 0xFF00 : 0xFFFFFF00;
+    if (top && u == 0)
+      unit.sections[code_top ? 0 : count - 1].base = width_ == 2 ? 0xFE00 : 0xFFFFFE00;
     units_.push_back(unit);
   }
   const uint32_t tiny = ranges == MOST        ? 0xFFFF - units_[0].sections.size()
@@ -263,8 +269,8 @@ void Generator::image() {
 
   for (const auto& [u, s] : order) {
     Section& sec = units_[u].sections[s];
-    const bool at_top = sec.base >= (width_ == 2 ? 0xFF00u : 0xFFFFFF00u);
-    uint32_t size = at_top ? 0x100 : r_.between(0x40, 0x300);
+    const bool at_top = sec.base >= (width_ == 2 ? 0xFE00u : 0xFFFFFE00u);
+    uint32_t size = at_top ? 0x200 : r_.between(0x40, 0x300);
     if (s == 0) size = std::max<uint32_t>(size, 0x200);  // room for the functions
     sec.size = size;
     b_.sect(u, s);
@@ -458,6 +464,7 @@ void Generator::lines(uint16_t u, uint32_t from, uint32_t to) {
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t offset = from + r_.below(std::max<uint32_t>(to - from, 1));
     if (r_.chance(5)) offset = to + r_.below(0x20);  // outside the function
+    offset = std::min(offset, units_[u].sections[0].size - 1);
     if (r_.chance(3)) line = r_.chance(50) ? 0 : 0xFFFF;
     pairs.push_back({line, mask(offset)});
     line = static_cast<uint16_t>(line + r_.below(4));
@@ -478,6 +485,12 @@ void Generator::function(uint16_t u, uint32_t& next_offset) {
     shape("function of size 0 or 1");
   }
   if (offset + size > code.size) return;
+  // At the top of the address space, functions may end with the code section, at 2^32.
+  const uint32_t end = width_ == 2 ? 0x10000 : 0;
+  if (code.base + code.size == end && r_.chance(30) && code.size - size >= offset) {
+    offset = code.size - size;
+    shape("function ending at 2^32");
+  }
   next_offset = offset + size + r_.below(8);
 
   const uint16_t id = new_id();
