@@ -553,53 +553,35 @@ namespace {
 
 // A DWARF 4 unit built DIE by DIE, in a minimal little-endian ELF file: the libdw checker's
 // own inputs, each with one fault or none.
-enum Abbrev : uint8_t { CU = 1, BASE, POINTER, STRUCT, SUBROUTINE, PARAMETER };
+enum Abbrev : uint8_t { CU = 1, BASE, POINTER, STRUCT, SUBROUTINE, PARAMETER, AGGREGATE, MEMBER };
 
-const std::vector<uint8_t> ABBREVS = {CU,
-                                      DW_TAG_compile_unit,
-                                      1,
-                                      DW_AT_name,
-                                      DW_FORM_string,
-                                      0,
-                                      0,
-                                      BASE,
-                                      DW_TAG_base_type,
-                                      0,
-                                      DW_AT_name,
-                                      DW_FORM_string,
-                                      DW_AT_byte_size,
-                                      DW_FORM_data1,
-                                      0,
-                                      0,
-                                      POINTER,
-                                      DW_TAG_pointer_type,
-                                      0,
-                                      DW_AT_type,
-                                      DW_FORM_ref4,
-                                      0,
-                                      0,
-                                      STRUCT,
-                                      DW_TAG_structure_type,
-                                      0,
-                                      DW_AT_name,
-                                      DW_FORM_string,
-                                      0,
-                                      0,
-                                      SUBROUTINE,
-                                      DW_TAG_subroutine_type,
-                                      1,
-                                      DW_AT_type,
-                                      DW_FORM_ref4,
-                                      0,
-                                      0,
-                                      PARAMETER,
-                                      DW_TAG_formal_parameter,
-                                      0,
-                                      DW_AT_type,
-                                      DW_FORM_ref4,
-                                      0,
-                                      0,
-                                      0};
+// .debug_abbrev: each abbreviation's code, tag, children flag and (attribute, form) pairs.
+std::vector<uint8_t> abbreviations() {
+  struct Row {
+    uint8_t code, tag, children;
+    std::vector<std::pair<uint8_t, uint8_t>> attributes;
+  };
+  const Row rows[] = {
+      {CU, DW_TAG_compile_unit, 1, {{DW_AT_name, DW_FORM_string}}},
+      {BASE, DW_TAG_base_type, 0, {{DW_AT_name, DW_FORM_string}, {DW_AT_byte_size, DW_FORM_data1}}},
+      {POINTER, DW_TAG_pointer_type, 0, {{DW_AT_type, DW_FORM_ref4}}},
+      {STRUCT, DW_TAG_structure_type, 0, {{DW_AT_name, DW_FORM_string}}},
+      {SUBROUTINE, DW_TAG_subroutine_type, 1, {{DW_AT_type, DW_FORM_ref4}}},
+      {PARAMETER, DW_TAG_formal_parameter, 0, {{DW_AT_type, DW_FORM_ref4}}},
+      {AGGREGATE, DW_TAG_structure_type, 1, {{DW_AT_name, DW_FORM_string}}},
+      {MEMBER, DW_TAG_member, 0, {{DW_AT_type, DW_FORM_ref4}}},
+  };
+  std::vector<uint8_t> b;
+  for (const Row& r : rows) {
+    b.insert(b.end(), {r.code, r.tag, r.children});
+    for (const auto& [attribute, form] : r.attributes) b.insert(b.end(), {attribute, form});
+    b.insert(b.end(), {0, 0});
+  }
+  b.push_back(0);
+  return b;
+}
+
+const std::vector<uint8_t> ABBREVS = abbreviations();
 
 class Unit {
  public:
@@ -718,6 +700,20 @@ TEST(DwCheck, TypeCyclesThroughNoAggregateAreFound) {
   through_struct.die(POINTER).ref(q + 10);
   through_struct.die(STRUCT).str("s");
   EXPECT_EQ(problems_of(through_struct), "");
+}
+
+TEST(DwCheck, StructuresContainingThemselvesByValueAreFound) {
+  Unit by_value;  // struct s { struct s m; };
+  const uint32_t s = by_value.at();
+  by_value.die(AGGREGATE).str("s").die(MEMBER).ref(s).end_children();
+  const std::string text = problems_of(by_value);
+  EXPECT_NE(text.find("type that contains itself by value: 0x"), std::string::npos) << text;
+
+  Unit through_pointer;  // struct s { struct s *m; };
+  const uint32_t t = through_pointer.at();
+  through_pointer.die(AGGREGATE).str("s").die(MEMBER).ref(t + 9).end_children();
+  through_pointer.die(POINTER).ref(t);
+  EXPECT_EQ(problems_of(through_pointer), "");
 }
 
 TEST(DwCheck, ReferencesBetweenDiesAreChecked) {

@@ -119,6 +119,8 @@ class Checker {
   void lines(Dwarf_Die* cu);
   void references();
   void type_cycles();
+  void cycles(const std::map<uint64_t, std::vector<uint64_t>>& edges, bool (*stop)(int tag),
+              const std::string& what);
 
   static int attribute_cb(Dwarf_Attribute* a, void* self) {
     static_cast<Checker*>(self)->attribute(a);
@@ -439,19 +441,15 @@ void Checker::references() {
   }
 }
 
-// The type graph: each type DIE leads to its DW_AT_type and, for a subroutine type, to the
-// types of its parameters. A walk from any type that comes back to a DIE without passing a
-// structure, union, enumeration or class never ends for a reader that follows it.
-void Checker::type_cycles() {
-  std::map<uint64_t, std::vector<uint64_t>> edges;
-  for (const auto& [off, d] : dies_) {
-    if (d.type == UINT64_MAX) continue;
-    if (d.tag == DW_TAG_formal_parameter && d.parent != UINT64_MAX &&
-        dies_[d.parent].tag == DW_TAG_subroutine_type)
-      edges[d.parent].push_back(d.type);
-    else
-      edges[off].push_back(d.type);
-  }
+using Edges = std::map<uint64_t, std::vector<uint64_t>>;
+
+// Reports each cycle of the graph once. The walk does not leave a node that stop() accepts, so
+// a cycle through such a node is no cycle.
+void Checker::cycles(const Edges& edges, bool (*stop)(int tag), const std::string& what) {
+  auto tag_of = [&](uint64_t off) {
+    const auto d = dies_.find(off);
+    return d == dies_.end() ? 0 : d->second.tag;
+  };
   enum Color { WHITE, GREY, BLACK };
   std::map<uint64_t, Color> color;
   std::set<uint64_t> reported;
@@ -463,22 +461,20 @@ void Checker::type_cycles() {
     while (!path.empty()) {
       auto& [node, next] = path.back();
       const auto it = edges.find(node);
-      const bool stop = breaks_cycles(dies_.count(node) ? dies_[node].tag : 0);
-      if (stop || it == edges.end() || next >= it->second.size()) {
+      if (stop(tag_of(node)) || it == edges.end() || next >= it->second.size()) {
         color[node] = BLACK;
         path.pop_back();
         continue;
       }
       const uint64_t to = it->second[next++];
-      if (color[to] == GREY && !breaks_cycles(dies_.count(to) ? dies_[to].tag : 0)) {
+      if (color[to] == GREY && !stop(tag_of(to))) {
         if (reported.insert(to).second) {
-          std::string text = "type cycle through no structure, union or enumeration: ";
+          std::string text = what + ": ";
           size_t i = 0;
           while (i < path.size() && path[i].first != to) ++i;
           for (; i < path.size(); ++i)
-            text += hex(path[i].first) + " " + tag_name(dies_[path[i].first].tag) + " -> ";
-          text += hex(to);
-          problem("cycle", text);
+            text += hex(path[i].first) + " " + tag_name(tag_of(path[i].first)) + " -> ";
+          problem(what, text + hex(to));
         }
       } else if (color[to] == WHITE) {
         color[to] = GREY;
@@ -486,6 +482,37 @@ void Checker::type_cycles() {
       }
     }
   }
+}
+
+bool is_reference_type(int tag) {
+  return tag == DW_TAG_pointer_type || tag == DW_TAG_reference_type ||
+         tag == DW_TAG_rvalue_reference_type || tag == DW_TAG_ptr_to_member_type ||
+         tag == DW_TAG_subroutine_type;
+}
+
+// Two graphs of types. Following DW_AT_type (and, for a subroutine type, the types of its
+// parameters) must come to an end or pass a structure, union, enumeration or class: a reader
+// that names a type follows these links. And no structure, union or class may contain itself
+// by value (through its members, arrays, typedefs and qualifiers, not through a pointer): its
+// size would be infinite, and a reader that lays it out never finishes.
+void Checker::type_cycles() {
+  Edges chain, layout;
+  for (const auto& [off, d] : dies_) {
+    if (d.type == UINT64_MAX) continue;
+    const int parent = d.parent == UINT64_MAX ? 0 : dies_[d.parent].tag;
+    if (d.tag == DW_TAG_formal_parameter && parent == DW_TAG_subroutine_type)
+      chain[d.parent].push_back(d.type);
+    else
+      chain[off].push_back(d.type);
+    if (d.tag == DW_TAG_member && (parent == DW_TAG_structure_type || parent == DW_TAG_union_type ||
+                                   parent == DW_TAG_class_type))
+      layout[d.parent].push_back(d.type);
+    else if (d.tag == DW_TAG_array_type || d.tag == DW_TAG_typedef || d.tag == DW_TAG_const_type ||
+             d.tag == DW_TAG_volatile_type)
+      layout[off].push_back(d.type);
+  }
+  cycles(chain, breaks_cycles, "type cycle through no structure, union or enumeration");
+  cycles(layout, is_reference_type, "type that contains itself by value");
 }
 
 }  // namespace
