@@ -43,7 +43,9 @@ struct Program {
   std::string path;     // the ELF file, empty when the conversion failed
   int status = 0;       // of the conversion
   uint16_t machine = 0;
-  std::vector<std::string> gdb_commands;  // ptype of every named type, function, variable
+  // What gdb is asked: ptype of every named type, function and variable, info scope of every
+  // function.
+  std::vector<std::string> gdb_commands;
   std::vector<std::string> libdw_problems;
 };
 
@@ -124,7 +126,11 @@ class Corpus {
         if (r.units == 0) p.libdw_problems.push_back("no compilation unit in .debug_info");
         for (const dwcheck::NamedType& t : r.types)
           p.gdb_commands.push_back("ptype " + (t.keyword.empty() ? "" : t.keyword + " ") + t.name);
-        for (const std::string& f : r.functions) p.gdb_commands.push_back("ptype " + f);
+        // The type of each function, and where its locals live (registers, frame, pieces).
+        for (const std::string& f : r.functions) {
+          p.gdb_commands.push_back("ptype " + f);
+          p.gdb_commands.push_back("info scope " + f);
+        }
         for (const std::string& v : r.variables) p.gdb_commands.push_back("ptype " + v);
         // Each question once (units repeat the base types).
         std::set<std::string> asked;
@@ -328,7 +334,8 @@ bool gdb_complains(const std::string& out) {
   for (const char* s :
        {"During symbol reading", "internal-error", "Fatal signal", "warning:", "Dwarf Error",
         "DWARF Error", "No symbol", "No struct type", "No union type", "No enum type",
-        "Segmentation fault", "Aborted", "recursion", "Error"})
+        "Segmentation fault", "Aborted", "recursion", "Error", "Unable to access DWARF register",
+        "bad DWARF register"})
     if (out.find(s) != std::string::npos) return true;
   return false;
 }
