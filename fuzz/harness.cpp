@@ -10,6 +10,9 @@
 #include <span>
 
 #include "core/converter.hpp"
+#ifdef TEKCONV_HAVE_DWCHECK
+#include "dwcheck/dwcheck.hpp"
+#endif
 #include "tekconv/tekconv.hpp"
 #include "tools/ctxdump/ctxdump.hpp"
 #include "tools/tekconv/signals.hpp"
@@ -95,6 +98,19 @@ void read_back(std::span<const uint8_t> bytes, const char* name, bool verify) {
   if (verify) tek::ctxdump_bytes(bytes, name, {true, false}, null_console(), null_console());
 }
 
+// Every ELF file the converter writes must read back through libdw without a problem: its units,
+// DIEs, references, type chains and line tables (tools/dwcheck).
+void check_elf(std::span<const uint8_t> elf) {
+#ifdef TEKCONV_HAVE_DWCHECK
+  const std::vector<std::string> problems = dwcheck::problems(elf);
+  if (problems.empty()) return;
+  for (const std::string& p : problems) std::fprintf(stderr, "ELF output: %s\n", p.c_str());
+  ::abort();
+#else
+  (void)elf;
+#endif
+}
+
 std::vector<std::string> arguments(uint8_t selector, const std::string& input) {
   std::vector<std::string> args = {"tekconv"};
   if (selector & 0x08) args.push_back("-l");
@@ -147,7 +163,7 @@ int run_one(const uint8_t* data, size_t size) {
       if (status == 0) read_back(context, "in.ctx", full);
       if (full) {
         std::vector<uint8_t> elf;
-        tekconv::convert_elf(p.object, elf, o);
+        if (tekconv::convert_elf(p.object, elf, o) == 0 && !elf.empty()) check_elf(elf);
       }
       return status;
     }

@@ -1,5 +1,6 @@
 // The ELF output of the fuzz target's seed programs (every record type, symbol category and
-// location form, several processors, the example) passes llvm-dwarfdump --verify.
+// location form, several processors, the example) passes llvm-dwarfdump --verify and the libdw
+// checker.
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -10,6 +11,9 @@
 #include "sample_programs.hpp"
 #include "support.hpp"
 #include "tekconv/tekconv.hpp"
+#ifdef TEKCONV_HAVE_DWCHECK
+#include "dwcheck/dwcheck.hpp"
+#endif
 
 using namespace tektest;
 
@@ -41,6 +45,31 @@ TEST_F(ElfCorpus, SeedProgramsVerify) {
     ++verified;
   }
   EXPECT_GE(verified, 6);
+}
+
+TEST_F(ElfCorpus, SeedProgramsReadByLibdw) {
+  TEKTEST_REQUIRE_TOOL("libdw");
+#ifndef TEKCONV_HAVE_DWCHECK
+  GTEST_SKIP() << "the libdw checker is not built";
+#else
+  int read = 0;
+  for (const tekrec::Sample& sample : tekrec::sample_programs()) {
+    tekconv::Options o;
+    o.console = std::fopen("/dev/null", "w");
+    o.companions = [&](const std::string& name) -> std::optional<std::string> {
+      if (name == "main.cpd" && !sample.companion.empty()) return sample.companion;
+      return std::nullopt;
+    };
+    Bytes elf;
+    const int status = tekconv::convert_elf(sample.object.bytes(), elf, o);
+    std::fclose(o.console);
+    if (status != 0) continue;
+    const dwcheck::Report r = dwcheck::check(elf);
+    EXPECT_EQ(r.problems, std::vector<std::string>{}) << sample.name;
+    read += r.units > 0;
+  }
+  EXPECT_GE(read, 5);
+#endif
 }
 
 }  // namespace
