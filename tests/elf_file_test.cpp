@@ -49,7 +49,7 @@ TEST_F(ElfFile, MachineByProcessor) {
       {"MPC821", 20, true, 0, "PowerPC"},
       {"H8S2655", 46, true, 0x820000, "Renesas H8/300"},
       {"HD6413003", 46, true, 0x810000, "Renesas H8/300"},
-      {"ARM7TDMI", 40, false, 0, "ARM"},
+      {"ARM7TDMI", 40, false, 0x05000200, "ARM"},
       {"V8086-16", 3, false, 0, "Intel 80386"},
       {"SR320", 0, true, 0, "None"},
       {"RI10", 0, true, 0, "None"},
