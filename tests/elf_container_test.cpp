@@ -221,16 +221,17 @@ TEST_F(ElfContainer, OutOfOrderImageStoredOnce) {
     cases.push_back({"scrambled with overlaps", b.end(), 0x80010, 16384, 1});
   }
   {
-    // 4096 sections of 64 bytes, scrambled: too small for a section each, they are gathered
-    // (in more than one batch of the read-back), so the image is in the file twice.
+    // 16,384 sections of 80 bytes, scrambled: each shorter than a section header, program
+    // header and name, they are gathered (in two batches of the copy, one piece split between
+    // them), so the image is in the file twice.
     Builder b;
-    b.hdr().unit("m", "MPC860", 4096, 0x04);
-    for (uint32_t k = 0; k < 4096; ++k) b.cl(0x40000 + k * 0x40, "P");
-    for (uint32_t i = 0; i < 4096; ++i) {
-      const uint32_t k = (i * 1237) % 4096;
-      b.sect(0, static_cast<uint16_t>(k)).data(pattern(0x40, k));
+    b.hdr().unit("m", "MPC860", 16384, 0x04);
+    for (uint32_t k = 0; k < 16384; ++k) b.cl(0x40000 + k * 0x50, "P");
+    for (uint32_t i = 0; i < 16384; ++i) {
+      const uint32_t k = (i * 1237) % 16384;
+      b.sect(0, static_cast<uint16_t>(k)).data(pattern(0x50, k));
     }
-    cases.push_back({"small scrambled pieces", b.end(), 0x40000, 0x40000 + 8192, 0});
+    cases.push_back({"short scrambled pieces", b.end(), 0x140000, 0x140000 + 8192, 0});
   }
   {
     // Two ranges whose sections alternate, each in ascending order: used where they are.

@@ -250,9 +250,9 @@ uint64_t assemble(elf::Output& out, const Piece* pieces, size_t count) {
   return at;
 }
 
-// Pieces shorter than this are gathered into one copy with their short neighbours rather than
-// each given a section, a program header and a name (about 90 bytes).
-constexpr uint64_t MIN_PIECE = 512;
+// A piece shorter than its own section header, program header and name (87 bytes) takes less
+// room copied: consecutive short pieces are copied together into one section.
+constexpr uint64_t MIN_PIECE = 88;
 
 // A loadable section of the image: [lo, hi) at offset in the file.
 struct ImagePart {
