@@ -167,8 +167,9 @@ TEST_F(ElfContainer, ExtendedSectionAndSegmentNumbering) {
     EXPECT_EQ(r.status, 0) << r.out.substr(0, 2000);
     EXPECT_EQ(r.out, "");
   }
-  // gdb takes minutes over 65,535 segments. It reads the symbols of sections 1 to 32,767 only
-  // (gdb keeps a symbol's section index in a short); the image it reads from every section.
+  // gdb takes a minute or more over 65,535 segments (set TEKCONV_SLOW_TOOLS to run it). It
+  // places the symbols of sections 1 to 32,767 only (it keeps a symbol's section index in a
+  // short); the image it reads from every section.
   if (std::getenv("TEKCONV_SLOW_TOOLS") && have("gdb-multiarch")) {
     ToolRun r =
         run("gdb-multiarch -batch -nx -ex 'print/x v1' -ex 'x/1xb 0x1feff0' -ex 'x/1xb 0x1fffe0' "

@@ -365,8 +365,8 @@ void ElfSink::finish() {
   // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
   // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx.
   elf::StringTable strtab(true);
-  elf::Bytes symtab(be), shndx(be);
-  bool extended = false;
+  elf::Bytes symtab(be);
+  std::vector<std::pair<uint32_t, uint32_t>> extended;  // symbol index, section index
   auto sym = [&](std::string_view name, uint32_t value, uint32_t size, uint8_t bind, uint8_t type,
                  uint32_t section) {
     const bool reserved = section >= elf::SHN_LORESERVE && section != elf::SHN_ABS;
@@ -376,8 +376,8 @@ void ElfSink::finish() {
     symtab.u8(static_cast<uint8_t>(bind << 4 | type));
     symtab.u8(0);
     symtab.u16(reserved ? elf::SHN_XINDEX : section);
-    shndx.u32(reserved ? section : 0);
-    extended |= reserved;
+    if (reserved)
+      extended.push_back({static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE - 1), section});
   };
   sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
   std::unordered_map<const PublicValue*, const Function*> function_of;
@@ -422,13 +422,17 @@ void ElfSink::finish() {
   elf::Section st;
   st.name = ".symtab";
   st.type = elf::SHT_SYMTAB;
-  st.link = symtab_index + (extended ? 2 : 1);
+  st.link = symtab_index + (extended.empty() ? 1 : 2);
+  const size_t symbols = symtab.size() / elf::SYM_SIZE;
   st.info = first_global;
   st.align = 4;
   st.entsize = elf::SYM_SIZE;
   st.bytes = std::move(symtab.data());
   spec.sections.push_back(std::move(st));
-  if (extended) {
+  if (!extended.empty()) {
+    elf::Bytes shndx(be);  // one word per symbol, 0 unless its st_shndx is SHN_XINDEX
+    shndx.data().resize(symbols * 4);
+    for (const auto& [index, section] : extended) shndx.patch_u32(index * 4, section);
     elf::Section x;
     x.name = ".symtab_shndx";
     x.type = elf::SHT_SYMTAB_SHNDX;
