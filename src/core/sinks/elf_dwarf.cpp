@@ -219,7 +219,8 @@ class DwarfBuilder {
   void member(const TypeRec& agg, const MemberValue& mv) {
     Die d = w_.die(DW_TAG_member, false);
     if (!mv.name.empty()) d.str(DW_AT_name, mv.name);
-    type_attr(d, mv.typeix);
+    if (!p_.cut_member.count({agg.t.selfix, static_cast<size_t>(&mv - agg.members.data())}))
+      type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (agg.t.kind == K_BITFIELD) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
@@ -445,8 +446,10 @@ class DwarfBuilder {
           name = base;
           comp_dir = dir;
         }
+        // A file without a directory part is taken relative to the compilation directory: an
+        // empty include directory would end the directory table.
         LineFile f{base, 0};
-        if (dir != comp_dir) {
+        if (!dir.empty() && dir != comp_dir) {
           auto [d, new_dir] = dir_index.try_emplace(dir, static_cast<uint32_t>(dirs.size() + 1));
           if (new_dir) dirs.push_back(dir);
           f.dir = d->second;
@@ -482,6 +485,7 @@ class DwarfBuilder {
     std::string name = c.module, comp_dir;
     std::optional<uint32_t> stmt_list;
     if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
+    if (name.empty()) name = UNNAMED_FILE;
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
       if (f.ranged) ranges.push_back({f.lo, end32(f.hi)});

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -127,6 +128,9 @@ struct Program {
   // (pointed-to, element, aliased or return type) is left out, and the function types whose
   // parameters are unknown.
   std::unordered_set<uint32_t> cut_ref, unknown_params;
+  // The members (aggregate selfix, member index) whose type leads back to their aggregate by
+  // value: they are written without a type.
+  std::set<std::pair<uint32_t, size_t>> cut_member;
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
   std::unordered_set<const SetLocalValue*> no_location;   // a register outside the table
