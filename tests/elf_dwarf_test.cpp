@@ -201,6 +201,77 @@ TEST_F(ElfDwarf, LoopsThroughStructuresStay) {
             "type = struct node {\n    struct node *next;\n    int v;\n} *\n");
 }
 
+// Structures that contain themselves by value (an infinite size): readers that lay them out
+// never finish (gdb-multiarch 13 dies with SIGSEGV). The member that leads back loses its type.
+struct ContainsCase {
+  const char* name;
+  void (*records)(Builder&);
+  std::vector<std::string> warnings;
+  const char* ptype;  // of g
+};
+
+const ContainsCase CONTAINS[] = {
+    {"Member",
+     [](Builder& b) {
+       b.symbol(tektest::structure(0x11, "s", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member("v", 1, 0));
+       b.symbol(tektest::member_of("self", 0x11, 4));
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member self: the member's type is left "
+      "out (void)"},
+     "type = struct s {\n    int v;\n    void self;\n}\n"},
+    {"ArrayMember",
+     [](Builder& b) {
+       b.symbol(tektest::structure(0x11, "s", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member_of("rows", 0x11, 0));
+       b.arrtype({1});
+       b.symbol(tektest::member("v", 1, 4));
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member rows: the member's type is left "
+      "out (void)"},
+     "type = struct s {\n    void rows;\n    int v;\n}\n"},
+    // Through two array types, in a union.
+    {"Rows",
+     [](Builder& b) {
+       b.symbol(tektest::union_tag(0x11, "u", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member("v", 1, 0));
+       b.symbol(tektest::member_of("rows", 0x11, 0));
+       b.arrtype({1, 2});
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member rows: the member's type is left "
+      "out (void)"},
+     "type = union u {\n    int v;\n    void rows;\n}\n"},
+};
+
+void PrintTo(const ContainsCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfContains : public ElfDwarf, public ::testing::WithParamInterface<ContainsCase> {};
+
+TEST_P(ElfDwarfContains, LosesTheMemberThatLeadsBack) {
+  const ContainsCase& c = GetParam();
+  Builder b = with_code();
+  c.records(b);
+  b.symbol(sym(VARIABLE, "g", type_id(0x11), in_section(2, 1, 0, 8)));
+  b.end();
+  EXPECT_EQ(make(b), c.warnings);
+  expect_valid();
+  bool ok = false;
+  std::vector<std::string> out = gdb({"ptype g"}, &ok);
+  EXPECT_TRUE(ok) << out[0];
+  EXPECT_EQ(out[0], c.ptype);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ElfDwarfContains, ::testing::ValuesIn(CONTAINS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The warnings name the record that wrote what they concern: the SYMBOL record of a function
 // for its scope, the DPT record of a pointer.
 TEST_F(ElfDwarf, WarningsNameTheirRecords) {
@@ -245,6 +316,74 @@ TEST_F(ElfDwarf, UnnamedSourceFileHasAName) {
   expect_has(out[1], "Line 3 of \"util.h\" starts at address 0x1018");
   expect_has(symbolize(0x1014), "unnamed:11");
   expect_has(dwarfdump("--debug-info"), "DW_AT_name\t(\"unnamed\")");
+}
+
+// Source names with an empty part: a file without a directory next to files with one (the
+// empty directory would end the directory table), a directory without a file name.
+struct PartCase {
+  const char* name;
+  std::vector<SourceFile> files;
+  std::vector<std::string> options;
+  const char *first, *second;  // gdb's file names of the rows
+};
+
+const PartCase PARTS[] = {
+    {"NoDirectory", {{"C:\\work\\", "main.c"}, {"", "util.h"}}, {"-fullpath"}, "main.c", "util.h"},
+    {"NoFileName",
+     {{"C:\\work\\", ""}, {"/src/", "util.h"}},
+     {"-fullpath"},
+     "unnamed",
+     "/src/util.h"},
+    {"NoFileNameShort", {{"C:\\work\\", ""}, {"/src/", "util.h"}}, {}, "unnamed", "util.h"},
+};
+
+void PrintTo(const PartCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfParts : public ElfDwarf, public ::testing::WithParamInterface<PartCase> {};
+
+TEST_P(ElfDwarfParts, EveryFileHasANameAndADirectory) {
+  const PartCase& c = GetParam();
+  Builder b = with_code();
+  b.srcfiles(c.files);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).curfile(0).lines({{10, 0x10}, {11, 0x14}});
+  b.sect(0, 0).curfile(1).lines({{3, 0x18}});
+  b.end();
+  EXPECT_EQ(make(b, c.options), std::vector<std::string>{});
+  expect_valid();
+  bool ok = false;
+  std::vector<std::string> out =
+      gdb({"set complaints 100", "info line *0x1014", "info line *0x1018"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[0], "");
+  EXPECT_EQ(out[1], std::string("Line 11 of \"") + c.first +
+                        "\" starts at address 0x1014 <f+4> and ends at 0x1018 <f+8>.\n");
+  EXPECT_EQ(out[2], std::string("Line 3 of \"") + c.second +
+                        "\" starts at address 0x1018 <f+8> and ends at 0x1030.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ElfDwarfParts, ::testing::ValuesIn(PARTS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A unit without a name and without source files is called unnamed (gdb wants a string).
+TEST_F(ElfDwarf, UnitWithoutAnyNameIsUnnamed) {
+  Builder b;
+  b.hdr().unit("", "SH7032", 1, 0x04).cl(0x1000, "P");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+  b.end();
+  EXPECT_EQ(make(b), std::vector<std::string>{});
+  expect_valid();
+  expect_has(dwarfdump("--debug-info"), "DW_AT_name\t(\"unnamed\")");
+  bool ok = false;
+  std::vector<std::string> out = gdb({"set complaints 100", "ptype f"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[1], "type = int (void)\n");
 }
 
 struct PathCase {
