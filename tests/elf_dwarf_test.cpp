@@ -627,6 +627,91 @@ INSTANTIATE_TEST_SUITE_P(Scopes, ElfDwarfOverlaps, ::testing::ValuesIn(OVERLAPS)
 // ---------------------------------------------------------------------------------------------
 // Smaller things: array bounds, functions without a scope, labels, types defined twice.
 
+// Functions that readers cannot place get no range and are declarations; gdb drops a
+// definition without a range, one at address 0 outside every section, or one without a name,
+// each with a complaint.
+struct UnplacedCase {
+  const char* name;
+  void (*records)(Builder&);
+  std::vector<std::string> warnings;
+  const char* declared;  // the function written as a declaration
+};
+
+const UnplacedCase UNPLACED[] = {
+    {"SameStart",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "g", basic_type(1), in_section(5, 0, 0x10, 0x10), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at 0x00001010 begins where another one does: it is written without an "
+      "address range"},
+     "g"},
+    {"AtZero",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "z", basic_type(1), in_section(5, 1, 0, 0x10), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at address 0 lies outside the image: it is written without an address "
+      "range"},
+     "z"},
+    {"LastByte",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "top", basic_type(1), in_section(5, 2, 0, 1), 0x21));
+       b.blkend(0x40);
+     },
+     {},
+     "top"},
+    {"NoName",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "", basic_type(1), in_section(5, 0, 0x10, 0x10), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at 0x00001010 begins where another one does: it is written without an "
+      "address range"},
+     "unnamed"},
+};
+
+void PrintTo(const UnplacedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfUnplaced : public ElfDwarf, public ::testing::WithParamInterface<UnplacedCase> {};
+
+TEST_P(ElfDwarfUnplaced, AreDeclarations) {
+  const UnplacedCase& c = GetParam();
+  Builder b;
+  b.hdr().unit("m", "SH7032", 3, 0x04).cl(0x1000, "P").cl(0, "Z").cl(0xFFFFFFFF, "T");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  c.records(b);
+  b.end();
+  EXPECT_EQ(make(b), c.warnings);
+  expect_valid();
+  const std::string decl = dwarfdump(std::string("--debug-info --name=") + c.declared);
+  expect_has(decl, "DW_AT_declaration\t(true)");
+  expect_lacks(decl, "DW_AT_low_pc");
+  bool ok = false;
+  std::vector<std::string> out = gdb({"set complaints 100", "info functions f"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[0], "");
+  EXPECT_EQ(out[1],
+            "All functions matching regular expression \"f\":\n\nFile m:\n\tint f(void);\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, ElfDwarfUnplaced, ::testing::ValuesIn(UNPLACED),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ElfDwarf, ArrayBounds) {
   Builder b = with_code();
   b.symbol(sym(VARIABLE, "unknown", basic_type(1), in_section(2, 1, 0, 4)));

@@ -370,6 +370,11 @@ class DwarfBuilder {
     w_.put(d);
   }
 
+  // A function at 0xFFFFFFFF alone has no 32-bit end: it is written without a range.
+  static bool has_range(const Function& f) { return f.ranged && end32(f.hi) > f.lo; }
+
+  // A function without a range is a declaration: gdb drops a definition without one ("cannot
+  // get low and high bounds").
   void function(const Function& f) {
     const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
     const std::vector<SetLocalValue>* locals = f.scope ? &f.scope->locals : nullptr;
@@ -379,13 +384,16 @@ class DwarfBuilder {
                     (locals && std::any_of(locals->begin(), locals->end(),
                                            [&](const SetLocalValue& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
-    if (f.pub && !f.pub->name.empty()) d.str(DW_AT_name, f.pub->name);
+    // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
+    d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? f.pub->name.c_str() : UNNAMED_FILE);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
-    if (f.ranged) {
+    if (has_range(f)) {
       d.addr(DW_AT_low_pc, f.lo);
       d.data4(DW_AT_high_pc, end32(f.hi) - f.lo);
+    } else {
+      d.flag(DW_AT_declaration);
     }
     elf::Bytes fb(be_);
     uint16_t fr = p_.target.frame_register;
@@ -456,8 +464,10 @@ class DwarfBuilder {
         }
         files.push_back(f);
       }
+      // Readers drop a sequence that has a row at address 0 outside every section.
       for (const LineValue& lv : blk.lines)
-        rows.push_back({p_.linear(lv.addr), lv.line, it->second});
+        if (p_.zero_in_image || p_.linear(lv.addr) != 0)
+          rows.push_back({p_.linear(lv.addr), lv.line, it->second});
     }
     std::stable_sort(rows.begin(), rows.end(),
                      [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; });
@@ -488,7 +498,7 @@ class DwarfBuilder {
     if (name.empty()) name = UNNAMED_FILE;
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
-      if (f.ranged) ranges.push_back({f.lo, end32(f.hi)});
+      if (has_range(f)) ranges.push_back({f.lo, end32(f.hi)});
     }
     ranges = merge_ranges(std::move(ranges));
 

@@ -121,6 +121,7 @@ struct Program {
   int form = 0;  // segmented address form of the program's addresses
   std::vector<Cu> cus;
   std::vector<Function> functions;  // ordered by address
+  bool zero_in_image = false;       // a section begins at address 0
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
   std::unordered_map<uint32_t, size_t> type_at;  // selfix to index in ElfModel::types

@@ -318,6 +318,18 @@ void settle_ranges(ElfModel& m, Program& p) {
     f.hi = std::min(end, next);
     last = &f;
   }
+
+  // Readers take address 0 for code that a linker discarded, unless a section begins there
+  // (gdb drops such a subprogram and unit range): a function there gets no range.
+  p.zero_in_image = !image.empty() && image.front().first == 0;
+  for (Function& f : fs) {
+    if (p.zero_in_image || f.lo != 0) break;
+    if (f.ranged && f.scope)
+      m.warn(f.scope->at,
+             "function scope at address 0 lies outside the image: it is written "
+             "without an address range");
+    f.ranged = false;
+  }
 }
 
 }  // namespace
