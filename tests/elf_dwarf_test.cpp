@@ -574,6 +574,28 @@ TEST_F(ElfDwarf, LinesGoWithTheirUnit) {
   expect_has(out[1], "Line 7 of \"c.c\" starts at address 0x5038");
 }
 
+// A unit with nothing but lines has a DIE without children, and an abbreviation that says so.
+TEST_F(ElfDwarf, UnitWithoutChildren) {
+  Builder b;
+  b.hdr().unit("first", "SH7032", 1, 0x04).cl(0x1000, "P");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+  b.unit("second", "SH7032", 1, 0x04).cl(0x5000, "P");
+  b.dbgunit(0x01, 1);
+  b.srcfiles({{"", "b.c"}});
+  b.sect(1, 0).data(std::vector<uint8_t>(0x10, 0x09));
+  b.sect(1, 0).curfile(0).lines({{7, 0x8}});
+  b.end();
+  EXPECT_EQ(make(b, {}, {"SH7032", "SH7032"}), std::vector<std::string>{});
+  expect_valid();
+  const ToolRun v = run("llvm-dwarfdump --verify prog.elf");
+  expect_lacks(v.out, "DW_CHILDREN_yes");
+  expect_has(dwarfdump("--debug-abbrev"), "DW_TAG_compile_unit\tDW_CHILDREN_no");
+  expect_has(gdb({"info line *0x5008"})[0], "Line 7 of \"b.c\" starts at address 0x5008");
+}
+
 struct OverlapCase {
   const char* name;
   uint32_t second_at, second_size;

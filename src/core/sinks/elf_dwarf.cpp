@@ -503,7 +503,9 @@ class DwarfBuilder {
     ranges = merge_ranges(std::move(ranges));
 
     w_.begin_unit();
-    Die d = w_.die(DW_TAG_compile_unit, true);
+    const bool children = (cu == 0 && wide_index_) || !types_of_cu_[cu].empty() ||
+                          !c.globals.empty() || !c.statics.empty() || !c.functions.empty();
+    Die d = w_.die(DW_TAG_compile_unit, children);
     d.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, name);
     if (!comp_dir.empty()) d.str(DW_AT_comp_dir, comp_dir);
     if (stmt_list) d.sec_offset(DW_AT_stmt_list, *stmt_list);
@@ -531,7 +533,7 @@ class DwarfBuilder {
     for (size_t g : c.globals) global(p_.data[g]);
     for (size_t s : c.statics) variable(DW_TAG_variable, *p_.statics[s].v);
     for (size_t fi : c.functions) function(p_.functions[fi]);
-    w_.end_children();
+    if (children) w_.end_children();
     w_.end_unit();
 
     if (!ranges.empty()) {
