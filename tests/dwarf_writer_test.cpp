@@ -272,6 +272,37 @@ TEST(InfoWriter, ReferencesAfterTwoByteCodes) {
   EXPECT_EQ(w.ref_count(), 200u);
 }
 
+// Keys beyond 32 bits resolve wherever the first of them comes: first of all, after narrow ones,
+// or never.
+TEST(InfoWriter, WideKeysResolveWhereverTheFirstComes) {
+  const std::vector<std::vector<uint64_t>> runs = {
+      {uint64_t{1} << 32},
+      {uint64_t{1} << 32, 7, uint64_t{2} << 32 | 7},
+      {7, 8, uint64_t{1} << 32, 9},
+      {7, 8, 9},
+  };
+  for (const std::vector<uint64_t>& keys : runs) {
+    SCOPED_TRACE(testing::PrintToString(keys));
+    InfoWriter w(true);
+    w.begin_unit();
+    std::vector<uint32_t> at;
+    for (uint64_t key : keys) {
+      Die d = w.die(DW_TAG_variable, false);
+      d.ref(DW_AT_type, key);
+      at.push_back(w.put(d) + 1);  // after the one-byte code
+    }
+    w.end_unit();
+    std::vector<uint64_t> asked;
+    ASSERT_TRUE(w.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
+      asked.push_back(key);
+      return static_cast<uint32_t>(key >> 32) * 1000 + static_cast<uint32_t>(key);
+    }));
+    EXPECT_EQ(asked, keys);
+    for (size_t i = 0; i < keys.size(); ++i)
+      EXPECT_EQ(w.info().read_u32(at[i]), (keys[i] >> 32) * 1000 + (keys[i] & 0xFFFFFFFF));
+  }
+}
+
 TEST(InfoWriter, OneDieAtATime) {
   InfoWriter w(false);
   w.begin_unit();

@@ -159,9 +159,13 @@ Die InfoWriter::die(Tag tag, bool children) {
 
 void InfoWriter::add_ref(uint64_t key) {
   const uint32_t high = static_cast<uint32_t>(key >> 32);
-  if (high && ref_high_.empty()) ref_high_.resize(ref_at_.size());
+  // High halves are kept from the first key that has one on, with zeros for the keys before.
+  if (high && !wide_refs_) {
+    ref_high_.assign(ref_at_.size(), 0);
+    wide_refs_ = true;
+  }
   ref_at_.push_back(static_cast<uint32_t>(info_.size()));
-  if (!ref_high_.empty()) ref_high_.push_back(high);
+  if (wide_refs_) ref_high_.push_back(high);
   info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
 }
 

@@ -128,7 +128,7 @@ class InfoWriter {
   void add_ref(uint64_t key);
   uint64_t ref_key(size_t i) const {
     uint64_t key = info_.read_u32(ref_at_[i]);
-    if (!ref_high_.empty()) key |= uint64_t{ref_high_[i]} << 32;
+    if (wide_refs_) key |= uint64_t{ref_high_[i]} << 32;
     return key;
   }
 
@@ -143,6 +143,7 @@ class InfoWriter {
   // until it is resolved; the high 32 bits, once any key needs them.
   std::vector<uint32_t> ref_at_;
   std::vector<uint32_t> ref_high_;
+  bool wide_refs_ = false;
   uint32_t unit_start_ = 0;
 };
 
