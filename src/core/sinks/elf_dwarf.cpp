@@ -43,7 +43,8 @@ std::pair<std::string, std::string> split_path(const std::string& path) {
 const char* const UNNAMED_FILE = "unnamed";
 
 std::vector<Range> merge_ranges(std::vector<Range> r) {
-  std::sort(r.begin(), r.end(), [](const Range& a, const Range& b) { return a.lo < b.lo; });
+  auto by_lo = [](const Range& a, const Range& b) { return a.lo < b.lo; };
+  if (!std::is_sorted(r.begin(), r.end(), by_lo)) std::sort(r.begin(), r.end(), by_lo);
   std::vector<Range> out;
   for (const Range& x : r) {
     if (x.hi <= x.lo) continue;
@@ -66,15 +67,19 @@ class DwarfBuilder {
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu);
     w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
+      if (key < die_flat_.size()) {
+        if (die_flat_[key] == NONE) return std::nullopt;
+        return die_flat_[key];
+      }
       auto it = die_at_.find(key);
       if (it == die_at_.end()) return std::nullopt;
       return it->second;
     });
     DebugSections s;
     s.abbrev = w_.abbrev().data();
-    s.info = w_.info().data();
-    s.str = w_.str().data();
-    s.line = line_.data();
+    s.info = std::move(w_.info().data());
+    s.str = std::move(w_.str().data());
+    s.line = std::move(line_.data());
     s.aranges = aranges_.data();
     s.ranges = ranges_.data();
     return s;
@@ -126,17 +131,28 @@ class DwarfBuilder {
 
   // Each type is placed in the first unit that uses it; types no unit uses go to the first
   // unit. References between units are DW_FORM_ref_addr, like all type references.
+  static constexpr uint32_t NONE = UINT32_MAX;
+  // Type DIE offsets by key: a flat index for the keys up to a bound that the number of types
+  // keeps small, a map for any beyond.
+  void set_die(uint64_t key, uint32_t offset) {
+    if (key < die_flat_.size())
+      die_flat_[key] = offset;
+    else
+      die_at_[key] = offset;
+  }
+
   void assign_types() {
+    die_flat_.assign(std::min<size_t>(2 * m_.types.size() + 1024, size_t{1} << 26), NONE);
     std::vector<int> owner(m_.types.size(), -1);
     std::vector<uint32_t> stack;
     auto walk = [&](size_t cu) {
       while (!stack.empty()) {
         uint32_t selfix = stack.back();
         stack.pop_back();
-        auto it = p_.type_at.find(selfix);
-        if (it == p_.type_at.end() || owner[it->second] >= 0) continue;
-        owner[it->second] = static_cast<int>(cu);
-        refs_of(m_.types[it->second], [&](uint32_t r) { stack.push_back(r); });
+        const uint32_t ti = p_.type_at.get(selfix);
+        if (ti == TypeIndex::NONE || owner[ti] >= 0) continue;
+        owner[ti] = static_cast<int>(cu);
+        refs_of(m_.types[ti], [&](uint32_t r) { stack.push_back(r); });
       }
     };
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) {
@@ -153,8 +169,7 @@ class DwarfBuilder {
     }
     types_of_cu_.resize(p_.cus.size());
     for (size_t i = 0; i < m_.types.size(); ++i) {
-      auto it = p_.type_at.find(m_.types[i].t.selfix);
-      if (it->second != i) continue;  // a second definition of the selfix
+      if (p_.type_at.get(m_.types[i].t.selfix) != i) continue;  // a second definition
       types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(i);
     }
   }
@@ -213,7 +228,7 @@ class DwarfBuilder {
     d.str(DW_AT_name, base_name(t))
         .data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)))
         .data1(DW_AT_encoding, enc);
-    die_at_[t.selfix] = w_.put(d);
+    set_die(t.selfix, w_.put(d));
   }
 
   void member(const TypeRec& agg, const MemberValue& mv) {
@@ -248,7 +263,7 @@ class DwarfBuilder {
         Die d = w_.die(tag, !tr.members.empty());
         if (!t.name.empty()) d.str(DW_AT_name, t.name);
         d.udata(DW_AT_byte_size, t.size);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
         for (const MemberValue& mv : tr.members) member(tr, mv);
         w_.end_children();
@@ -258,7 +273,7 @@ class DwarfBuilder {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
         if (!t.name.empty()) d.str(DW_AT_name, t.name);
         d.udata(DW_AT_byte_size, p_.target.int_size);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
         for (const MemberValue& mv : tr.members) {
           Die e = w_.die(DW_TAG_enumerator, false);
@@ -277,7 +292,7 @@ class DwarfBuilder {
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
         ref_attr(d, t, t.retix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         for (const SetLocalValue* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
           type_attr(pd, l->typeix);
@@ -301,19 +316,19 @@ class DwarfBuilder {
           d.str(DW_AT_name, NEAR_POINTER)
               .data1(DW_AT_byte_size, static_cast<uint8_t>(size))
               .data1(DW_AT_encoding, DW_ATE_address);
-          die_at_[t.selfix] = w_.put(d);
+          set_die(t.selfix, w_.put(d));
           return;
         }
         Die d = w_.die(DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case K_ARRAY: {
         Die d = w_.die(DW_TAG_array_type, true);
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
         // the signed 32-bit range is read with an unsigned index type.
         Die r = w_.die(DW_TAG_subrange_type, false);
@@ -327,7 +342,7 @@ class DwarfBuilder {
         Die d = w_.die(DW_TAG_typedef, false);
         d.str(DW_AT_name, t.name);
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case K_BIT: {
@@ -338,7 +353,7 @@ class DwarfBuilder {
         d.str(DW_AT_name, base_name(whole))
             .data1(DW_AT_byte_size, 4)
             .data1(DW_AT_encoding, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       default:
@@ -347,8 +362,9 @@ class DwarfBuilder {
     }
   }
 
-  elf::Bytes location(const SetLocalValue& l) const {
-    elf::Bytes b(be_);
+  const elf::Bytes& location(const SetLocalValue& l) {
+    elf::Bytes& b = loc_;
+    b.data().clear();
     if (l.cls == 2) {
       b.u8(DW_OP_addr);
       b.u32(p_.linear(l.offset));
@@ -427,6 +443,19 @@ class DwarfBuilder {
     w_.put(d);
   }
 
+  // A stable sort of the rows by address in linear time: least significant byte first.
+  static void sort_by_address(std::vector<LineRow>& rows) {
+    std::vector<LineRow> tmp(rows.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+      size_t at[257] = {};
+      for (const LineRow& r : rows) ++at[((r.addr >> shift) & 0xFF) + 1];
+      if (*std::max_element(at + 1, at + 257) == rows.size()) continue;  // one value: no move
+      for (int i = 1; i < 257; ++i) at[i] += at[i - 1];
+      for (const LineRow& r : rows) tmp[at[(r.addr >> shift) & 0xFF]++] = r;
+      rows.swap(tmp);
+    }
+  }
+
   // The line number program of a unit; its sequences' ranges are added to ranges. The unit's
   // first source file gives its name and compilation directory.
   uint32_t lines(const Cu& c, std::vector<Range>& ranges, std::string& name,
@@ -456,14 +485,18 @@ class DwarfBuilder {
       for (const LineValue& lv : blk.lines)
         rows.push_back({p_.linear(lv.addr), lv.line, it->second});
     }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; });
+    auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
+    if (!std::is_sorted(rows.begin(), rows.end(), by_addr)) sort_by_address(rows);
     // One sequence per function that the rows fall into; rows outside functions form
     // sequences of their own, ending after their last address.
     std::vector<LineSequence> seqs;
     ptrdiff_t current = -2;
+    // The rows ascend: the first function beginning after the row only moves forward.
+    size_t next = 0;
+    const std::vector<Function>& fns = p_.functions;
     for (const LineRow& r : rows) {
-      ptrdiff_t f = p_.function_at(r.addr);
+      while (next < fns.size() && fns[next].lo <= r.addr) ++next;
+      ptrdiff_t f = next > 0 && r.addr < fns[next - 1].hi ? static_cast<ptrdiff_t>(next - 1) : -1;
       if (f != current || seqs.empty()) {
         seqs.emplace_back();
         current = f;
@@ -482,10 +515,17 @@ class DwarfBuilder {
     std::string name = c.module, comp_dir;
     std::optional<uint32_t> stmt_list;
     if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
+    const size_t from_lines = ranges.size();
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
       if (f.ranged) ranges.push_back({f.lo, end32(f.hi)});
     }
+    // Both runs ascend as a rule (sequences by address, functions by address): merging them
+    // spares merge_ranges its sort.
+    auto lo_first = [](const Range& a, const Range& b) { return a.lo < b.lo; };
+    if (std::is_sorted(ranges.begin(), ranges.begin() + from_lines, lo_first) &&
+        std::is_sorted(ranges.begin() + from_lines, ranges.end(), lo_first))
+      std::inplace_merge(ranges.begin(), ranges.begin() + from_lines, ranges.end(), lo_first);
     ranges = merge_ranges(std::move(ranges));
 
     w_.begin_unit();
@@ -511,7 +551,7 @@ class DwarfBuilder {
       x.str(DW_AT_name, "unsigned long")
           .data1(DW_AT_byte_size, 4)
           .data1(DW_AT_encoding, DW_ATE_unsigned);
-      die_at_[INDEX_TYPE] = w_.put(x);
+      set_die(INDEX_TYPE, w_.put(x));
     }
     for (size_t t : types_of_cu_[cu]) type_die(m_.types[t]);
     for (size_t g : c.globals) global(p_.data[g]);
@@ -543,8 +583,10 @@ class DwarfBuilder {
   bool be_;
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
+  elf::Bytes loc_{be_};
   std::vector<std::vector<size_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
+  std::vector<uint32_t> die_flat_;
   bool wide_index_ = false;  // an array needs the unsigned index type
 };
 

@@ -2,6 +2,7 @@
 // linear addresses: compilation units, functions with their scopes, variables, types.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -113,6 +114,32 @@ struct Cu {
   std::vector<size_t> blocks;     // indices in ElfModel::blocks
 };
 
+// Type indices by selfix: a flat array for the selfixes below a bound that the number of types
+// keeps small, a map for any beyond it.
+class TypeIndex {
+ public:
+  static constexpr uint32_t NONE = UINT32_MAX;
+  void size_for(size_t types) {
+    flat_.assign(std::min<size_t>(2 * types + 1024, size_t{1} << 26), NONE);
+  }
+  // Keeps the first index of a selfix; false when the selfix had one.
+  bool try_emplace(uint32_t selfix, uint32_t i) {
+    if (selfix >= flat_.size()) return map_.try_emplace(selfix, i).second;
+    if (flat_[selfix] != NONE) return false;
+    flat_[selfix] = i;
+    return true;
+  }
+  uint32_t get(uint32_t selfix) const {
+    if (selfix < flat_.size()) return flat_[selfix];
+    auto it = map_.find(selfix);
+    return it == map_.end() ? NONE : it->second;
+  }
+
+ private:
+  std::vector<uint32_t> flat_;
+  std::unordered_map<uint32_t, uint32_t> map_;
+};
+
 struct Program {
   const ElfModel* model = nullptr;
   int processor = -1;
@@ -122,7 +149,7 @@ struct Program {
   std::vector<Function> functions;  // ordered by address
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
-  std::unordered_map<uint32_t, size_t> type_at;  // selfix to index in ElfModel::types
+  TypeIndex type_at;  // selfix to index in ElfModel::types
   // Loops of types that readers follow without end are broken: the types whose reference
   // (pointed-to, element, aliased or return type) is left out, and the function types whose
   // parameters are unknown.

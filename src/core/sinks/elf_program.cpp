@@ -70,8 +70,8 @@ bool known_register(int processor, uint32_t reg) {
 void break_type_loops(ElfModel& m, Program& p) {
   const size_t n = m.types.size();
   auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
-    auto it = p.type_at.find(selfix);
-    return it == p.type_at.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+    const uint32_t i = p.type_at.get(selfix);
+    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
   };
   auto next = [&](size_t i) -> ptrdiff_t {
     const TypeValue& t = m.types[i].t;
@@ -83,7 +83,7 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<uint32_t> walk(n, 0);  // the walk that reached the type (0: none yet)
   uint32_t stamp = 0;
   for (size_t start = 0; start < n; ++start) {
-    if (walk[start] || p.type_at[m.types[start].t.selfix] != start) continue;
+    if (walk[start] || p.type_at.get(m.types[start].t.selfix) != start) continue;
     ++stamp;
     size_t i = start;
     for (;;) {
@@ -110,7 +110,7 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<size_t> stack;
   for (size_t f = 0; f < n; ++f) {
     const TypeValue& ft = m.types[f].t;
-    if (!is_function_kind(ft.kind) || p.type_at[ft.selfix] != f) continue;
+    if (!is_function_kind(ft.kind) || p.type_at.get(ft.selfix) != f) continue;
     std::vector<const SetLocalValue*> params = p.params_of_type(ft.selfix);
     if (params.empty()) continue;
     ++stamp;
@@ -233,8 +233,8 @@ uint32_t Program::linear(uint32_t a) const {
 }
 
 const TypeRec* Program::type(uint32_t selfix) const {
-  auto it = type_at.find(selfix);
-  return it == type_at.end() ? nullptr : &model->types[it->second];
+  const uint32_t i = type_at.get(selfix);
+  return i == TypeIndex::NONE ? nullptr : &model->types[i];
 }
 
 bool Program::is_function_type(uint32_t selfix) const {
@@ -360,8 +360,9 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
+  p.type_at.size_for(m.types.size());
   for (size_t i = 0; i < m.types.size(); ++i)
-    if (!p.type_at.try_emplace(m.types[i].t.selfix, i).second)
+    if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
                                    m.types[i].t.selfix));
 
