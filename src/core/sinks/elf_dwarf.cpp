@@ -96,7 +96,7 @@ class DwarfBuilder {
   }
   // The type that a pointer, array, typedef or function type refers to, unless the reference
   // closes a loop.
-  void ref_attr(Die& d, const TypeValue& t, uint32_t target) const {
+  void ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
     if (!p_.cut_ref.count(t.selfix)) type_attr(d, target);
   }
 
@@ -122,7 +122,7 @@ class DwarfBuilder {
       case K_UNION:
       case K_CLASS:
       case K_BITFIELD:
-        for (const MemberValue& mv : t.members) f(mv.typeix);
+        for (const MemberRec& mv : t.members) f(mv.typeix);
         break;
       default:
         break;
@@ -163,7 +163,7 @@ class DwarfBuilder {
         const Function& f = p_.functions[fi];
         if (f.pub) stack.push_back(f.pub->typeix);
         if (f.scope)
-          for (const SetLocalValue& l : f.scope->locals) stack.push_back(l.typeix);
+          for (const LocalRec& l : f.scope->locals) stack.push_back(l.typeix);
       }
       walk(cu);
     }
@@ -174,7 +174,7 @@ class DwarfBuilder {
     }
   }
 
-  const char* base_name(const TypeValue& t) const {
+  const char* base_name(const TypeFields& t) const {
     bool short_int = p_.target.int_size == 2;
     switch (t.kind) {
       case K_8SIGNED:
@@ -202,7 +202,7 @@ class DwarfBuilder {
     }
   }
 
-  void base_type(const TypeValue& t) {
+  void base_type(const TypeFields& t) {
     Die d = w_.die(DW_TAG_base_type, false);
     uint8_t enc = DW_ATE_signed;
     switch (t.kind) {
@@ -231,7 +231,7 @@ class DwarfBuilder {
     set_die(t.selfix, w_.put(d));
   }
 
-  void member(const TypeRec& agg, const MemberValue& mv) {
+  void member(const TypeRec& agg, const MemberRec& mv) {
     Die d = w_.die(DW_TAG_member, false);
     if (!mv.name.empty()) d.str(DW_AT_name, mv.name);
     type_attr(d, mv.typeix);
@@ -249,7 +249,7 @@ class DwarfBuilder {
   }
 
   void type_die(const TypeRec& tr) {
-    const TypeValue& t = tr.t;
+    const TypeFields& t = tr.t;
     switch (t.kind) {
       case K_VOID:
         return;
@@ -265,7 +265,7 @@ class DwarfBuilder {
         d.udata(DW_AT_byte_size, t.size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberValue& mv : tr.members) member(tr, mv);
+        for (const MemberRec& mv : tr.members) member(tr, mv);
         w_.end_children();
         return;
       }
@@ -275,7 +275,7 @@ class DwarfBuilder {
         d.udata(DW_AT_byte_size, p_.target.int_size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberValue& mv : tr.members) {
+        for (const MemberRec& mv : tr.members) {
           Die e = w_.die(DW_TAG_enumerator, false);
           e.str(DW_AT_name, mv.name).sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
           w_.put(e);
@@ -287,13 +287,13 @@ class DwarfBuilder {
       case K_FARFUNC: {
         // Parameter types are known for the type of a defined function: its first argc stack
         // or register variables are its parameters.
-        std::vector<const SetLocalValue*> params = p_.params_of_type(t.selfix);
+        std::vector<const LocalRec*> params = p_.params_of_type(t.selfix);
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
         ref_attr(d, t, t.retix);
         set_die(t.selfix, w_.put(d));
-        for (const SetLocalValue* l : params) {
+        for (const LocalRec* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
           type_attr(pd, l->typeix);
           w_.put(pd);
@@ -348,7 +348,7 @@ class DwarfBuilder {
       case K_BIT: {
         // A bit-field's own type: the member DIE carries width and position.
         Die d = w_.die(DW_TAG_base_type, false);
-        TypeValue whole;
+        TypeFields whole;
         whole.kind = t.sign ? K_32SIGNED : K_32UNSIGNED;
         d.str(DW_AT_name, base_name(whole))
             .data1(DW_AT_byte_size, 4)
@@ -362,7 +362,7 @@ class DwarfBuilder {
     }
   }
 
-  const elf::Bytes& location(const SetLocalValue& l) {
+  const elf::Bytes& location(const LocalRec& l) {
     elf::Bytes& b = loc_;
     b.data().clear();
     if (l.cls == 2) {
@@ -377,7 +377,7 @@ class DwarfBuilder {
     return b;
   }
 
-  void variable(dwarf::Tag tag, const SetLocalValue& l) {
+  void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
     if (!l.name.empty()) d.str(DW_AT_name, l.name);
     type_attr(d, l.typeix);
@@ -387,12 +387,12 @@ class DwarfBuilder {
 
   void function(const Function& f) {
     const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
-    const std::vector<SetLocalValue>* locals = f.scope ? &f.scope->locals : nullptr;
+    const Slice<LocalRec>* locals = f.scope ? &f.scope->locals : nullptr;
     // Untyped static locals are labels (in f.labels).
-    auto is_label = [&](const SetLocalValue& l) { return l.cls == 2 && p_.is_void_type(l.typeix); };
+    auto is_label = [&](const LocalRec& l) { return l.cls == 2 && p_.is_void_type(l.typeix); };
     bool children = !f.labels.empty() ||
                     (locals && std::any_of(locals->begin(), locals->end(),
-                                           [&](const SetLocalValue& l) { return !is_label(l); }));
+                                           [&](const LocalRec& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
     if (f.pub && !f.pub->name.empty()) d.str(DW_AT_name, f.pub->name);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
@@ -416,7 +416,7 @@ class DwarfBuilder {
     if (!children) return;
     uint32_t params = ft ? ft->t.argc : 0;
     if (locals)
-      for (const SetLocalValue& l : *locals) {
+      for (const LocalRec& l : *locals) {
         if (is_label(l)) continue;
         bool param = params > 0 && (l.cls == 3 || l.cls == 4);
         if (param) --params;
@@ -424,7 +424,7 @@ class DwarfBuilder {
       }
     for (const auto& [name, addr] : f.labels) {
       Die l = w_.die(DW_TAG_label, false);
-      if (!name->empty()) l.str(DW_AT_name, *name);
+      if (!name.empty()) l.str(DW_AT_name, name);
       l.addr(DW_AT_low_pc, addr);
       w_.put(l);
     }

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -29,6 +32,111 @@ struct ElfWarning {
   std::string text;
 };
 
+// Names of the collected records, one after the other in blocks that never move: a name is a
+// view valid as long as the store.
+class NameStore {
+ public:
+  std::string_view add(std::string_view s) {
+    if (s.empty()) return {};
+    if (s.size() > BLOCK / 4) {  // a long name gets a block of its own
+      big_.push_back(std::make_unique<char[]>(s.size()));
+      s.copy(big_.back().get(), s.size());
+      return {big_.back().get(), s.size()};
+    }
+    if (blocks_.empty() || BLOCK - used_ < s.size()) {
+      blocks_.push_back(std::make_unique<char[]>(BLOCK));
+      used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    s.copy(at, s.size());
+    used_ += s.size();
+    return {at, s.size()};
+  }
+
+ private:
+  static constexpr size_t BLOCK = size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_, big_;
+  size_t used_ = 0;
+};
+
+// An array that grows by blocks of fixed size: no copy when it grows, elements never move.
+template <class T>
+class Chunked {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const T*;
+    using reference = const T&;
+    const_iterator() = default;
+    const_iterator(const Chunked* c, size_t i) : c_(c), i_(i) {}
+    const T& operator*() const { return (*c_)[i_]; }
+    const T* operator->() const { return &(*c_)[i_]; }
+    const_iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator old = *this;
+      ++i_;
+      return old;
+    }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+    bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+   private:
+    const Chunked* c_ = nullptr;
+    size_t i_ = 0;
+  };
+
+  void push_back(T v) {
+    if ((n_ & MASK) == 0) blocks_.push_back(std::make_unique<T[]>(MASK + 1));
+    blocks_.back()[n_ & MASK] = std::move(v);
+    ++n_;
+  }
+  T& operator[](size_t i) { return blocks_[i >> SHIFT][i & MASK]; }
+  const T& operator[](size_t i) const { return blocks_[i >> SHIFT][i & MASK]; }
+  T& back() { return (*this)[n_ - 1]; }
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, n_}; }
+
+ private:
+  static constexpr unsigned SHIFT = 12;
+  static constexpr size_t MASK = (size_t{1} << SHIFT) - 1;
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  size_t n_ = 0;
+};
+
+// Consecutive elements of a Chunked array.
+template <class T>
+struct Slice {
+  const Chunked<T>* of = nullptr;
+  uint32_t first = 0, count = 0;
+  typename Chunked<T>::const_iterator begin() const { return {of, first}; }
+  typename Chunked<T>::const_iterator end() const { return {of, size_t{first} + count}; }
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+};
+
+// The fields of the records that the ELF output uses, with their names in a NameStore.
+struct LocalRec {
+  uint32_t cls = 0, offset = 0, typeix = 0;
+  std::string_view name;
+};
+struct MemberRec {
+  uint32_t typeix = 0, offset = 0, value = 0, bitoffs = 0, bitsize = 0;
+  std::string_view name;
+};
+struct TypeFields {
+  uint32_t kind = 0, selfix = 0;
+  uint32_t size = 0, retix = 0, argc = 0, typeix = 0, limit = 0, sign = 0, offs = 0;
+  std::string_view name;
+};
+
 // An OBJECT record's bytes, appended to the file at offset when the record arrived.
 struct ImageChunk {
   uint32_t addr;
@@ -41,29 +149,33 @@ struct ImageChunk {
 struct ScopeRec {
   uint32_t start = 0;
   std::optional<uint32_t> end;
-  std::vector<SetLocalValue> locals;
+  Slice<LocalRec> locals;
   InputPlace at;
 };
 
 // A SETLOCAL outside every scope, with the scope before it (-1: none).
 struct LooseLocal {
-  SetLocalValue v;
+  LocalRec v;
   ptrdiff_t after_scope = -1;
 };
 
 struct LineBlock {
   std::string file;
-  std::vector<LineValue> lines;
+  Slice<LineValue> lines;
   size_t module = SIZE_MAX;  // index in ElfModel::modules of the unit it came in (none: max)
 };
 
 struct TypeRec {
-  TypeValue t;
-  std::vector<MemberValue> members;
+  TypeFields t;
+  Slice<MemberRec> members;
   InputPlace at;
 };
 
 struct ElfModel {
+  NameStore names;
+  Chunked<LocalRec> locals;    // of the scopes
+  Chunked<MemberRec> members;  // of the types
+  Chunked<LineValue> lines;    // of the line blocks
   std::vector<ModuleValue> modules;
   std::vector<InputPlace> module_at;                        // by index in modules
   std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
@@ -73,7 +185,7 @@ struct ElfModel {
   std::vector<LooseLocal> loose;
   std::vector<LineBlock> blocks;
   bool block_open = false;
-  std::vector<TypeRec> types;
+  Chunked<TypeRec> types;
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
   std::vector<ElfWarning> warnings;
@@ -92,7 +204,7 @@ struct Function {
   size_t cu = 0;
   bool ranged = true;  // false: it begins where another function does and gets no range
   // Untyped symbols (PUBLIC or static SETLOCAL of type VOID) at addresses of the function.
-  std::vector<std::pair<const std::string*, uint32_t>> labels;
+  std::vector<std::pair<std::string_view, uint32_t>> labels;
 };
 
 struct DataSymbol {
@@ -102,7 +214,7 @@ struct DataSymbol {
 };
 
 struct StaticVar {
-  const SetLocalValue* v;
+  const LocalRec* v;
   size_t cu;
 };
 
@@ -156,7 +268,7 @@ struct Program {
   std::unordered_set<uint32_t> cut_ref, unknown_params;
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
-  std::unordered_set<const SetLocalValue*> no_location;   // a register outside the table
+  std::unordered_set<const LocalRec*> no_location;        // a register outside the table
 
   uint32_t linear(uint32_t a) const;
   const TypeRec* type(uint32_t selfix) const;
@@ -164,7 +276,7 @@ struct Program {
   // Of kind VOID: a symbol of this type is a label.
   bool is_void_type(uint32_t selfix) const;
   // The parameters of a function type, from its defined function; empty when unknown.
-  std::vector<const SetLocalValue*> params_of_type(uint32_t selfix) const;
+  std::vector<const LocalRec*> params_of_type(uint32_t selfix) const;
   // Size in bytes of a type; 0 when unknown.
   uint64_t type_size(uint32_t selfix) const;
   // The function whose range holds the address, or -1.

@@ -47,7 +47,7 @@ bool has_single_ref(uint32_t kind) {
   }
 }
 
-uint32_t single_ref(const TypeValue& t) {
+uint32_t single_ref(const TypeFields& t) {
   return is_function_kind(t.kind) ? t.retix : t.typeix;
 }
 
@@ -74,7 +74,7 @@ void break_type_loops(ElfModel& m, Program& p) {
     return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
   };
   auto next = [&](size_t i) -> ptrdiff_t {
-    const TypeValue& t = m.types[i].t;
+    const TypeFields& t = m.types[i].t;
     if (!has_single_ref(t.kind) || p.cut_ref.count(t.selfix)) return -1;
     return index_of(single_ref(t));
   };
@@ -109,13 +109,13 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<uint32_t> seen(n, 0);
   std::vector<size_t> stack;
   for (size_t f = 0; f < n; ++f) {
-    const TypeValue& ft = m.types[f].t;
+    const TypeFields& ft = m.types[f].t;
     if (!is_function_kind(ft.kind) || p.type_at.get(ft.selfix) != f) continue;
-    std::vector<const SetLocalValue*> params = p.params_of_type(ft.selfix);
+    std::vector<const LocalRec*> params = p.params_of_type(ft.selfix);
     if (params.empty()) continue;
     ++stamp;
     stack.clear();
-    for (const SetLocalValue* l : params) {
+    for (const LocalRec* l : params) {
       ptrdiff_t j = index_of(l->typeix);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
     }
@@ -132,7 +132,7 @@ void break_type_loops(ElfModel& m, Program& p) {
       ptrdiff_t j = next(i);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
       if (is_function_kind(m.types[i].t.kind))
-        for (const SetLocalValue* l : p.params_of_type(m.types[i].t.selfix)) {
+        for (const LocalRec* l : p.params_of_type(m.types[i].t.selfix)) {
           ptrdiff_t k = index_of(l->typeix);
           if (k >= 0) stack.push_back(static_cast<size_t>(k));
         }
@@ -249,7 +249,7 @@ uint64_t Program::type_size(uint32_t selfix) const {
   for (int depth = 0; depth < 64; ++depth) {
     const TypeRec* t = type(selfix);
     if (!t) return 0;
-    const TypeValue& v = t->t;
+    const TypeFields& v = t->t;
     switch (v.kind) {
       case K_8SIGNED:
       case K_8UNSIGNED:
@@ -300,12 +300,12 @@ bool Program::is_void_type(uint32_t selfix) const {
   return t && t->t.kind == K_VOID;
 }
 
-std::vector<const SetLocalValue*> Program::params_of_type(uint32_t selfix) const {
-  std::vector<const SetLocalValue*> params;
+std::vector<const LocalRec*> Program::params_of_type(uint32_t selfix) const {
+  std::vector<const LocalRec*> params;
   auto it = function_of_type.find(selfix);
   const TypeRec* t = type(selfix);
   if (it == function_of_type.end() || !t || unknown_params.count(selfix)) return params;
-  for (const SetLocalValue& l : functions[it->second].scope->locals) {
+  for (const LocalRec& l : functions[it->second].scope->locals) {
     if (params.size() >= t->t.argc) break;
     if (l.cls == 3 || l.cls == 4) params.push_back(&l);
   }
@@ -422,20 +422,21 @@ Program derive_program(ElfModel& m) {
 
   // Untyped symbols are labels of the function that holds them; outside functions they get
   // no debug information (the symbol table has them).
-  auto label = [&](const std::string& name, uint32_t addr) {
+  auto label = [&](std::string_view name, uint32_t addr) {
     ptrdiff_t f = p.function_at(addr);
-    if (f >= 0) p.functions[f].labels.push_back({&name, addr});
+    if (f >= 0) p.functions[f].labels.push_back({name, addr});
   };
   for (const PublicValue& pub : m.publics)
     if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
   for (const ScopeRec& scope : m.scopes)
-    for (const SetLocalValue& l : scope.locals) {
+    for (const LocalRec& l : scope.locals) {
       if (l.cls == 2 && p.is_void_type(l.typeix)) label(l.name, p.linear(l.offset));
       if (l.cls == 4 && !known_register(p.processor, l.offset)) {
         p.no_location.insert(&l);
-        m.warn(scope.at, format("variable %s is in register 0x%X, which the %s does not have: "
-                                "its location is left out",
-                                l.name.c_str(), l.offset, name_of_processor(p.processor)));
+        m.warn(scope.at,
+               format("variable %s is in register 0x%X, which the %s does not have: "
+                      "its location is left out",
+                      std::string(l.name).c_str(), l.offset, name_of_processor(p.processor)));
       }
     }
 
