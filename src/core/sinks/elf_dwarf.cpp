@@ -122,7 +122,7 @@ class DwarfBuilder {
       case K_UNION:
       case K_CLASS:
       case K_BITFIELD:
-        for (const MemberRec& mv : t.members) f(mv.typeix);
+        for (const MemberRec& mv : m_.members_of(t)) f(mv.typeix);
         break;
       default:
         break;
@@ -233,7 +233,7 @@ class DwarfBuilder {
 
   void member(const TypeRec& agg, const MemberRec& mv) {
     Die d = w_.die(DW_TAG_member, false);
-    if (!mv.name.empty()) d.str(DW_AT_name, mv.name);
+    if (!mv.name.empty()) d.str(DW_AT_name, m_.name(mv.name));
     type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (agg.t.kind == K_BITFIELD) {
@@ -261,23 +261,24 @@ class DwarfBuilder {
                          : t.kind == K_CLASS ? DW_TAG_class_type
                                              : DW_TAG_structure_type;
         Die d = w_.die(tag, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
         d.udata(DW_AT_byte_size, t.size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberRec& mv : tr.members) member(tr, mv);
+        for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv);
         w_.end_children();
         return;
       }
       case K_ENUM: {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberRec& mv : tr.members) {
+        for (const MemberRec& mv : m_.members_of(tr)) {
           Die e = w_.die(DW_TAG_enumerator, false);
-          e.str(DW_AT_name, mv.name).sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
+          e.str(DW_AT_name, m_.name(mv.name))
+              .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
           w_.put(e);
         }
         w_.end_children();
@@ -340,7 +341,7 @@ class DwarfBuilder {
       }
       case K_TYPEDEF: {
         Die d = w_.die(DW_TAG_typedef, false);
-        d.str(DW_AT_name, t.name);
+        d.str(DW_AT_name, m_.name(t.name));
         ref_attr(d, t, t.typeix);
         set_die(t.selfix, w_.put(d));
         return;
@@ -379,7 +380,7 @@ class DwarfBuilder {
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
-    if (!l.name.empty()) d.str(DW_AT_name, l.name);
+    if (!l.name.empty()) d.str(DW_AT_name, m_.name(l.name));
     type_attr(d, l.typeix);
     if (!p_.no_location.count(&l)) d.expr(DW_AT_location, location(l));
     w_.put(d);

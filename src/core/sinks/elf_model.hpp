@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "core/sinks/elf_targets.hpp"
 #include "format/ctx/records.hpp"
 
@@ -32,30 +33,37 @@ struct ElfWarning {
   std::string text;
 };
 
-// Names of the collected records, one after the other in blocks that never move: a name is a
-// view valid as long as the store.
+// A name of the collected records in its NameStore.
+struct Name {
+  uint32_t at = 0, len = 0;  // at: block << 20 | offset in the block
+  bool empty() const { return len == 0; }
+};
+
+// Names of the collected records, one after the other in blocks of 1 MiB (a longer name in a
+// block of its own).
 class NameStore {
  public:
-  std::string_view add(std::string_view s) {
+  Name add(std::string_view s) {
     if (s.empty()) return {};
-    if (s.size() > BLOCK / 4) {  // a long name gets a block of its own
-      big_.push_back(std::make_unique<char[]>(s.size()));
-      s.copy(big_.back().get(), s.size());
-      return {big_.back().get(), s.size()};
-    }
     if (blocks_.empty() || BLOCK - used_ < s.size()) {
-      blocks_.push_back(std::make_unique<char[]>(BLOCK));
+      if (blocks_.size() >= size_t{1} << 12) fatal_error(STOP_BUDGET);  // 4 GiB of names
+      blocks_.push_back(std::make_unique<char[]>(std::max(BLOCK, s.size())));
       used_ = 0;
     }
-    char* at = blocks_.back().get() + used_;
-    s.copy(at, s.size());
+    s.copy(blocks_.back().get() + used_, s.size());
+    const Name n{static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_),
+                 static_cast<uint32_t>(s.size())};
     used_ += s.size();
-    return {at, s.size()};
+    return n;
+  }
+  std::string_view view(Name n) const {
+    if (n.len == 0) return {};
+    return {blocks_[n.at >> 20].get() + (n.at & (BLOCK - 1)), n.len};
   }
 
  private:
   static constexpr size_t BLOCK = size_t{1} << 20;
-  std::vector<std::unique_ptr<char[]>> blocks_, big_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
   size_t used_ = 0;
 };
 
@@ -125,16 +133,16 @@ struct Slice {
 // The fields of the records that the ELF output uses, with their names in a NameStore.
 struct LocalRec {
   uint32_t cls = 0, offset = 0, typeix = 0;
-  std::string_view name;
+  Name name;
 };
 struct MemberRec {
   uint32_t typeix = 0, offset = 0, value = 0, bitoffs = 0, bitsize = 0;
-  std::string_view name;
+  Name name;
 };
 struct TypeFields {
   uint32_t kind = 0, selfix = 0;
   uint32_t size = 0, retix = 0, argc = 0, typeix = 0, limit = 0, sign = 0, offs = 0;
-  std::string_view name;
+  Name name;
 };
 
 // An OBJECT record's bytes, appended to the file at offset when the record arrived.
@@ -165,10 +173,32 @@ struct LineBlock {
   size_t module = SIZE_MAX;  // index in ElfModel::modules of the unit it came in (none: max)
 };
 
+// An InputPlace in 8 bytes: offsets below 2^55.
+class PackedPlace {
+ public:
+  PackedPlace() = default;
+  PackedPlace(const InputPlace& p)
+      : lo_(static_cast<uint32_t>(p.offset)),
+        hi_(static_cast<uint32_t>(p.offset >> 32) << 9 | uint32_t{p.record} << 1 | p.known) {}
+  operator InputPlace() const {
+    return {uint64_t{hi_ >> 9} << 32 | lo_, static_cast<uint8_t>(hi_ >> 1), (hi_ & 1) != 0};
+  }
+
+ private:
+  uint32_t lo_ = 0, hi_ = 0;
+};
+
+// Consecutive elements of an array of the model, by index.
+struct Run {
+  uint32_t first = 0, count = 0;
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+};
+
 struct TypeRec {
   TypeFields t;
-  Slice<MemberRec> members;
-  InputPlace at;
+  Run members;  // in ElfModel::members
+  PackedPlace at;
 };
 
 struct ElfModel {
@@ -191,6 +221,10 @@ struct ElfModel {
   std::vector<ElfWarning> warnings;
 
   void warn(const InputPlace& at, std::string text) { warnings.push_back({at, std::move(text)}); }
+  std::string_view name(Name n) const { return names.view(n); }
+  Slice<MemberRec> members_of(const TypeRec& t) const {
+    return {&members, t.members.first, t.members.count};
+  }
 };
 
 // ---------------------------------------------------------------------------------------------

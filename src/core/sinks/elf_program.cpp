@@ -430,13 +430,13 @@ Program derive_program(ElfModel& m) {
     if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
   for (const ScopeRec& scope : m.scopes)
     for (const LocalRec& l : scope.locals) {
-      if (l.cls == 2 && p.is_void_type(l.typeix)) label(l.name, p.linear(l.offset));
+      if (l.cls == 2 && p.is_void_type(l.typeix)) label(m.name(l.name), p.linear(l.offset));
       if (l.cls == 4 && !known_register(p.processor, l.offset)) {
         p.no_location.insert(&l);
-        m.warn(scope.at,
-               format("variable %s is in register 0x%X, which the %s does not have: "
-                      "its location is left out",
-                      std::string(l.name).c_str(), l.offset, name_of_processor(p.processor)));
+        m.warn(scope.at, format("variable %s is in register 0x%X, which the %s does not have: "
+                                "its location is left out",
+                                std::string(m.name(l.name)).c_str(), l.offset,
+                                name_of_processor(p.processor)));
       }
     }
 
@@ -444,7 +444,7 @@ Program derive_program(ElfModel& m) {
   for (const LooseLocal& l : m.loose) {
     if (l.v.cls != 2) continue;  // stack and register variables need a function
     if (p.is_void_type(l.v.typeix)) {
-      label(l.v.name, p.linear(l.v.offset));
+      label(m.name(l.v.name), p.linear(l.v.offset));
       continue;
     }
     p.statics.push_back({&l.v, l.after_scope >= 0 ? cu_of_scope[l.after_scope] : 0});

@@ -111,7 +111,7 @@ void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
   const TypeFields t{v.kind,   v.selfix, v.size, v.retix, v.argc,
                      v.typeix, v.limit,  v.sign, v.offs,  m_->names.add(v.name)};
-  m_->types.push_back({t, {&m_->members, static_cast<uint32_t>(m_->members.size()), 0}, here()});
+  m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
 }
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
