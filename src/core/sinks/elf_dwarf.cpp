@@ -465,6 +465,9 @@ class DwarfBuilder {
     std::vector<LineFile> files;
     std::unordered_map<std::string, uint32_t> file_index, dir_index;
     std::vector<LineRow> rows;
+    size_t row_count = 0;
+    for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
+    rows.reserve(row_count);
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
       auto [it, fresh] = file_index.try_emplace(blk.file, static_cast<uint32_t>(files.size() + 1));

@@ -209,7 +209,7 @@ struct ElfModel {
   std::vector<ModuleValue> modules;
   std::vector<InputPlace> module_at;                        // by index in modules
   std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
-  std::vector<PublicValue> publics;
+  Chunked<PublicValue> publics;
   std::vector<ScopeRec> scopes;
   bool scope_open = false;
   std::vector<LooseLocal> loose;
