@@ -135,8 +135,16 @@ struct LocalRec {
   uint32_t cls = 0, offset = 0, typeix = 0;
   Name name;
 };
+// A member keeps the field that the kind of its type uses: value (enumeration), bitoffs and
+// bitsize (bit-field structure) or offset (any other).
 struct MemberRec {
-  uint32_t typeix = 0, offset = 0, value = 0, bitoffs = 0, bitsize = 0;
+  uint32_t typeix = 0;
+  union {
+    uint32_t offset = 0;
+    uint32_t value;
+    uint32_t bitoffs;
+  };
+  uint32_t bitsize = 0;
   Name name;
 };
 struct TypeFields {

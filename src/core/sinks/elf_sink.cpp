@@ -116,8 +116,20 @@ void ElfSink::record(const TypeValue& v) {
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
   if (m_->types.empty()) return;
-  m_->members.push_back({v.typeix, v.offset, v.value, v.bitoffs, v.bitsize, m_->names.add(v.name)});
-  ++m_->types.back().members.count;
+  TypeRec& t = m_->types.back();
+  MemberRec r;
+  r.typeix = v.typeix;
+  if (t.t.kind == K_ENUM) {
+    r.value = v.value;
+  } else if (t.t.kind == K_BITFIELD) {
+    r.bitoffs = v.bitoffs;
+    r.bitsize = v.bitsize;
+  } else {
+    r.offset = v.offset;
+  }
+  r.name = m_->names.add(v.name);
+  m_->members.push_back(r);
+  ++t.members.count;
 }
 
 void ElfSink::unit_processor(uint32_t modix, int processor) {
