@@ -22,13 +22,7 @@ bool have_bash() {
 }
 
 std::string capture(const std::string& command) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  ::pclose(p);
-  return out;
+  return run_shell(command).out;
 }
 
 std::string shell_quoted(const std::string& s) {

@@ -30,10 +30,7 @@ std::vector<Json> parse_lines(const std::string& text) {
 }
 
 std::vector<std::string> text_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
+  return lines_of(text);
 }
 
 // The bytes that a JSON string of characters U+0000 to U+00FF stands for (the parser returns

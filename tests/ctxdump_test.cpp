@@ -38,13 +38,6 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
 // Context records that Ctx has no function for, encoded from their layouts.
 Bytes le32(uint32_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),

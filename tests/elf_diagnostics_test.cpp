@@ -129,6 +129,7 @@ TEST_F(ElfDiagnostics, LibraryWithoutConsoleAndStrictInEveryMode) {
     EXPECT_EQ(tekconv::dump(input, tekconv::Dump::All, o), want);
     EXPECT_EQ(tekconv::check(input, o), want);
     write_file("in.abs", std::string(input.begin(), input.end()));
+    std::remove("in.ctx");
     EXPECT_EQ(tekconv::convert_file("in.abs", "in.ctx", o), want);
     EXPECT_EQ(exists("in.ctx"), !strict);
     EXPECT_EQ(warnings, 5);  // once per run (the check reports it once for both readings)

@@ -201,6 +201,77 @@ TEST_F(ElfDwarf, LoopsThroughStructuresStay) {
             "type = struct node {\n    struct node *next;\n    int v;\n} *\n");
 }
 
+// Structures that contain themselves by value (an infinite size): readers that lay them out
+// never finish (gdb-multiarch 13 dies with SIGSEGV). The member that leads back loses its type.
+struct ContainsCase {
+  const char* name;
+  void (*records)(Builder&);
+  std::vector<std::string> warnings;
+  const char* ptype;  // of g
+};
+
+const ContainsCase CONTAINS[] = {
+    {"Member",
+     [](Builder& b) {
+       b.symbol(tektest::structure(0x11, "s", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member("v", 1, 0));
+       b.symbol(tektest::member_of("self", 0x11, 4));
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member self: the member's type is left "
+      "out (void)"},
+     "type = struct s {\n    int v;\n    void self;\n}\n"},
+    {"ArrayMember",
+     [](Builder& b) {
+       b.symbol(tektest::structure(0x11, "s", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member_of("rows", 0x11, 0));
+       b.arrtype({1});
+       b.symbol(tektest::member("v", 1, 4));
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member rows: the member's type is left "
+      "out (void)"},
+     "type = struct s {\n    void rows;\n    int v;\n}\n"},
+    // Through two array types, in a union.
+    {"Rows",
+     [](Builder& b) {
+       b.symbol(tektest::union_tag(0x11, "u", 8));
+       b.aggr_begin();
+       b.symbol(tektest::member("v", 1, 0));
+       b.symbol(tektest::member_of("rows", 0x11, 0));
+       b.arrtype({1, 2});
+       b.aggr_end();
+     },
+     {"type 0x120 contains itself by value through its member rows: the member's type is left "
+      "out (void)"},
+     "type = union u {\n    int v;\n    void rows;\n}\n"},
+};
+
+void PrintTo(const ContainsCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfContains : public ElfDwarf, public ::testing::WithParamInterface<ContainsCase> {};
+
+TEST_P(ElfDwarfContains, LosesTheMemberThatLeadsBack) {
+  const ContainsCase& c = GetParam();
+  Builder b = with_code();
+  c.records(b);
+  b.symbol(sym(VARIABLE, "g", type_id(0x11), in_section(2, 1, 0, 8)));
+  b.end();
+  EXPECT_EQ(make(b), c.warnings);
+  expect_valid();
+  bool ok = false;
+  std::vector<std::string> out = gdb({"ptype g"}, &ok);
+  EXPECT_TRUE(ok) << out[0];
+  EXPECT_EQ(out[0], c.ptype);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, ElfDwarfContains, ::testing::ValuesIn(CONTAINS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The warnings name the record that wrote what they concern: the SYMBOL record of a function
 // for its scope, the DPT record of a pointer.
 TEST_F(ElfDwarf, WarningsNameTheirRecords) {
@@ -245,6 +316,74 @@ TEST_F(ElfDwarf, UnnamedSourceFileHasAName) {
   expect_has(out[1], "Line 3 of \"util.h\" starts at address 0x1018");
   expect_has(symbolize(0x1014), "unnamed:11");
   expect_has(dwarfdump("--debug-info"), "DW_AT_name\t(\"unnamed\")");
+}
+
+// Source names with an empty part: a file without a directory next to files with one (the
+// empty directory would end the directory table), a directory without a file name.
+struct PartCase {
+  const char* name;
+  std::vector<SourceFile> files;
+  std::vector<std::string> options;
+  const char *first, *second;  // gdb's file names of the rows
+};
+
+const PartCase PARTS[] = {
+    {"NoDirectory", {{"C:\\work\\", "main.c"}, {"", "util.h"}}, {"-fullpath"}, "main.c", "util.h"},
+    {"NoFileName",
+     {{"C:\\work\\", ""}, {"/src/", "util.h"}},
+     {"-fullpath"},
+     "unnamed",
+     "/src/util.h"},
+    {"NoFileNameShort", {{"C:\\work\\", ""}, {"/src/", "util.h"}}, {}, "unnamed", "util.h"},
+};
+
+void PrintTo(const PartCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfParts : public ElfDwarf, public ::testing::WithParamInterface<PartCase> {};
+
+TEST_P(ElfDwarfParts, EveryFileHasANameAndADirectory) {
+  const PartCase& c = GetParam();
+  Builder b = with_code();
+  b.srcfiles(c.files);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).curfile(0).lines({{10, 0x10}, {11, 0x14}});
+  b.sect(0, 0).curfile(1).lines({{3, 0x18}});
+  b.end();
+  EXPECT_EQ(make(b, c.options), std::vector<std::string>{});
+  expect_valid();
+  bool ok = false;
+  std::vector<std::string> out =
+      gdb({"set complaints 100", "info line *0x1014", "info line *0x1018"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[0], "");
+  EXPECT_EQ(out[1], std::string("Line 11 of \"") + c.first +
+                        "\" starts at address 0x1014 <f+4> and ends at 0x1018 <f+8>.\n");
+  EXPECT_EQ(out[2], std::string("Line 3 of \"") + c.second +
+                        "\" starts at address 0x1018 <f+8> and ends at 0x1030.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ElfDwarfParts, ::testing::ValuesIn(PARTS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A unit without a name and without source files is called unnamed (gdb wants a string).
+TEST_F(ElfDwarf, UnitWithoutAnyNameIsUnnamed) {
+  Builder b;
+  b.hdr().unit("", "SH7032", 1, 0x04).cl(0x1000, "P");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+  b.end();
+  EXPECT_EQ(make(b), std::vector<std::string>{});
+  expect_valid();
+  expect_has(dwarfdump("--debug-info"), "DW_AT_name\t(\"unnamed\")");
+  bool ok = false;
+  std::vector<std::string> out = gdb({"set complaints 100", "ptype f"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[1], "type = int (void)\n");
 }
 
 struct PathCase {
@@ -435,6 +574,28 @@ TEST_F(ElfDwarf, LinesGoWithTheirUnit) {
   expect_has(out[1], "Line 7 of \"c.c\" starts at address 0x5038");
 }
 
+// A unit with nothing but lines has a DIE without children, and an abbreviation that says so.
+TEST_F(ElfDwarf, UnitWithoutChildren) {
+  Builder b;
+  b.hdr().unit("first", "SH7032", 1, 0x04).cl(0x1000, "P");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x40);
+  b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+  b.unit("second", "SH7032", 1, 0x04).cl(0x5000, "P");
+  b.dbgunit(0x01, 1);
+  b.srcfiles({{"", "b.c"}});
+  b.sect(1, 0).data(std::vector<uint8_t>(0x10, 0x09));
+  b.sect(1, 0).curfile(0).lines({{7, 0x8}});
+  b.end();
+  EXPECT_EQ(make(b, {}, {"SH7032", "SH7032"}), std::vector<std::string>{});
+  expect_valid();
+  const ToolRun v = run("llvm-dwarfdump --verify prog.elf");
+  expect_lacks(v.out, "DW_CHILDREN_yes");
+  expect_has(dwarfdump("--debug-abbrev"), "DW_TAG_compile_unit\tDW_CHILDREN_no");
+  expect_has(gdb({"info line *0x5008"})[0], "Line 7 of \"b.c\" starts at address 0x5008");
+}
+
 struct OverlapCase {
   const char* name;
   uint32_t second_at, second_size;
@@ -487,6 +648,91 @@ INSTANTIATE_TEST_SUITE_P(Scopes, ElfDwarfOverlaps, ::testing::ValuesIn(OVERLAPS)
 
 // ---------------------------------------------------------------------------------------------
 // Smaller things: array bounds, functions without a scope, labels, types defined twice.
+
+// Functions that readers cannot place get no range and are declarations; gdb drops a
+// definition without a range, one at address 0 outside every section, or one without a name,
+// each with a complaint.
+struct UnplacedCase {
+  const char* name;
+  void (*records)(Builder&);
+  std::vector<std::string> warnings;
+  const char* declared;  // the function written as a declaration
+};
+
+const UnplacedCase UNPLACED[] = {
+    {"SameStart",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "g", basic_type(1), in_section(5, 0, 0x10, 0x10), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at 0x00001010 begins where another one does: it is written without an "
+      "address range"},
+     "g"},
+    {"AtZero",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "z", basic_type(1), in_section(5, 1, 0, 0x10), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at address 0 lies outside the image: it is written without an address "
+      "range"},
+     "z"},
+    {"LastByte",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "top", basic_type(1), in_section(5, 2, 0, 1), 0x21));
+       b.blkend(0x40);
+     },
+     {},
+     "top"},
+    {"NoName",
+     [](Builder& b) {
+       b.sect(0, 0).data(std::vector<uint8_t>(0x40, 0x09));
+       b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+       b.blkend(0x40);
+       b.symbol(sym(FUNCTION, "", basic_type(1), in_section(5, 0, 0x10, 0x10), 0x21));
+       b.blkend(0x40);
+     },
+     {"function scope at 0x00001010 begins where another one does: it is written without an "
+      "address range"},
+     "unnamed"},
+};
+
+void PrintTo(const UnplacedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfDwarfUnplaced : public ElfDwarf, public ::testing::WithParamInterface<UnplacedCase> {};
+
+TEST_P(ElfDwarfUnplaced, AreDeclarations) {
+  const UnplacedCase& c = GetParam();
+  Builder b;
+  b.hdr().unit("m", "SH7032", 3, 0x04).cl(0x1000, "P").cl(0, "Z").cl(0xFFFFFFFF, "T");
+  b.dbgunit(0x01, 0).basetype(1, 3, 4, 0);
+  c.records(b);
+  b.end();
+  EXPECT_EQ(make(b), c.warnings);
+  expect_valid();
+  const std::string decl = dwarfdump(std::string("--debug-info --name=") + c.declared);
+  expect_has(decl, "DW_AT_declaration\t(true)");
+  expect_lacks(decl, "DW_AT_low_pc");
+  bool ok = false;
+  std::vector<std::string> out = gdb({"set complaints 100", "info functions f"}, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(out[0], "");
+  EXPECT_EQ(out[1],
+            "All functions matching regular expression \"f\":\n\nFile m:\n\tint f(void);\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, ElfDwarfUnplaced, ::testing::ValuesIn(UNPLACED),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ElfDwarf, ArrayBounds) {
   Builder b = with_code();

@@ -121,8 +121,13 @@ class Corpus {
         p.libdw_problems = r.problems;
         // Every program has a debug unit, so the file has a compilation unit.
         if (r.units == 0) p.libdw_problems.push_back("no compilation unit in .debug_info");
+        // A base type name of several words ("near pointer") is quoted: gdb's expression parser
+        // takes only C's own keywords apart.
         for (const dwcheck::NamedType& t : r.types)
-          p.gdb_commands.push_back("ptype " + (t.keyword.empty() ? "" : t.keyword + " ") + t.name);
+          p.gdb_commands.push_back("ptype " + (t.keyword.empty() ? "" : t.keyword + " ") +
+                                   (t.keyword.empty() && t.name.find(' ') != std::string::npos
+                                        ? "'" + t.name + "'"
+                                        : t.name));
         // The type of each function, and where its locals live (registers, frame, pieces).
         for (const std::string& f : r.functions) {
           p.gdb_commands.push_back("ptype " + f);

@@ -56,15 +56,8 @@ struct ToolRun {
 };
 
 inline ToolRun run(const std::string& command) {
-  ToolRun r;
-  FILE* f = ::popen((command + " 2>&1").c_str(), "r");
-  if (!f) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
-  int st = ::pclose(f);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  const tektest::ShellRun r = tektest::run_shell(command + " 2>&1");
+  return ToolRun{r.status, r.out};
 }
 
 inline bool have(const std::string& tool) {

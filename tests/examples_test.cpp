@@ -181,15 +181,8 @@ struct Shell {
 };
 
 Shell shell(const std::string& command) {
-  Shell r;
-  FILE* f = ::popen(("{\n" + command + "\n} 2>&1").c_str(), "r");
-  if (!f) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) r.out.append(buf, n);
-  int st = ::pclose(f);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  const ShellRun run = run_shell("{\n" + command + "\n} 2>&1");
+  return Shell{run.status, run.out};
 }
 
 TEST(Examples, ReadmeConsoleBlocksParse) {

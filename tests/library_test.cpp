@@ -108,28 +108,57 @@ TEST_F(LibraryTest, InMemoryRunsEqualTheCommandLine) {
   }
 }
 
-// The file form of the library writes the same context file as the command line, and leaves no
-// temporary file behind.
+// The file forms of the library write the same context and ELF files as the command line, and
+// leave no temporary file behind.
 TEST_F(LibraryTest, FileConversionEqualsTheCommandLine) {
   for (const tekrec::Sample& sample : tekrec::sample_programs()) {
     SCOPED_TRACE(sample.name);
     sample.object.write("in.abs");
     write_file("main.cpd", sample.companion);
     ASSERT_EQ(run_tekconv({"in.abs"}).status, 0);
+    const int elf_status = run_tekconv({"-O", "elf", "in.abs"}).status;
     tekconv::Options o;
     o.companions = tekconv::companions_in(".");
-    o.console = std::fopen("/dev/null", "w");
+    o.console = nullptr;
     EXPECT_EQ(tekconv::convert_file("in.abs", "out.ctx", o), 0);
-    std::fclose(o.console);
     EXPECT_BYTES(file_bytes("out.ctx"), file_bytes("in.ctx"));
-    EXPECT_EQ(dir_entries(), (std::vector<std::string>{"in.abs", "in.ctx", "main.cpd", "out.ctx"}));
+    EXPECT_EQ(tekconv::convert_elf_file("in.abs", "out.elf", o), elf_status);
+    std::vector<std::string> want = {"in.abs", "in.ctx", "main.cpd", "out.ctx"};
+    if (elf_status == 0) {
+      EXPECT_BYTES(file_bytes("out.elf"), file_bytes("in.elf"));
+      want = {"in.abs", "in.ctx", "in.elf", "main.cpd", "out.ctx", "out.elf"};
+    }
+    EXPECT_EQ(dir_entries(), want);
+    for (const char* f : {"in.ctx", "in.elf", "out.ctx", "out.elf"}) std::remove(f);
   }
-  // A fatal error removes the context file.
-  tekconv::Options o;
-  o.console = std::fopen("/dev/null", "w");
-  EXPECT_EQ(tekconv::convert_file("missing.abs", "gone.ctx", o), 255);
-  std::fclose(o.console);
-  EXPECT_FALSE(exists("gone.ctx"));
+}
+
+// A run that fails leaves the file of an earlier run as it was, and nothing beside it: a missing
+// input, a strict run on an input with a warning, an undefined type kind.
+TEST_F(LibraryTest, FileConversionNeverTouchesAnEarlierFileWhenItFails) {
+  tekrec::Builder warned = program();
+  warned.symbol(sym(tekrec::VARIABLE, "v", tekrec::basic_type(1), tekrec::in_section(2, 1, 0, 4)));
+  warned.dpt(7).end();
+  warned.write("warn.abs");
+  struct Case {
+    const char* input;
+    bool strict;
+    int status;
+  };
+  for (const Case& c : {Case{"missing.abs", false, 255}, Case{"warn.abs", true, 2}}) {
+    SCOPED_TRACE(c.input);
+    tekconv::Options o;
+    o.console = nullptr;
+    o.strict = c.strict;
+    for (const auto& [convert, name] :
+         {std::pair{&tekconv::convert_file, "out.ctx"}, {&tekconv::convert_elf_file, "out.elf"}}) {
+      write_file(name, "earlier");
+      EXPECT_EQ(convert(c.input, name, o), c.status) << name;
+      EXPECT_EQ(read_file(name), "earlier") << name;
+      std::remove(name);
+    }
+    EXPECT_EQ(dir_entries(), std::vector<std::string>{"warn.abs"});
+  }
 }
 
 // Each run mode writes to its own output only: a conversion prints nothing about a sound input,

@@ -18,20 +18,7 @@ const char* const PAGES[] = {TEKCONV_SOURCE_DIR "/man/tekconv.1",
 
 // Standard output of a shell command.
 std::string capture(const std::string& command) {
-  std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
+  return run_shell(command).out;
 }
 
 std::string trimmed(const std::string& s) {

@@ -180,6 +180,24 @@ RunResult run_binary_stderr(const std::vector<std::string>& args, uint64_t file_
   return r;
 }
 
+ShellRun run_shell(const std::string& command) {
+  ShellRun r;
+  FILE* f = ::popen(command.c_str(), "r");
+  if (!f) return r;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) r.out.append(buf, n);
+  const int st = ::pclose(f);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
 Bytes file_bytes(const std::string& path) {
   std::string s = read_file(path);
   return Bytes(s.begin(), s.end());

@@ -62,6 +62,15 @@ RunResult run_binary_stderr(const std::vector<std::string>& args,
                             uint64_t file_size_limit = UINT64_MAX);
 
 Bytes file_bytes(const std::string& path);
+
+// A shell command's exit status (-1 when it did not exit) and what it wrote on standard output.
+struct ShellRun {
+  int status = -1;
+  std::string out;
+};
+ShellRun run_shell(const std::string& command);
+// The lines of a text, without their line ends.
+std::vector<std::string> lines_of(const std::string& text);
 bool is_dir(const std::string& path);
 
 // The two banner lines.

@@ -68,8 +68,9 @@ int convert(std::span<const uint8_t> input, std::vector<uint8_t>& context,
             const Options& options = {});
 
 // Converts an object file, read through a buffer, into a context file written at context_path.
-// The type and local streams are kept in unnamed temporary files. A fatal error removes the
-// context file.
+// The file is written under a unique temporary name in its directory and renamed onto
+// context_path only when it is complete (the type and local streams meanwhile in unnamed
+// temporary files): a run that fails leaves an earlier file at context_path as it was.
 int convert_file(const std::string& input_path, const std::string& context_path,
                  const Options& options = {});
 
@@ -79,6 +80,11 @@ int convert_file(const std::string& input_path, const std::string& context_path,
 // concern, as the input's own do; their texts are also added to warnings.
 int convert_elf(std::span<const uint8_t> input, std::vector<uint8_t>& elf,
                 const Options& options = {}, std::vector<std::string>* warnings = nullptr);
+
+// The same from a file into an ELF file at elf_path, written as convert_file writes a context
+// file: whole or not at all.
+int convert_elf_file(const std::string& input_path, const std::string& elf_path,
+                     const Options& options = {});
 
 // The dump options: which records the listing shows.
 enum class Dump : uint32_t {

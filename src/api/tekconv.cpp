@@ -7,13 +7,16 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/atomic_output.hpp"
 #include "core/converter.hpp"
 #include "core/diagnostics.hpp"
 #include "core/errors.hpp"
 #include "core/reader/companion.hpp"
+#include "core/reader/stream.hpp"
 #include "core/run.hpp"
 #include "core/sinks/context_writer.hpp"
 #include "core/sinks/elf_model.hpp"
+#include "core/sinks/elf_output.hpp"
 #include "core/sinks/elf_sink.hpp"
 #include "format/elf/file.hpp"
 
@@ -106,27 +109,47 @@ int convert_file(const std::string& input_path, const std::string& context_path,
   auto cv = make_converter(options);
   cv->rd.source = tek::InputSource{input_path, false, {}};
   tek::ContextStreams streams;
-  bool created = false;
+  tek::AtomicOutput output;
   const int status = tek::run_protected(
       *cv,
       [&] {
-        if (!tek::out_open(streams.main, context_path.c_str(), false))
-          tek::fatal_error(tek::ERR_CREATE);
-        created = true;
+        // A missing input creates nothing.
+        if (!tek::open_input(*cv)) tek::fatal_file_error(tek::ERR_OPEN, input_path);
+        output.create(context_path, streams.main);
         if (!tek::out_open_unnamed(streams.local, context_path) ||
             !tek::out_open_unnamed(streams.type, context_path))
           tek::fatal_error(tek::ERR_CREATE);
         tek::convert_into(*cv, streams);
         tek::out_close(streams.local);
         tek::out_close(streams.type);
-        tek::out_close(streams.main);
+        output.commit();
         return 0;
       },
-      [&] {
-        tek::out_discard(streams.main);
-        if (created) ::unlink(context_path.c_str());
-      });
+      [&] { output.discard(); });
   for (tek::OutFile* f : {&streams.main, &streams.local, &streams.type}) tek::out_close_quietly(*f);
+  return status;
+}
+
+int convert_elf_file(const std::string& input_path, const std::string& elf_path,
+                     const Options& options) {
+  auto cv = make_converter(options);
+  cv->rd.source = tek::InputSource{input_path, false, {}};
+  tek::OutFile file;
+  tek::AtomicOutput output;
+  const int status = tek::run_protected(
+      *cv,
+      [&] {
+        if (!tek::open_input(*cv)) tek::fatal_file_error(tek::ERR_OPEN, input_path);
+        output.create(elf_path, file);
+        // The image goes to the file as it is read; the writer reads back what it needs.
+        tek::ElfFileOutput out(file);
+        tek::ElfSink sink(out, cv->settings.output_budget);
+        tek::convert_to_elf(*cv, sink);
+        output.commit();
+        return 0;
+      },
+      [&] { output.discard(); });
+  tek::out_close_quietly(file);
   return status;
 }
 

@@ -231,10 +231,10 @@ class DwarfBuilder {
     set_die(t.selfix, w_.put(d));
   }
 
-  void member(const TypeRec& agg, const MemberRec& mv) {
+  void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
     if (!mv.name.empty()) d.str(DW_AT_name, m_.name(mv.name));
-    type_attr(d, mv.typeix);
+    if (!p_.cut_member.count({agg.t.selfix, index})) type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (agg.t.kind == K_BITFIELD) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
@@ -265,7 +265,8 @@ class DwarfBuilder {
         d.udata(DW_AT_byte_size, t.size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv);
+        size_t index = 0;
+        for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv, index++);
         w_.end_children();
         return;
       }
@@ -386,6 +387,11 @@ class DwarfBuilder {
     w_.put(d);
   }
 
+  // A function at 0xFFFFFFFF alone has no 32-bit end: it is written without a range.
+  static bool has_range(const Function& f) { return f.ranged && end32(f.hi) > f.lo; }
+
+  // A function without a range is a declaration: gdb drops a definition without one ("cannot
+  // get low and high bounds").
   void function(const Function& f) {
     const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
     const Slice<LocalRec>* locals = f.scope ? &f.scope->locals : nullptr;
@@ -395,13 +401,16 @@ class DwarfBuilder {
                     (locals && std::any_of(locals->begin(), locals->end(),
                                            [&](const LocalRec& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
-    if (f.pub && !f.pub->name.empty()) d.str(DW_AT_name, f.pub->name);
+    // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
+    d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? f.pub->name.c_str() : UNNAMED_FILE);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
-    if (f.ranged) {
+    if (has_range(f)) {
       d.addr(DW_AT_low_pc, f.lo);
       d.data4(DW_AT_high_pc, end32(f.hi) - f.lo);
+    } else {
+      d.flag(DW_AT_declaration);
     }
     elf::Bytes fb(be_);
     uint16_t fr = p_.target.frame_register;
@@ -478,16 +487,20 @@ class DwarfBuilder {
           name = base;
           comp_dir = dir;
         }
+        // A file without a directory part is taken relative to the compilation directory: an
+        // empty include directory would end the directory table.
         LineFile f{base, 0};
-        if (dir != comp_dir) {
+        if (!dir.empty() && dir != comp_dir) {
           auto [d, new_dir] = dir_index.try_emplace(dir, static_cast<uint32_t>(dirs.size() + 1));
           if (new_dir) dirs.push_back(dir);
           f.dir = d->second;
         }
         files.push_back(f);
       }
+      // Readers drop a sequence that has a row at address 0 outside every section.
       for (const LineValue& lv : blk.lines)
-        rows.push_back({p_.linear(lv.addr), lv.line, it->second});
+        if (p_.zero_in_image || p_.linear(lv.addr) != 0)
+          rows.push_back({p_.linear(lv.addr), lv.line, it->second});
     }
     auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
     if (!std::is_sorted(rows.begin(), rows.end(), by_addr)) sort_by_address(rows);
@@ -519,10 +532,11 @@ class DwarfBuilder {
     std::string name = c.module, comp_dir;
     std::optional<uint32_t> stmt_list;
     if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
+    if (name.empty()) name = UNNAMED_FILE;
     const size_t from_lines = ranges.size();
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
-      if (f.ranged) ranges.push_back({f.lo, end32(f.hi)});
+      if (has_range(f)) ranges.push_back({f.lo, end32(f.hi)});
     }
     // Both runs ascend as a rule (sequences by address, functions by address): merging them
     // spares merge_ranges its sort.
@@ -533,7 +547,9 @@ class DwarfBuilder {
     ranges = merge_ranges(std::move(ranges));
 
     w_.begin_unit();
-    Die d = w_.die(DW_TAG_compile_unit, true);
+    const bool children = (cu == 0 && wide_index_) || !types_of_cu_[cu].empty() ||
+                          !c.globals.empty() || !c.statics.empty() || !c.functions.empty();
+    Die d = w_.die(DW_TAG_compile_unit, children);
     d.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, name);
     if (!comp_dir.empty()) d.str(DW_AT_comp_dir, comp_dir);
     if (stmt_list) d.sec_offset(DW_AT_stmt_list, *stmt_list);
@@ -561,7 +577,7 @@ class DwarfBuilder {
     for (size_t g : c.globals) global(p_.data[g]);
     for (size_t s : c.statics) variable(DW_TAG_variable, *p_.statics[s].v);
     for (size_t fi : c.functions) function(p_.functions[fi]);
-    w_.end_children();
+    if (children) w_.end_children();
     w_.end_unit();
 
     if (!ranges.empty()) {

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -301,6 +302,7 @@ struct Program {
   int form = 0;  // segmented address form of the program's addresses
   std::vector<Cu> cus;
   std::vector<Function> functions;  // ordered by address
+  bool zero_in_image = false;       // a section begins at address 0
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
   TypeIndex type_at;  // selfix to index in ElfModel::types
@@ -308,6 +310,9 @@ struct Program {
   // (pointed-to, element, aliased or return type) is left out, and the function types whose
   // parameters are unknown.
   std::unordered_set<uint32_t> cut_ref, unknown_params;
+  // The members (aggregate selfix, member index) whose type leads back to their aggregate by
+  // value: they are written without a type.
+  std::set<std::pair<uint32_t, size_t>> cut_member;
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
   std::unordered_set<const LocalRec*> no_location;        // a register outside the table

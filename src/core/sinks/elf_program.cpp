@@ -145,6 +145,110 @@ void break_type_loops(ElfModel& m, Program& p) {
   }
 }
 
+bool is_aggregate_kind(uint32_t kind) {
+  return kind == K_STRUCT || kind == K_UNION || kind == K_CLASS || kind == K_BITFIELD;
+}
+
+// Breaks the structures, unions and classes that contain themselves by value (through their
+// members, arrays and typedefs, not through a pointer): their size would be infinite, and
+// readers that lay them out never finish. The strongly connected parts of that graph are found
+// first (Tarjan); within one, each aggregate's members are followed in record order, and a
+// member whose type leads back to its aggregate loses its type (void).
+void break_self_containment(ElfModel& m, Program& p) {
+  const size_t n = m.types.size();
+  auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
+    const uint32_t i = p.type_at.get(selfix);
+    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
+  };
+  // The types that type i holds by value: (member index or SIZE_MAX, type index).
+  auto edges = [&](size_t i, auto&& f) {
+    const TypeRec& t = m.types[i];
+    if (p.type_at.get(t.t.selfix) != i) return;  // a second definition: no DIE
+    if (is_aggregate_kind(t.t.kind)) {
+      for (size_t k = 0; k < t.members.size(); ++k) {
+        if (p.cut_member.count({t.t.selfix, k})) continue;
+        ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
+        if (j >= 0) f(k, static_cast<size_t>(j));
+      }
+    } else if ((t.t.kind == K_ARRAY || t.t.kind == K_TYPEDEF) && !p.cut_ref.count(t.t.selfix)) {
+      ptrdiff_t j = index_of(t.t.typeix);
+      if (j >= 0) f(SIZE_MAX, static_cast<size_t>(j));
+    }
+  };
+  // Tarjan's strongly connected components, iteratively.
+  constexpr size_t NONE = SIZE_MAX;
+  std::vector<size_t> order(n, NONE), low(n, 0), comp(n, NONE), stack;
+  std::vector<bool> on_stack(n, false);
+  std::vector<std::pair<size_t, std::vector<size_t>>> frames;  // node, its successors left
+  size_t counter = 0, comps = 0;
+  for (size_t root = 0; root < n; ++root) {
+    if (order[root] != NONE) continue;
+    auto enter = [&](size_t v) {
+      order[v] = low[v] = counter++;
+      stack.push_back(v);
+      on_stack[v] = true;
+      std::vector<size_t> next;
+      edges(v, [&](size_t, size_t j) { next.push_back(j); });
+      frames.push_back({v, std::move(next)});
+    };
+    enter(root);
+    while (!frames.empty()) {
+      auto& [v, next] = frames.back();
+      if (!next.empty()) {
+        size_t w = next.back();
+        next.pop_back();
+        if (order[w] == NONE)
+          enter(w);
+        else if (on_stack[w])
+          low[v] = std::min(low[v], order[w]);
+        continue;
+      }
+      const size_t done = v;
+      frames.pop_back();
+      if (!frames.empty()) low[frames.back().first] = std::min(low[frames.back().first], low[done]);
+      if (low[done] != order[done]) continue;
+      for (size_t w = NONE; w != done;) {
+        w = stack.back();
+        stack.pop_back();
+        on_stack[w] = false;
+        comp[w] = comps;
+      }
+      ++comps;
+    }
+  }
+  std::vector<uint32_t> seen(n, 0);
+  uint32_t stamp = 0;
+  std::vector<size_t> todo;
+  for (size_t a = 0; a < n; ++a) {
+    const TypeRec& t = m.types[a];
+    if (!is_aggregate_kind(t.t.kind) || p.type_at.get(t.t.selfix) != a) continue;
+    for (size_t k = 0; k < t.members.size(); ++k) {
+      ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
+      if (j < 0 || comp[static_cast<size_t>(j)] != comp[a]) continue;
+      // Does the member's type lead back to the aggregate within its component?
+      ++stamp;
+      todo.assign(1, static_cast<size_t>(j));
+      bool back = false;
+      while (!todo.empty() && !back) {
+        size_t i = todo.back();
+        todo.pop_back();
+        if (seen[i] == stamp) continue;
+        seen[i] = stamp;
+        back = i == a;
+        edges(i, [&](size_t, size_t w) {
+          if (comp[w] == comp[a]) todo.push_back(w);
+        });
+      }
+      if (!back) continue;
+      p.cut_member.insert({t.t.selfix, k});
+      m.warn(t.at,
+             format("type 0x%X contains itself by value through its member %s: the "
+                    "member's type is left out (void)",
+                    t.t.selfix, std::string(m.name(m.members[t.members.first + k].name)).c_str()));
+    }
+  }
+}
+
 // The image's contiguous address ranges, in linear addresses.
 std::vector<std::pair<uint32_t, uint64_t>> image_extent(const ElfModel& m, const Program& p) {
   std::vector<std::pair<uint32_t, uint64_t>> r;
@@ -214,6 +318,18 @@ void settle_ranges(ElfModel& m, Program& p) {
     if (it != image.begin() && f.lo < std::prev(it)->second) end = std::prev(it)->second;
     f.hi = std::min(end, next);
     last = &f;
+  }
+
+  // Readers take address 0 for code that a linker discarded, unless a section begins there
+  // (gdb drops such a subprogram and unit range): a function there gets no range.
+  p.zero_in_image = !image.empty() && image.front().first == 0;
+  for (Function& f : fs) {
+    if (p.zero_in_image || f.lo != 0) break;
+    if (f.ranged && f.scope)
+      m.warn(f.scope->at,
+             "function scope at address 0 lies outside the image: it is written "
+             "without an address range");
+    f.ranged = false;
   }
 }
 
@@ -450,6 +566,7 @@ Program derive_program(ElfModel& m) {
     p.statics.push_back({&l.v, l.after_scope >= 0 ? cu_of_scope[l.after_scope] : 0});
   }
   break_type_loops(m, p);
+  break_self_containment(m, p);
 
   // A line block belongs to the unit of the first function that holds one of its lines, or
   // else to the unit whose records it came with.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <queue>
 
 #include "core/sinks/elf_model.hpp"
 #include "format/elf/constants.hpp"
@@ -185,35 +186,126 @@ std::vector<ImageRange> image_ranges(std::vector<ImageChunk>& chunks) {
   return ranges;
 }
 
-// Lays a range's chunks down in record order, so that on overlap the later bytes win, reading
-// them back from the file in windows; appends the range and returns its offset.
-uint64_t assemble_range(elf::Output& out, const std::vector<ImageChunk>& chunks,
-                        const ImageRange& r) {
-  constexpr size_t WINDOW = 1 << 20;
-  std::vector<const ImageChunk*> order;
-  for (size_t i = r.first; i < r.last; ++i) order.push_back(&chunks[i]);
-  std::sort(order.begin(), order.end(),
-            [](const ImageChunk* a, const ImageChunk* b) { return a->offset < b->offset; });
-  std::vector<uint8_t> range(r.hi - r.lo), window;
-  uint64_t wlo = 0, whi = 0;
-  const uint64_t end = out.size();
-  for (const ImageChunk* c : order) {
-    uint8_t* dst = range.data() + (c->addr - r.lo);
-    if (c->len >= WINDOW) {
-      out.read(c->offset, dst, c->len);
-      continue;
+// Bytes of the image that lie in the file one after the other: [addr, addr + len) at offset.
+struct Piece {
+  uint32_t addr;
+  uint64_t len;
+  uint64_t offset;
+};
+
+// The pieces of a range in address order: for each address, the bytes of the latest chunk
+// that holds it (the greatest offset), joined where they continue each other in the file.
+std::vector<Piece> range_pieces(const std::vector<ImageChunk>& chunks, const ImageRange& r) {
+  std::vector<Piece> pieces;
+  auto emit = [&](uint64_t addr, uint64_t len, uint64_t offset) {
+    if (!pieces.empty()) {
+      Piece& p = pieces.back();
+      if (p.addr + p.len == addr && p.offset + p.len == offset) {
+        p.len += len;
+        return;
+      }
     }
-    if (c->offset < wlo || c->offset + c->len > whi) {
-      wlo = c->offset;
-      whi = std::min<uint64_t>(wlo + WINDOW, end);
-      window.resize(whi - wlo);
-      out.read(wlo, window.data(), window.size());
-    }
-    std::memcpy(dst, window.data() + (c->offset - wlo), c->len);
+    pieces.push_back({static_cast<uint32_t>(addr), len, offset});
+  };
+  if (!r.overlaps) {
+    for (size_t i = r.first; i < r.last; ++i) emit(chunks[i].addr, chunks[i].len, chunks[i].offset);
+    return pieces;
   }
-  const uint64_t at = out.size();
-  out.append(range.data(), range.size());
+  // The chunks that hold the current address, the latest on top; those that end before it
+  // are dropped when they come to the top.
+  auto older = [&](size_t a, size_t b) { return chunks[a].offset < chunks[b].offset; };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(older)> active(older);
+  size_t next = r.first;
+  for (uint64_t at = r.lo; at < r.hi;) {
+    for (; next < r.last && chunks[next].addr <= at; ++next) active.push(next);
+    while (uint64_t{chunks[active.top()].addr} + chunks[active.top()].len <= at) active.pop();
+    const ImageChunk& c = chunks[active.top()];
+    uint64_t end = uint64_t{c.addr} + c.len;
+    if (next < r.last) end = std::min<uint64_t>(end, chunks[next].addr);
+    emit(at, end - at, c.offset + (at - c.addr));
+    at = end;
+  }
+  return pieces;
+}
+
+// Copies the pieces one after the other to the end of the output, in batches of bounded size:
+// each batch reads its pieces in file order through a window. Returns the offset of the copy.
+uint64_t assemble(elf::Output& out, const Piece* pieces, size_t count) {
+  constexpr uint64_t BATCH = 1 << 20, WINDOW = 1 << 20;
+  struct Copy {
+    uint64_t from;
+    uint64_t len;
+    size_t to;  // in the batch
+  };
+  const uint64_t at = out.size(), end = out.size();
+  std::vector<uint8_t> batch, window;
+  std::vector<Copy> copies;
+  size_t i = 0;
+  uint64_t done = 0;  // of piece i
+  while (i < count) {
+    copies.clear();
+    size_t fill = 0;
+    for (; i < count && fill < BATCH;) {
+      const uint64_t n = std::min(pieces[i].len - done, BATCH - fill);
+      copies.push_back({pieces[i].offset + done, n, fill});
+      fill += n;
+      done += n;
+      if (done == pieces[i].len) {
+        ++i;
+        done = 0;
+      }
+    }
+    std::sort(copies.begin(), copies.end(),
+              [](const Copy& a, const Copy& b) { return a.from < b.from; });
+    batch.resize(fill);
+    uint64_t wlo = 0, whi = 0;
+    for (const Copy& c : copies) {
+      if (c.len >= WINDOW) {
+        out.read(c.from, batch.data() + c.to, c.len);
+        continue;
+      }
+      if (c.from < wlo || c.from + c.len > whi) {
+        wlo = c.from;
+        whi = std::min(wlo + WINDOW, end);
+        window.resize(whi - wlo);
+        out.read(wlo, window.data(), window.size());
+      }
+      std::memcpy(batch.data() + c.to, window.data() + (c.from - wlo), c.len);
+    }
+    out.append(batch.data(), batch.size());
+  }
   return at;
+}
+
+// A piece shorter than its own section header, program header and name (87 bytes) takes less
+// room copied: consecutive short pieces are copied together into one section.
+constexpr uint64_t MIN_PIECE = 88;
+
+// A loadable section of the image: [lo, hi) at offset in the file.
+struct ImagePart {
+  uint32_t lo;
+  uint64_t hi;
+  uint64_t offset;
+};
+
+// The parts of a range: the range itself where its chunks lie in the file in order, else its
+// pieces, used where they are, and runs of short pieces copied together.
+void range_parts(elf::Output& out, const std::vector<ImageChunk>& chunks, const ImageRange& r,
+                 std::vector<ImagePart>& parts) {
+  if (r.in_place) {
+    parts.push_back({r.lo, r.hi, chunks[r.first].offset});
+    return;
+  }
+  const std::vector<Piece> pieces = range_pieces(chunks, r);
+  for (size_t i = 0; i < pieces.size();) {
+    size_t j = i + 1;
+    if (pieces[i].len < MIN_PIECE)
+      while (j < pieces.size() && pieces[j].len < MIN_PIECE) ++j;
+    const uint64_t lo = pieces[i].addr, hi = pieces[j - 1].addr + pieces[j - 1].len;
+    const uint64_t offset = j - i > 1 ? assemble(out, &pieces[i], j - i) : pieces[i].offset;
+    parts.push_back({static_cast<uint32_t>(lo), hi, offset});
+    i = j;
+  }
 }
 
 }  // namespace
@@ -231,12 +323,21 @@ void ElfSink::finish() {
   spec.flags = p.target.flags;
   spec.big_endian = be;
 
-  // The image: chunk addresses in linear form, one loadable section per contiguous range. A
-  // range whose chunks lie in the file one after the other in address order is used where it
-  // is; any other range is assembled and appended.
+  // The image: chunk addresses in linear form, wrapped in 32 bits (data that runs past the top
+  // of the address space continues at 0), and loadable sections over the contiguous ranges.
   std::vector<ImageChunk>& chunks = m_->image;
-  for (ImageChunk& c : chunks) c.addr = p.linear(c.addr);
+  for (size_t i = 0, n = chunks.size(); i < n; ++i) {
+    ImageChunk& c = chunks[i];
+    c.addr = p.linear(c.addr);
+    const uint64_t room = (uint64_t{1} << 32) - c.addr;
+    if (c.len > room) {
+      const ImageChunk rest{0, static_cast<uint32_t>(c.len - room), c.offset + room, c.at};
+      c.len = static_cast<uint32_t>(room);
+      chunks.push_back(rest);
+    }
+  }
   std::vector<ImageRange> ranges = image_ranges(chunks);
+  std::vector<ImagePart> parts;
   for (const ImageRange& r : ranges) {
     if (r.overlaps) {
       char msg[128];
@@ -249,52 +350,82 @@ void ElfSink::finish() {
     auto fn = std::lower_bound(p.functions.begin(), p.functions.end(), r.lo,
                                [](const Function& f, uint32_t a) { return f.lo < a; });
     bool code = fn != p.functions.end() && fn->lo < r.hi;
-    char name[32];
-    std::snprintf(name, sizeof name, "%s.%08X", code ? ".text" : ".data", r.lo);
-    elf::Section s;
-    s.name = name;
-    s.type = elf::SHT_PROGBITS;
-    s.flags = elf::SHF_ALLOC | elf::SHF_WRITE | (code ? elf::SHF_EXECINSTR : 0);
-    s.addr = r.lo;
-    s.size = r.hi - r.lo;
-    s.offset = r.in_place ? chunks[r.first].offset : assemble_range(*out_, chunks, r);
-    s.load = true;
-    spec.sections.push_back(std::move(s));
+    const size_t first = parts.size();
+    range_parts(*out_, chunks, r, parts);
+    for (size_t i = first; i < parts.size(); ++i) {
+      const ImagePart& part = parts[i];
+      char name[32];
+      std::snprintf(name, sizeof name, "%s.%08X", code ? ".text" : ".data", part.lo);
+      elf::Section s;
+      s.name = name;
+      s.type = elf::SHT_PROGBITS;
+      s.flags = elf::SHF_ALLOC | elf::SHF_WRITE | (code ? elf::SHF_EXECINSTR : 0);
+      s.addr = part.lo;
+      s.size = part.hi - part.lo;
+      s.offset = part.offset;
+      s.load = true;
+      spec.sections.push_back(std::move(s));
+    }
   }
-  auto section_of = [&](uint32_t addr) -> uint16_t {
-    auto it = std::upper_bound(ranges.begin(), ranges.end(), addr,
-                               [](uint32_t a, const ImageRange& r) { return a < r.lo; });
-    if (it == ranges.begin()) return elf::SHN_ABS;
+  auto section_of = [&](uint32_t addr) -> uint32_t {
+    auto it = std::upper_bound(parts.begin(), parts.end(), addr,
+                               [](uint32_t a, const ImagePart& r) { return a < r.lo; });
+    if (it == parts.begin()) return elf::SHN_ABS;
     --it;
-    return addr < it->hi ? static_cast<uint16_t>(it - ranges.begin() + 1) : elf::SHN_ABS;
+    return addr < it->hi ? static_cast<uint32_t>(it - parts.begin() + 1) : elf::SHN_ABS;
   };
 
-  // Symbols: per module a file symbol and its local symbols, then the global ones.
+  // ARM: code from an address flag 1 on is Thumb code, from a flag 0 on ARM code.
+  std::vector<std::pair<uint32_t, bool>> thumb_from;
+  if (p.target.machine == elf::EM_ARM) {
+    for (const AddrFlagValue& af : m_->addr_flags)
+      thumb_from.push_back({p.linear(af.addr), af.flag});
+    std::stable_sort(thumb_from.begin(), thumb_from.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  auto thumb = [&](uint32_t addr) {
+    auto it = std::upper_bound(thumb_from.begin(), thumb_from.end(), addr,
+                               [](uint32_t a, const auto& f) { return a < f.first; });
+    return it != thumb_from.begin() && std::prev(it)->second;
+  };
+
+  // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
+  // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx.
   elf::StringTable strtab(true);
   elf::Bytes symtab(be);
+  std::vector<std::pair<uint32_t, uint32_t>> extended;  // symbol index, section index
   auto sym = [&](std::string_view name, uint32_t value, uint32_t size, uint8_t bind, uint8_t type,
-                 uint16_t shndx) {
+                 uint32_t section) {
+    const bool reserved = section >= elf::SHN_LORESERVE && section != elf::SHN_ABS;
     symtab.u32(name.empty() ? 0 : strtab.add(name));
     symtab.u32(value);
     symtab.u32(size);
     symtab.u8(static_cast<uint8_t>(bind << 4 | type));
     symtab.u8(0);
-    symtab.u16(shndx);
+    symtab.u16(reserved ? elf::SHN_XINDEX : section);
+    if (reserved)
+      extended.push_back({static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE - 1), section});
   };
   sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
   std::unordered_map<const PublicValue*, const Function*> function_of;
   for (const Function& f : p.functions)
     if (f.pub) function_of[f.pub] = &f;
+  // A symbol's size ends by the top of the address space.
+  auto within = [](uint32_t addr, uint64_t size) {
+    return static_cast<uint32_t>(std::min(size, (uint64_t{1} << 32) - addr));
+  };
   auto public_sym = [&](const PublicValue& pub, uint8_t bind) {
     uint32_t addr = p.linear(pub.addr);
     auto f = function_of.find(&pub);
     if (f != function_of.end()) {
-      uint32_t size = f->second->scope ? static_cast<uint32_t>(f->second->hi - f->second->lo) : 0;
-      sym(pub.name, addr, size, bind, elf::STT_FUNC, section_of(addr));
+      uint64_t size = f->second->scope ? f->second->hi - f->second->lo : 0;
+      // The ARM ELF ABI marks a Thumb function by bit 0 of its symbol's value.
+      sym(pub.name, thumb(addr) ? addr | 1 : addr, within(addr, size), bind, elf::STT_FUNC,
+          section_of(addr));
     } else {
       const TypeRec* t = p.type(pub.typeix);
       bool untyped = !t || t->t.kind == K_VOID;
-      sym(pub.name, addr, static_cast<uint32_t>(p.type_size(pub.typeix)), bind,
+      sym(pub.name, addr, within(addr, p.type_size(pub.typeix)), bind,
           untyped ? elf::STT_NOTYPE : elf::STT_OBJECT, section_of(addr));
     }
   };
@@ -306,22 +437,38 @@ void ElfSink::finish() {
     for (const PublicValue* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
   }
   // ARM address flags: flag 1 starts Thumb code, flag 0 ARM code ($t and $a mapping symbols).
-  for (const AddrFlagValue& af : m_->addr_flags)
-    sym(af.flag ? "$t" : "$a", af.addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(af.addr));
+  for (const AddrFlagValue& af : m_->addr_flags) {
+    const uint32_t addr = p.linear(af.addr);
+    sym(af.flag ? "$t" : "$a", addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(addr));
+  }
   uint32_t first_global = static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE);
   for (const PublicValue& pub : m_->publics)
     if (pub.cls == 1) public_sym(pub, elf::STB_GLOBAL);
 
-  uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);
+  const uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);
   elf::Section st;
   st.name = ".symtab";
   st.type = elf::SHT_SYMTAB;
-  st.link = symtab_index + 1;
+  st.link = symtab_index + (extended.empty() ? 1 : 2);
+  const size_t symbols = symtab.size() / elf::SYM_SIZE;
   st.info = first_global;
   st.align = 4;
   st.entsize = elf::SYM_SIZE;
   st.bytes = std::move(symtab.data());
   spec.sections.push_back(std::move(st));
+  if (!extended.empty()) {
+    elf::Bytes shndx(be);  // one word per symbol, 0 unless its st_shndx is SHN_XINDEX
+    shndx.data().resize(symbols * 4);
+    for (const auto& [index, section] : extended) shndx.patch_u32(index * 4, section);
+    elf::Section x;
+    x.name = ".symtab_shndx";
+    x.type = elf::SHT_SYMTAB_SHNDX;
+    x.link = symtab_index;
+    x.align = 4;
+    x.entsize = 4;
+    x.bytes = std::move(shndx.data());
+    spec.sections.push_back(std::move(x));
+  }
   elf::Section str;
   str.name = ".strtab";
   str.type = elf::SHT_STRTAB;

@@ -79,8 +79,8 @@ ElfTarget elf_target(int p) {
       return {EM_H8_300, E_H8_MACH_H8300H, true, 6, 2, 8};
     case X86:  // bp frames; 16-bit int; 80-bit long double
       return {EM_386, 0, false, 5, 2, 10};
-    case ARM:  // APCS frame pointer r11
-      return {EM_ARM, 0, false, 11, 4, 8};
+    case ARM:  // APCS frame pointer r11; EABI soft-float: doubles little-endian, not FPA order
+      return {EM_ARM, EF_ARM_EABI_VER5 | EF_ARM_ABI_FLOAT_SOFT, false, 11, 4, 8};
     case RI:
       return {EM_NONE, 0, true, 8, 4, 8};
   }

@@ -43,6 +43,7 @@ enum Attr : uint16_t {
   DW_AT_upper_bound = 0x2f,
   DW_AT_const_value = 0x1c,
   DW_AT_data_member_location = 0x38,
+  DW_AT_declaration = 0x3c,
   DW_AT_encoding = 0x3e,
   DW_AT_external = 0x3f,
   DW_AT_frame_base = 0x40,

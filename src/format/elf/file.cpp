@@ -71,7 +71,14 @@ void write_file(const FileSpec& spec, Output& out) {
     sh.u32(align);
     sh.u32(entsize);
   };
-  header(0, SHT_NULL, 0, 0, 0, 0, 0, 0, 0, 0);
+  // Counts that the ELF header cannot hold are in section 0: the number of sections in sh_size,
+  // the index of the section name table in sh_link, the number of program headers in sh_info.
+  const uint32_t shnum = static_cast<uint32_t>(spec.sections.size()) + 2, shstrndx = shnum - 1;
+  uint32_t loads = 0;
+  for (const Section& s : spec.sections) loads += s.load;
+  const bool many_sections = shnum >= SHN_LORESERVE, many_loads = loads >= PN_XNUM;
+  header(0, SHT_NULL, 0, 0, 0, many_sections ? shnum : 0, shstrndx >= SHN_LORESERVE ? shstrndx : 0,
+         many_loads ? loads : 0, 0, 0);
   for (size_t i = 0; i < spec.sections.size(); ++i) {
     const Section& s = spec.sections[i];
     header(name_offsets[i], s.type, s.flags, s.addr, offsets[i], s.content_size(), s.link, s.info,
@@ -79,18 +86,15 @@ void write_file(const FileSpec& spec, Output& out) {
   }
   header(shstrtab_name, SHT_STRTAB, 0, 0, shstrtab_offset, shstrtab.size(), 0, 0, 1, 0);
   uint64_t shoff = out.size();
-  uint32_t shnum = static_cast<uint32_t>(spec.sections.size()) + 2;
   out.append(sh.data().data(), sh.size());
 
   // Program headers after the section headers: their number is known only now, and the image
   // before them is not moved to make room. p_align of a section of alignment 1 is 1, so any
   // file offset is congruent to its address.
   Bytes ph(spec.big_endian);
-  size_t loads = 0;
   for (size_t i = 0; i < spec.sections.size(); ++i) {
     const Section& s = spec.sections[i];
     if (!s.load) continue;
-    ++loads;
     uint32_t size = static_cast<uint32_t>(s.content_size());
     ph.u32(PT_LOAD);
     ph.u32(static_cast<uint32_t>(offsets[i]));
@@ -117,10 +121,10 @@ void write_file(const FileSpec& spec, Output& out) {
   h.u32(spec.flags);
   h.u16(EHDR_SIZE);
   h.u16(PHDR_SIZE);
-  h.u16(static_cast<uint16_t>(loads));
+  h.u16(many_loads ? PN_XNUM : loads);
   h.u16(SHDR_SIZE);
-  h.u16(static_cast<uint16_t>(shnum));
-  h.u16(static_cast<uint16_t>(shnum - 1));  // the section name table is the last section
+  h.u16(many_sections ? 0 : shnum);
+  h.u16(shstrndx >= SHN_LORESERVE ? SHN_XINDEX : shstrndx);  // the last section
   out.overwrite(0, h.data().data(), h.size());
 }
 

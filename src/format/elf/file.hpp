@@ -69,7 +69,8 @@ struct FileSpec {
 
 // Completes the file in out, which begins with EHDR_SIZE bytes of room for the ELF header (made
 // here when out is empty). Section indices in the file are the positions in spec.sections plus
-// 1 (index 0 is the null section); the section name table comes last.
+// 1 (index 0 is the null section); the section name table comes last. Counts that the ELF header
+// cannot hold (65,280 sections and more, 65,535 program headers and more) are in section 0.
 void write_file(const FileSpec& spec, Output& out);
 
 }  // namespace elf

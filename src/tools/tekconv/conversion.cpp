@@ -6,7 +6,6 @@
 #include "core/run.hpp"
 #include "core/sinks/elf_output.hpp"
 #include "core/sinks/elf_sink.hpp"
-#include "tools/tekconv/output_file.hpp"
 #include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/tool.hpp"
 

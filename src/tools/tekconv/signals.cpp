@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace tek {
 
@@ -89,6 +90,21 @@ SignalBlock::SignalBlock() {
 
 SignalBlock::~SignalBlock() {
   sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+TemporaryWatch& signal_watch() {
+  class SignalWatch : public TemporaryWatch {
+   public:
+    void hold() override { block_.emplace(); }
+    void release() override { block_.reset(); }
+    void track(const std::string& path) override { track_output(path); }
+    void untrack(const std::string& path) override { untrack_output(path); }
+
+   private:
+    std::optional<SignalBlock> block_;
+  };
+  static SignalWatch watch;
+  return watch;
 }
 
 }  // namespace tek

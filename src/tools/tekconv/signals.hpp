@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "core/atomic_output.hpp"
+
 namespace tek {
 
 void install_signal_cleanup();
@@ -16,6 +18,10 @@ void track_output(const std::string& name);
 // Forgets one registered file, or all of them: the run has finished with them.
 void untrack_output(const std::string& name);
 void untrack_outputs();
+
+// The watch of the run's temporary output files: registered for removal if a signal ends the
+// run, with the signals held back while one is created.
+TemporaryWatch& signal_watch();
 
 // Holds the cleanup signals back while it lives, so that a file is never created without
 // being registered.

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/atomic_output.hpp"
 #include "core/output.hpp"
 #include "core/sinks/context_writer.hpp"
-#include "tools/tekconv/output_file.hpp"
+#include "tools/tekconv/signals.hpp"
 
 namespace tek {
 
@@ -17,7 +18,7 @@ struct Converter;
 // early, only the temporary of the output is removed; an earlier output file stays as it was.
 struct ToolFiles {
   ContextStreams streams;
-  AtomicOutput output;  // written through streams.main
+  AtomicOutput output{&signal_watch()};  // written through streams.main
   OutFile scratch;
 
   ToolFiles() = default;

@@ -13,12 +13,25 @@ namespace tek {
 // The file name that stands for standard input (as the input) or standard output (with -o).
 inline constexpr const char* STANDARD_STREAM = "-";
 
+// Told of each temporary output file while it exists, so that whatever ends the process early
+// (a signal handler) can remove it.
+class TemporaryWatch {
+ public:
+  virtual ~TemporaryWatch() = default;
+  // Around the creation of a temporary and its registration: whatever would remove it is held
+  // back, so that no temporary exists unregistered.
+  virtual void hold() {}
+  virtual void release() {}
+  virtual void track(const std::string& path) = 0;
+  virtual void untrack(const std::string& path) = 0;
+};
+
 // Output that appears whole or not at all. For the name "-" the file is an unnamed temporary
 // in the current directory (the ELF writer reads back what it wrote), copied to standard output
 // when it is complete.
 class AtomicOutput {
  public:
-  AtomicOutput() = default;
+  explicit AtomicOutput(TemporaryWatch* watch = nullptr) : watch_(watch) {}
   AtomicOutput(const AtomicOutput&) = delete;
   AtomicOutput& operator=(const AtomicOutput&) = delete;
   ~AtomicOutput();
@@ -34,6 +47,7 @@ class AtomicOutput {
   void discard();
 
  private:
+  TemporaryWatch* watch_;
   OutFile* out_ = nullptr;
   std::string name_, temp_;
   bool committed_ = false;

@@ -1,4 +1,4 @@
-#include "tools/tekconv/output_file.hpp"
+#include "core/atomic_output.hpp"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "core/errors.hpp"
-#include "tools/tekconv/signals.hpp"
 
 namespace tek {
 
@@ -41,12 +40,21 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
   const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   std::string temp = directory_of(name);
   temp.append(".").append(base).append(".XXXXXX");
-  // Registered before it exists, with the signals held back, so that a signal never leaves it.
-  SignalBlock hold;
+  // Registered as it comes to exist, with whatever removes it held back, so that no temporary is
+  // left behind.
+  struct Held {
+    TemporaryWatch* w;
+    explicit Held(TemporaryWatch* watch) : w(watch) {
+      if (w) w->hold();
+    }
+    ~Held() {
+      if (w) w->release();
+    }
+  } held(watch_);
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // O_CREAT | O_EXCL: never follows a link
   if (fd < 0) fatal_file_error(ERR_CREATE, name);
   temp_ = temp;
-  track_output(temp_);
+  if (watch_) watch_->track(temp_);
   // mkostemp makes the file 0600; a context file gets the permissions a created file would.
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -72,7 +80,7 @@ void AtomicOutput::commit() {
   out_close(*out_);
   if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_file_error(ERR_CREATE, name_);
   committed_ = true;
-  untrack_output(temp_);
+  if (watch_) watch_->untrack(temp_);
   temp_.clear();
 }
 
@@ -80,7 +88,7 @@ void AtomicOutput::discard() {
   if (out_) out_discard(*out_);
   if (!temp_.empty() && !committed_) {
     ::unlink(temp_.c_str());
-    untrack_output(temp_);
+    if (watch_) watch_->untrack(temp_);
   }
   temp_.clear();
 }
