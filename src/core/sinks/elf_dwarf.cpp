@@ -43,7 +43,8 @@ std::pair<std::string, std::string> split_path(const std::string& path) {
 const char* const UNNAMED_FILE = "unnamed";
 
 std::vector<Range> merge_ranges(std::vector<Range> r) {
-  std::sort(r.begin(), r.end(), [](const Range& a, const Range& b) { return a.lo < b.lo; });
+  auto by_lo = [](const Range& a, const Range& b) { return a.lo < b.lo; };
+  if (!std::is_sorted(r.begin(), r.end(), by_lo)) std::sort(r.begin(), r.end(), by_lo);
   std::vector<Range> out;
   for (const Range& x : r) {
     if (x.hi <= x.lo) continue;
@@ -66,15 +67,19 @@ class DwarfBuilder {
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu);
     w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
+      if (key < die_flat_.size()) {
+        if (die_flat_[key] == NONE) return std::nullopt;
+        return die_flat_[key];
+      }
       auto it = die_at_.find(key);
       if (it == die_at_.end()) return std::nullopt;
       return it->second;
     });
     DebugSections s;
     s.abbrev = w_.abbrev().data();
-    s.info = w_.info().data();
-    s.str = w_.str().data();
-    s.line = line_.data();
+    s.info = std::move(w_.info().data());
+    s.str = std::move(w_.str().data());
+    s.line = std::move(line_.data());
     s.aranges = aranges_.data();
     s.ranges = ranges_.data();
     return s;
@@ -91,7 +96,7 @@ class DwarfBuilder {
   }
   // The type that a pointer, array, typedef or function type refers to, unless the reference
   // closes a loop.
-  void ref_attr(Die& d, const TypeValue& t, uint32_t target) const {
+  void ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
     if (!p_.cut_ref.count(t.selfix)) type_attr(d, target);
   }
 
@@ -117,7 +122,7 @@ class DwarfBuilder {
       case K_UNION:
       case K_CLASS:
       case K_BITFIELD:
-        for (const MemberValue& mv : t.members) f(mv.typeix);
+        for (const MemberRec& mv : m_.members_of(t)) f(mv.typeix);
         break;
       default:
         break;
@@ -126,17 +131,28 @@ class DwarfBuilder {
 
   // Each type is placed in the first unit that uses it; types no unit uses go to the first
   // unit. References between units are DW_FORM_ref_addr, like all type references.
+  static constexpr uint32_t NONE = UINT32_MAX;
+  // Type DIE offsets by key: a flat index for the keys up to a bound that the number of types
+  // keeps small, a map for any beyond.
+  void set_die(uint64_t key, uint32_t offset) {
+    if (key < die_flat_.size())
+      die_flat_[key] = offset;
+    else
+      die_at_[key] = offset;
+  }
+
   void assign_types() {
+    die_flat_.assign(std::min<size_t>(2 * m_.types.size() + 1024, size_t{1} << 26), NONE);
     std::vector<int> owner(m_.types.size(), -1);
     std::vector<uint32_t> stack;
     auto walk = [&](size_t cu) {
       while (!stack.empty()) {
         uint32_t selfix = stack.back();
         stack.pop_back();
-        auto it = p_.type_at.find(selfix);
-        if (it == p_.type_at.end() || owner[it->second] >= 0) continue;
-        owner[it->second] = static_cast<int>(cu);
-        refs_of(m_.types[it->second], [&](uint32_t r) { stack.push_back(r); });
+        const uint32_t ti = p_.type_at.get(selfix);
+        if (ti == TypeIndex::NONE || owner[ti] >= 0) continue;
+        owner[ti] = static_cast<int>(cu);
+        refs_of(m_.types[ti], [&](uint32_t r) { stack.push_back(r); });
       }
     };
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) {
@@ -147,19 +163,18 @@ class DwarfBuilder {
         const Function& f = p_.functions[fi];
         if (f.pub) stack.push_back(f.pub->typeix);
         if (f.scope)
-          for (const SetLocalValue& l : f.scope->locals) stack.push_back(l.typeix);
+          for (const LocalRec& l : f.scope->locals) stack.push_back(l.typeix);
       }
       walk(cu);
     }
     types_of_cu_.resize(p_.cus.size());
     for (size_t i = 0; i < m_.types.size(); ++i) {
-      auto it = p_.type_at.find(m_.types[i].t.selfix);
-      if (it->second != i) continue;  // a second definition of the selfix
+      if (p_.type_at.get(m_.types[i].t.selfix) != i) continue;  // a second definition
       types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(i);
     }
   }
 
-  const char* base_name(const TypeValue& t) const {
+  const char* base_name(const TypeFields& t) const {
     bool short_int = p_.target.int_size == 2;
     switch (t.kind) {
       case K_8SIGNED:
@@ -187,7 +202,7 @@ class DwarfBuilder {
     }
   }
 
-  void base_type(const TypeValue& t) {
+  void base_type(const TypeFields& t) {
     Die d = w_.die(DW_TAG_base_type, false);
     uint8_t enc = DW_ATE_signed;
     switch (t.kind) {
@@ -213,14 +228,13 @@ class DwarfBuilder {
     d.str(DW_AT_name, base_name(t))
         .data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)))
         .data1(DW_AT_encoding, enc);
-    die_at_[t.selfix] = w_.put(d);
+    set_die(t.selfix, w_.put(d));
   }
 
-  void member(const TypeRec& agg, const MemberValue& mv) {
+  void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
-    if (!mv.name.empty()) d.str(DW_AT_name, mv.name);
-    if (!p_.cut_member.count({agg.t.selfix, static_cast<size_t>(&mv - agg.members.data())}))
-      type_attr(d, mv.typeix);
+    if (!mv.name.empty()) d.str(DW_AT_name, m_.name(mv.name));
+    if (!p_.cut_member.count({agg.t.selfix, index})) type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (agg.t.kind == K_BITFIELD) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
@@ -235,7 +249,7 @@ class DwarfBuilder {
   }
 
   void type_die(const TypeRec& tr) {
-    const TypeValue& t = tr.t;
+    const TypeFields& t = tr.t;
     switch (t.kind) {
       case K_VOID:
         return;
@@ -247,23 +261,25 @@ class DwarfBuilder {
                          : t.kind == K_CLASS ? DW_TAG_class_type
                                              : DW_TAG_structure_type;
         Die d = w_.die(tag, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
         d.udata(DW_AT_byte_size, t.size);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberValue& mv : tr.members) member(tr, mv);
+        size_t index = 0;
+        for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv, index++);
         w_.end_children();
         return;
       }
       case K_ENUM: {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, t.name);
+        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
-        for (const MemberValue& mv : tr.members) {
+        for (const MemberRec& mv : m_.members_of(tr)) {
           Die e = w_.die(DW_TAG_enumerator, false);
-          e.str(DW_AT_name, mv.name).sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
+          e.str(DW_AT_name, m_.name(mv.name))
+              .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
           w_.put(e);
         }
         w_.end_children();
@@ -273,13 +289,13 @@ class DwarfBuilder {
       case K_FARFUNC: {
         // Parameter types are known for the type of a defined function: its first argc stack
         // or register variables are its parameters.
-        std::vector<const SetLocalValue*> params = p_.params_of_type(t.selfix);
+        std::vector<const LocalRec*> params = p_.params_of_type(t.selfix);
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
         ref_attr(d, t, t.retix);
-        die_at_[t.selfix] = w_.put(d);
-        for (const SetLocalValue* l : params) {
+        set_die(t.selfix, w_.put(d));
+        for (const LocalRec* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
           type_attr(pd, l->typeix);
           w_.put(pd);
@@ -302,19 +318,19 @@ class DwarfBuilder {
           d.str(DW_AT_name, NEAR_POINTER)
               .data1(DW_AT_byte_size, static_cast<uint8_t>(size))
               .data1(DW_AT_encoding, DW_ATE_address);
-          die_at_[t.selfix] = w_.put(d);
+          set_die(t.selfix, w_.put(d));
           return;
         }
         Die d = w_.die(DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case K_ARRAY: {
         Die d = w_.die(DW_TAG_array_type, true);
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
         // the signed 32-bit range is read with an unsigned index type.
         Die r = w_.die(DW_TAG_subrange_type, false);
@@ -326,20 +342,20 @@ class DwarfBuilder {
       }
       case K_TYPEDEF: {
         Die d = w_.die(DW_TAG_typedef, false);
-        d.str(DW_AT_name, t.name);
+        d.str(DW_AT_name, m_.name(t.name));
         ref_attr(d, t, t.typeix);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case K_BIT: {
         // A bit-field's own type: the member DIE carries width and position.
         Die d = w_.die(DW_TAG_base_type, false);
-        TypeValue whole;
+        TypeFields whole;
         whole.kind = t.sign ? K_32SIGNED : K_32UNSIGNED;
         d.str(DW_AT_name, base_name(whole))
             .data1(DW_AT_byte_size, 4)
             .data1(DW_AT_encoding, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
-        die_at_[t.selfix] = w_.put(d);
+        set_die(t.selfix, w_.put(d));
         return;
       }
       default:
@@ -348,8 +364,9 @@ class DwarfBuilder {
     }
   }
 
-  elf::Bytes location(const SetLocalValue& l) const {
-    elf::Bytes b(be_);
+  const elf::Bytes& location(const LocalRec& l) {
+    elf::Bytes& b = loc_;
+    b.data().clear();
     if (l.cls == 2) {
       b.u8(DW_OP_addr);
       b.u32(p_.linear(l.offset));
@@ -362,9 +379,9 @@ class DwarfBuilder {
     return b;
   }
 
-  void variable(dwarf::Tag tag, const SetLocalValue& l) {
+  void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
-    if (!l.name.empty()) d.str(DW_AT_name, l.name);
+    if (!l.name.empty()) d.str(DW_AT_name, m_.name(l.name));
     type_attr(d, l.typeix);
     if (!p_.no_location.count(&l)) d.expr(DW_AT_location, location(l));
     w_.put(d);
@@ -377,12 +394,12 @@ class DwarfBuilder {
   // get low and high bounds").
   void function(const Function& f) {
     const TypeRec* ft = f.pub ? p_.type(f.pub->typeix) : nullptr;
-    const std::vector<SetLocalValue>* locals = f.scope ? &f.scope->locals : nullptr;
+    const Slice<LocalRec>* locals = f.scope ? &f.scope->locals : nullptr;
     // Untyped static locals are labels (in f.labels).
-    auto is_label = [&](const SetLocalValue& l) { return l.cls == 2 && p_.is_void_type(l.typeix); };
+    auto is_label = [&](const LocalRec& l) { return l.cls == 2 && p_.is_void_type(l.typeix); };
     bool children = !f.labels.empty() ||
                     (locals && std::any_of(locals->begin(), locals->end(),
-                                           [&](const SetLocalValue& l) { return !is_label(l); }));
+                                           [&](const LocalRec& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
     // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
     d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? f.pub->name.c_str() : UNNAMED_FILE);
@@ -409,7 +426,7 @@ class DwarfBuilder {
     if (!children) return;
     uint32_t params = ft ? ft->t.argc : 0;
     if (locals)
-      for (const SetLocalValue& l : *locals) {
+      for (const LocalRec& l : *locals) {
         if (is_label(l)) continue;
         bool param = params > 0 && (l.cls == 3 || l.cls == 4);
         if (param) --params;
@@ -417,7 +434,7 @@ class DwarfBuilder {
       }
     for (const auto& [name, addr] : f.labels) {
       Die l = w_.die(DW_TAG_label, false);
-      if (!name->empty()) l.str(DW_AT_name, *name);
+      if (!name.empty()) l.str(DW_AT_name, name);
       l.addr(DW_AT_low_pc, addr);
       w_.put(l);
     }
@@ -436,6 +453,19 @@ class DwarfBuilder {
     w_.put(d);
   }
 
+  // A stable sort of the rows by address in linear time: least significant byte first.
+  static void sort_by_address(std::vector<LineRow>& rows) {
+    std::vector<LineRow> tmp(rows.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+      size_t at[257] = {};
+      for (const LineRow& r : rows) ++at[((r.addr >> shift) & 0xFF) + 1];
+      if (*std::max_element(at + 1, at + 257) == rows.size()) continue;  // one value: no move
+      for (int i = 1; i < 257; ++i) at[i] += at[i - 1];
+      for (const LineRow& r : rows) tmp[at[(r.addr >> shift) & 0xFF]++] = r;
+      rows.swap(tmp);
+    }
+  }
+
   // The line number program of a unit; its sequences' ranges are added to ranges. The unit's
   // first source file gives its name and compilation directory.
   uint32_t lines(const Cu& c, std::vector<Range>& ranges, std::string& name,
@@ -444,6 +474,9 @@ class DwarfBuilder {
     std::vector<LineFile> files;
     std::unordered_map<std::string, uint32_t> file_index, dir_index;
     std::vector<LineRow> rows;
+    size_t row_count = 0;
+    for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
+    rows.reserve(row_count);
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
       auto [it, fresh] = file_index.try_emplace(blk.file, static_cast<uint32_t>(files.size() + 1));
@@ -469,14 +502,18 @@ class DwarfBuilder {
         if (p_.zero_in_image || p_.linear(lv.addr) != 0)
           rows.push_back({p_.linear(lv.addr), lv.line, it->second});
     }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; });
+    auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
+    if (!std::is_sorted(rows.begin(), rows.end(), by_addr)) sort_by_address(rows);
     // One sequence per function that the rows fall into; rows outside functions form
     // sequences of their own, ending after their last address.
     std::vector<LineSequence> seqs;
     ptrdiff_t current = -2;
+    // The rows ascend: the first function beginning after the row only moves forward.
+    size_t next = 0;
+    const std::vector<Function>& fns = p_.functions;
     for (const LineRow& r : rows) {
-      ptrdiff_t f = p_.function_at(r.addr);
+      while (next < fns.size() && fns[next].lo <= r.addr) ++next;
+      ptrdiff_t f = next > 0 && r.addr < fns[next - 1].hi ? static_cast<ptrdiff_t>(next - 1) : -1;
       if (f != current || seqs.empty()) {
         seqs.emplace_back();
         current = f;
@@ -496,10 +533,17 @@ class DwarfBuilder {
     std::optional<uint32_t> stmt_list;
     if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
     if (name.empty()) name = UNNAMED_FILE;
+    const size_t from_lines = ranges.size();
     for (size_t fi : c.functions) {
       const Function& f = p_.functions[fi];
       if (has_range(f)) ranges.push_back({f.lo, end32(f.hi)});
     }
+    // Both runs ascend as a rule (sequences by address, functions by address): merging them
+    // spares merge_ranges its sort.
+    auto lo_first = [](const Range& a, const Range& b) { return a.lo < b.lo; };
+    if (std::is_sorted(ranges.begin(), ranges.begin() + from_lines, lo_first) &&
+        std::is_sorted(ranges.begin() + from_lines, ranges.end(), lo_first))
+      std::inplace_merge(ranges.begin(), ranges.begin() + from_lines, ranges.end(), lo_first);
     ranges = merge_ranges(std::move(ranges));
 
     w_.begin_unit();
@@ -527,7 +571,7 @@ class DwarfBuilder {
       x.str(DW_AT_name, "unsigned long")
           .data1(DW_AT_byte_size, 4)
           .data1(DW_AT_encoding, DW_ATE_unsigned);
-      die_at_[INDEX_TYPE] = w_.put(x);
+      set_die(INDEX_TYPE, w_.put(x));
     }
     for (size_t t : types_of_cu_[cu]) type_die(m_.types[t]);
     for (size_t g : c.globals) global(p_.data[g]);
@@ -559,8 +603,10 @@ class DwarfBuilder {
   bool be_;
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
+  elf::Bytes loc_{be_};
   std::vector<std::vector<size_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
+  std::vector<uint32_t> die_flat_;
   bool wide_index_ = false;  // an array needs the unsigned index type
 };
 

@@ -2,15 +2,20 @@
 // linear addresses: compilation units, functions with their scopes, variables, types.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "core/sinks/elf_targets.hpp"
 #include "format/ctx/records.hpp"
 
@@ -29,6 +34,126 @@ struct ElfWarning {
   std::string text;
 };
 
+// A name of the collected records in its NameStore.
+struct Name {
+  uint32_t at = 0, len = 0;  // at: block << 20 | offset in the block
+  bool empty() const { return len == 0; }
+};
+
+// Names of the collected records, one after the other in blocks of 1 MiB (a longer name in a
+// block of its own).
+class NameStore {
+ public:
+  Name add(std::string_view s) {
+    if (s.empty()) return {};
+    if (blocks_.empty() || used_ + s.size() > BLOCK) {                  // also after a long name
+      if (blocks_.size() >= size_t{1} << 12) fatal_error(STOP_BUDGET);  // 4 GiB of names
+      blocks_.push_back(std::make_unique<char[]>(std::max(BLOCK, s.size())));
+      used_ = 0;
+    }
+    s.copy(blocks_.back().get() + used_, s.size());
+    const Name n{static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_),
+                 static_cast<uint32_t>(s.size())};
+    used_ += s.size();
+    return n;
+  }
+  std::string_view view(Name n) const {
+    if (n.len == 0) return {};
+    return {blocks_[n.at >> 20].get() + (n.at & (BLOCK - 1)), n.len};
+  }
+
+ private:
+  static constexpr size_t BLOCK = size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0;
+};
+
+// An array that grows by blocks of fixed size: no copy when it grows, elements never move.
+template <class T>
+class Chunked {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const T*;
+    using reference = const T&;
+    const_iterator() = default;
+    const_iterator(const Chunked* c, size_t i) : c_(c), i_(i) {}
+    const T& operator*() const { return (*c_)[i_]; }
+    const T* operator->() const { return &(*c_)[i_]; }
+    const_iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator old = *this;
+      ++i_;
+      return old;
+    }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
+    bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+   private:
+    const Chunked* c_ = nullptr;
+    size_t i_ = 0;
+  };
+
+  void push_back(T v) {
+    if ((n_ & MASK) == 0) blocks_.push_back(std::make_unique<T[]>(MASK + 1));
+    blocks_.back()[n_ & MASK] = std::move(v);
+    ++n_;
+  }
+  T& operator[](size_t i) { return blocks_[i >> SHIFT][i & MASK]; }
+  const T& operator[](size_t i) const { return blocks_[i >> SHIFT][i & MASK]; }
+  T& back() { return (*this)[n_ - 1]; }
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, n_}; }
+
+ private:
+  static constexpr unsigned SHIFT = 12;
+  static constexpr size_t MASK = (size_t{1} << SHIFT) - 1;
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  size_t n_ = 0;
+};
+
+// Consecutive elements of a Chunked array.
+template <class T>
+struct Slice {
+  const Chunked<T>* of = nullptr;
+  uint32_t first = 0, count = 0;
+  typename Chunked<T>::const_iterator begin() const { return {of, first}; }
+  typename Chunked<T>::const_iterator end() const { return {of, size_t{first} + count}; }
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+};
+
+// The fields of the records that the ELF output uses, with their names in a NameStore.
+struct LocalRec {
+  uint32_t cls = 0, offset = 0, typeix = 0;
+  Name name;
+};
+// A member keeps the field that the kind of its type uses: value (enumeration), bitoffs and
+// bitsize (bit-field structure) or offset (any other).
+struct MemberRec {
+  uint32_t typeix = 0;
+  union {
+    uint32_t offset = 0;
+    uint32_t value;
+    uint32_t bitoffs;
+  };
+  uint32_t bitsize = 0;
+  Name name;
+};
+struct TypeFields {
+  uint32_t kind = 0, selfix = 0;
+  uint32_t size = 0, retix = 0, argc = 0, typeix = 0, limit = 0, sign = 0, offs = 0;
+  Name name;
+};
+
 // An OBJECT record's bytes, appended to the file at offset when the record arrived.
 struct ImageChunk {
   uint32_t addr;
@@ -41,44 +166,74 @@ struct ImageChunk {
 struct ScopeRec {
   uint32_t start = 0;
   std::optional<uint32_t> end;
-  std::vector<SetLocalValue> locals;
+  Slice<LocalRec> locals;
   InputPlace at;
 };
 
 // A SETLOCAL outside every scope, with the scope before it (-1: none).
 struct LooseLocal {
-  SetLocalValue v;
+  LocalRec v;
   ptrdiff_t after_scope = -1;
 };
 
 struct LineBlock {
   std::string file;
-  std::vector<LineValue> lines;
+  Slice<LineValue> lines;
   size_t module = SIZE_MAX;  // index in ElfModel::modules of the unit it came in (none: max)
 };
 
+// An InputPlace in 8 bytes: offsets below 2^55.
+class PackedPlace {
+ public:
+  PackedPlace() = default;
+  PackedPlace(const InputPlace& p)
+      : lo_(static_cast<uint32_t>(p.offset)),
+        hi_(static_cast<uint32_t>(p.offset >> 32) << 9 | uint32_t{p.record} << 1 | p.known) {}
+  operator InputPlace() const {
+    return {uint64_t{hi_ >> 9} << 32 | lo_, static_cast<uint8_t>(hi_ >> 1), (hi_ & 1) != 0};
+  }
+
+ private:
+  uint32_t lo_ = 0, hi_ = 0;
+};
+
+// Consecutive elements of an array of the model, by index.
+struct Run {
+  uint32_t first = 0, count = 0;
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+};
+
 struct TypeRec {
-  TypeValue t;
-  std::vector<MemberValue> members;
-  InputPlace at;
+  TypeFields t;
+  Run members;  // in ElfModel::members
+  PackedPlace at;
 };
 
 struct ElfModel {
+  NameStore names;
+  Chunked<LocalRec> locals;    // of the scopes
+  Chunked<MemberRec> members;  // of the types
+  Chunked<LineValue> lines;    // of the line blocks
   std::vector<ModuleValue> modules;
   std::vector<InputPlace> module_at;                        // by index in modules
   std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
-  std::vector<PublicValue> publics;
+  Chunked<PublicValue> publics;
   std::vector<ScopeRec> scopes;
   bool scope_open = false;
   std::vector<LooseLocal> loose;
   std::vector<LineBlock> blocks;
   bool block_open = false;
-  std::vector<TypeRec> types;
+  Chunked<TypeRec> types;
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
   std::vector<ElfWarning> warnings;
 
   void warn(const InputPlace& at, std::string text) { warnings.push_back({at, std::move(text)}); }
+  std::string_view name(Name n) const { return names.view(n); }
+  Slice<MemberRec> members_of(const TypeRec& t) const {
+    return {&members, t.members.first, t.members.count};
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -92,7 +247,7 @@ struct Function {
   size_t cu = 0;
   bool ranged = true;  // false: it begins where another function does and gets no range
   // Untyped symbols (PUBLIC or static SETLOCAL of type VOID) at addresses of the function.
-  std::vector<std::pair<const std::string*, uint32_t>> labels;
+  std::vector<std::pair<std::string_view, uint32_t>> labels;
 };
 
 struct DataSymbol {
@@ -102,7 +257,7 @@ struct DataSymbol {
 };
 
 struct StaticVar {
-  const SetLocalValue* v;
+  const LocalRec* v;
   size_t cu;
 };
 
@@ -112,6 +267,32 @@ struct Cu {
   std::vector<size_t> globals;    // indices in Program::data
   std::vector<size_t> statics;    // indices in Program::statics
   std::vector<size_t> blocks;     // indices in ElfModel::blocks
+};
+
+// Type indices by selfix: a flat array for the selfixes below a bound that the number of types
+// keeps small, a map for any beyond it.
+class TypeIndex {
+ public:
+  static constexpr uint32_t NONE = UINT32_MAX;
+  void size_for(size_t types) {
+    flat_.assign(std::min<size_t>(2 * types + 1024, size_t{1} << 26), NONE);
+  }
+  // Keeps the first index of a selfix; false when the selfix had one.
+  bool try_emplace(uint32_t selfix, uint32_t i) {
+    if (selfix >= flat_.size()) return map_.try_emplace(selfix, i).second;
+    if (flat_[selfix] != NONE) return false;
+    flat_[selfix] = i;
+    return true;
+  }
+  uint32_t get(uint32_t selfix) const {
+    if (selfix < flat_.size()) return flat_[selfix];
+    auto it = map_.find(selfix);
+    return it == map_.end() ? NONE : it->second;
+  }
+
+ private:
+  std::vector<uint32_t> flat_;
+  std::unordered_map<uint32_t, uint32_t> map_;
 };
 
 struct Program {
@@ -124,7 +305,7 @@ struct Program {
   bool zero_in_image = false;       // a section begins at address 0
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
-  std::unordered_map<uint32_t, size_t> type_at;  // selfix to index in ElfModel::types
+  TypeIndex type_at;  // selfix to index in ElfModel::types
   // Loops of types that readers follow without end are broken: the types whose reference
   // (pointed-to, element, aliased or return type) is left out, and the function types whose
   // parameters are unknown.
@@ -134,7 +315,7 @@ struct Program {
   std::set<std::pair<uint32_t, size_t>> cut_member;
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
-  std::unordered_set<const SetLocalValue*> no_location;   // a register outside the table
+  std::unordered_set<const LocalRec*> no_location;        // a register outside the table
 
   uint32_t linear(uint32_t a) const;
   const TypeRec* type(uint32_t selfix) const;
@@ -142,7 +323,7 @@ struct Program {
   // Of kind VOID: a symbol of this type is a label.
   bool is_void_type(uint32_t selfix) const;
   // The parameters of a function type, from its defined function; empty when unknown.
-  std::vector<const SetLocalValue*> params_of_type(uint32_t selfix) const;
+  std::vector<const LocalRec*> params_of_type(uint32_t selfix) const;
   // Size in bytes of a type; 0 when unknown.
   uint64_t type_size(uint32_t selfix) const;
   // The function whose range holds the address, or -1.

@@ -47,7 +47,7 @@ bool has_single_ref(uint32_t kind) {
   }
 }
 
-uint32_t single_ref(const TypeValue& t) {
+uint32_t single_ref(const TypeFields& t) {
   return is_function_kind(t.kind) ? t.retix : t.typeix;
 }
 
@@ -70,11 +70,11 @@ bool known_register(int processor, uint32_t reg) {
 void break_type_loops(ElfModel& m, Program& p) {
   const size_t n = m.types.size();
   auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
-    auto it = p.type_at.find(selfix);
-    return it == p.type_at.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+    const uint32_t i = p.type_at.get(selfix);
+    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
   };
   auto next = [&](size_t i) -> ptrdiff_t {
-    const TypeValue& t = m.types[i].t;
+    const TypeFields& t = m.types[i].t;
     if (!has_single_ref(t.kind) || p.cut_ref.count(t.selfix)) return -1;
     return index_of(single_ref(t));
   };
@@ -83,7 +83,7 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<uint32_t> walk(n, 0);  // the walk that reached the type (0: none yet)
   uint32_t stamp = 0;
   for (size_t start = 0; start < n; ++start) {
-    if (walk[start] || p.type_at[m.types[start].t.selfix] != start) continue;
+    if (walk[start] || p.type_at.get(m.types[start].t.selfix) != start) continue;
     ++stamp;
     size_t i = start;
     for (;;) {
@@ -109,13 +109,13 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<uint32_t> seen(n, 0);
   std::vector<size_t> stack;
   for (size_t f = 0; f < n; ++f) {
-    const TypeValue& ft = m.types[f].t;
-    if (!is_function_kind(ft.kind) || p.type_at[ft.selfix] != f) continue;
-    std::vector<const SetLocalValue*> params = p.params_of_type(ft.selfix);
+    const TypeFields& ft = m.types[f].t;
+    if (!is_function_kind(ft.kind) || p.type_at.get(ft.selfix) != f) continue;
+    std::vector<const LocalRec*> params = p.params_of_type(ft.selfix);
     if (params.empty()) continue;
     ++stamp;
     stack.clear();
-    for (const SetLocalValue* l : params) {
+    for (const LocalRec* l : params) {
       ptrdiff_t j = index_of(l->typeix);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
     }
@@ -132,7 +132,7 @@ void break_type_loops(ElfModel& m, Program& p) {
       ptrdiff_t j = next(i);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
       if (is_function_kind(m.types[i].t.kind))
-        for (const SetLocalValue* l : p.params_of_type(m.types[i].t.selfix)) {
+        for (const LocalRec* l : p.params_of_type(m.types[i].t.selfix)) {
           ptrdiff_t k = index_of(l->typeix);
           if (k >= 0) stack.push_back(static_cast<size_t>(k));
         }
@@ -157,17 +157,17 @@ bool is_aggregate_kind(uint32_t kind) {
 void break_self_containment(ElfModel& m, Program& p) {
   const size_t n = m.types.size();
   auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
-    auto it = p.type_at.find(selfix);
-    return it == p.type_at.end() ? -1 : static_cast<ptrdiff_t>(it->second);
+    const uint32_t i = p.type_at.get(selfix);
+    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
   };
   // The types that type i holds by value: (member index or SIZE_MAX, type index).
   auto edges = [&](size_t i, auto&& f) {
     const TypeRec& t = m.types[i];
-    if (p.type_at[t.t.selfix] != i) return;  // a second definition: no DIE
+    if (p.type_at.get(t.t.selfix) != i) return;  // a second definition: no DIE
     if (is_aggregate_kind(t.t.kind)) {
       for (size_t k = 0; k < t.members.size(); ++k) {
         if (p.cut_member.count({t.t.selfix, k})) continue;
-        ptrdiff_t j = index_of(t.members[k].typeix);
+        ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
         if (j >= 0) f(k, static_cast<size_t>(j));
       }
     } else if ((t.t.kind == K_ARRAY || t.t.kind == K_TYPEDEF) && !p.cut_ref.count(t.t.selfix)) {
@@ -221,9 +221,9 @@ void break_self_containment(ElfModel& m, Program& p) {
   std::vector<size_t> todo;
   for (size_t a = 0; a < n; ++a) {
     const TypeRec& t = m.types[a];
-    if (!is_aggregate_kind(t.t.kind) || p.type_at[t.t.selfix] != a) continue;
+    if (!is_aggregate_kind(t.t.kind) || p.type_at.get(t.t.selfix) != a) continue;
     for (size_t k = 0; k < t.members.size(); ++k) {
-      ptrdiff_t j = index_of(t.members[k].typeix);
+      ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
       if (j < 0 || comp[static_cast<size_t>(j)] != comp[a]) continue;
       // Does the member's type lead back to the aggregate within its component?
       ++stamp;
@@ -241,9 +241,10 @@ void break_self_containment(ElfModel& m, Program& p) {
       }
       if (!back) continue;
       p.cut_member.insert({t.t.selfix, k});
-      m.warn(t.at, format("type 0x%X contains itself by value through its member %s: the "
-                          "member's type is left out (void)",
-                          t.t.selfix, t.members[k].name.c_str()));
+      m.warn(t.at,
+             format("type 0x%X contains itself by value through its member %s: the "
+                    "member's type is left out (void)",
+                    t.t.selfix, std::string(m.name(m.members[t.members.first + k].name)).c_str()));
     }
   }
 }
@@ -348,8 +349,8 @@ uint32_t Program::linear(uint32_t a) const {
 }
 
 const TypeRec* Program::type(uint32_t selfix) const {
-  auto it = type_at.find(selfix);
-  return it == type_at.end() ? nullptr : &model->types[it->second];
+  const uint32_t i = type_at.get(selfix);
+  return i == TypeIndex::NONE ? nullptr : &model->types[i];
 }
 
 bool Program::is_function_type(uint32_t selfix) const {
@@ -364,7 +365,7 @@ uint64_t Program::type_size(uint32_t selfix) const {
   for (int depth = 0; depth < 64; ++depth) {
     const TypeRec* t = type(selfix);
     if (!t) return 0;
-    const TypeValue& v = t->t;
+    const TypeFields& v = t->t;
     switch (v.kind) {
       case K_8SIGNED:
       case K_8UNSIGNED:
@@ -415,12 +416,12 @@ bool Program::is_void_type(uint32_t selfix) const {
   return t && t->t.kind == K_VOID;
 }
 
-std::vector<const SetLocalValue*> Program::params_of_type(uint32_t selfix) const {
-  std::vector<const SetLocalValue*> params;
+std::vector<const LocalRec*> Program::params_of_type(uint32_t selfix) const {
+  std::vector<const LocalRec*> params;
   auto it = function_of_type.find(selfix);
   const TypeRec* t = type(selfix);
   if (it == function_of_type.end() || !t || unknown_params.count(selfix)) return params;
-  for (const SetLocalValue& l : functions[it->second].scope->locals) {
+  for (const LocalRec& l : functions[it->second].scope->locals) {
     if (params.size() >= t->t.argc) break;
     if (l.cls == 3 || l.cls == 4) params.push_back(&l);
   }
@@ -475,8 +476,9 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
+  p.type_at.size_for(m.types.size());
   for (size_t i = 0; i < m.types.size(); ++i)
-    if (!p.type_at.try_emplace(m.types[i].t.selfix, i).second)
+    if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
                                    m.types[i].t.selfix));
 
@@ -536,20 +538,21 @@ Program derive_program(ElfModel& m) {
 
   // Untyped symbols are labels of the function that holds them; outside functions they get
   // no debug information (the symbol table has them).
-  auto label = [&](const std::string& name, uint32_t addr) {
+  auto label = [&](std::string_view name, uint32_t addr) {
     ptrdiff_t f = p.function_at(addr);
-    if (f >= 0) p.functions[f].labels.push_back({&name, addr});
+    if (f >= 0) p.functions[f].labels.push_back({name, addr});
   };
   for (const PublicValue& pub : m.publics)
     if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
   for (const ScopeRec& scope : m.scopes)
-    for (const SetLocalValue& l : scope.locals) {
-      if (l.cls == 2 && p.is_void_type(l.typeix)) label(l.name, p.linear(l.offset));
+    for (const LocalRec& l : scope.locals) {
+      if (l.cls == 2 && p.is_void_type(l.typeix)) label(m.name(l.name), p.linear(l.offset));
       if (l.cls == 4 && !known_register(p.processor, l.offset)) {
         p.no_location.insert(&l);
         m.warn(scope.at, format("variable %s is in register 0x%X, which the %s does not have: "
                                 "its location is left out",
-                                l.name.c_str(), l.offset, name_of_processor(p.processor)));
+                                std::string(m.name(l.name)).c_str(), l.offset,
+                                name_of_processor(p.processor)));
       }
     }
 
@@ -557,7 +560,7 @@ Program derive_program(ElfModel& m) {
   for (const LooseLocal& l : m.loose) {
     if (l.v.cls != 2) continue;  // stack and register variables need a function
     if (p.is_void_type(l.v.typeix)) {
-      label(l.v.name, p.linear(l.v.offset));
+      label(m.name(l.v.name), p.linear(l.v.offset));
       continue;
     }
     p.statics.push_back({&l.v, l.after_scope >= 0 ? cu_of_scope[l.after_scope] : 0});

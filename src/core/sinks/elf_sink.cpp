@@ -25,6 +25,11 @@ ElfSink::ElfSink(elf::Output& out, uint64_t budget)
 }
 ElfSink::~ElfSink() = default;
 
+// A line block's rows: the rows that come next.
+static Slice<LineValue> lines_from_here(const ElfModel& m) {
+  return {&m.lines, static_cast<uint32_t>(m.lines.size()), 0};
+}
+
 // Main stream.
 InputPlace ElfSink::here() const {
   return here_ ? here_() : InputPlace{};
@@ -42,14 +47,16 @@ void ElfSink::record(const PublicValue& v) {
   m_->publics.push_back(v);
 }
 void ElfSink::record(const FileValue& v) {
-  m_->blocks.push_back({v.name, {}, m_->modules.size() - 1});
+  m_->blocks.push_back({v.name, lines_from_here(*m_), m_->modules.size() - 1});
   m_->block_open = true;
 }
 void ElfSink::record(const LineValue& v) {
   budget_.charge(9);
-  if (!m_->block_open) m_->blocks.push_back({"", {}, m_->modules.size() - 1});  // no FILE yet
+  if (!m_->block_open)  // no FILE yet
+    m_->blocks.push_back({"", lines_from_here(*m_), m_->modules.size() - 1});
   m_->block_open = true;
-  m_->blocks.back().lines.push_back(v);
+  m_->lines.push_back(v);
+  ++m_->blocks.back().lines.count;
 }
 void ElfSink::record(const EndLineValue&) {
   m_->block_open = false;
@@ -81,7 +88,8 @@ void ElfSink::record(const AddrFlagValue& v) {
 
 // Local stream.
 void ElfSink::record(const StartLocalValue& v) {
-  m_->scopes.push_back({v.addr, std::nullopt, {}, here()});
+  m_->scopes.push_back(
+      {v.addr, std::nullopt, {&m_->locals, static_cast<uint32_t>(m_->locals.size()), 0}, here()});
   m_->scope_open = true;
 }
 void ElfSink::record(const EndLocalValue& v) {
@@ -90,20 +98,39 @@ void ElfSink::record(const EndLocalValue& v) {
 }
 void ElfSink::record(const SetLocalValue& v) {
   budget_.charge(10);
-  if (m_->scope_open)
-    m_->scopes.back().locals.push_back(v);
-  else
-    m_->loose.push_back({v, static_cast<ptrdiff_t>(m_->scopes.size()) - 1});
+  const LocalRec l{v.cls, v.offset, v.typeix, m_->names.add(v.name)};
+  if (m_->scope_open) {
+    m_->locals.push_back(l);
+    ++m_->scopes.back().locals.count;
+  } else {
+    m_->loose.push_back({l, static_cast<ptrdiff_t>(m_->scopes.size()) - 1});
+  }
 }
 
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
-  m_->types.push_back({v, {}, here()});
+  const TypeFields t{v.kind,   v.selfix, v.size, v.retix, v.argc,
+                     v.typeix, v.limit,  v.sign, v.offs,  m_->names.add(v.name)};
+  m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
 }
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
-  if (!m_->types.empty()) m_->types.back().members.push_back(v);
+  if (m_->types.empty()) return;
+  TypeRec& t = m_->types.back();
+  MemberRec r;
+  r.typeix = v.typeix;
+  if (t.t.kind == K_ENUM) {
+    r.value = v.value;
+  } else if (t.t.kind == K_BITFIELD) {
+    r.bitoffs = v.bitoffs;
+    r.bitsize = v.bitsize;
+  } else {
+    r.offset = v.offset;
+  }
+  r.name = m_->names.add(v.name);
+  m_->members.push_back(r);
+  ++t.members.count;
 }
 
 void ElfSink::unit_processor(uint32_t modix, int processor) {

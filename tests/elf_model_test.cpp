@@ -1,0 +1,104 @@
+// The compact storage of the records that the ELF writer collects: names in blocks, arrays
+// grown by blocks, input places in 8 bytes, type indices by selfix.
+#include "core/sinks/elf_model.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using tek::Chunked;
+using tek::InputPlace;
+using tek::Name;
+using tek::NameStore;
+using tek::PackedPlace;
+using tek::TypeIndex;
+
+TEST(ElfModelStore, NamesReadBackAcrossBlocks) {
+  const size_t MiB = size_t{1} << 20;
+  // Short names, an empty one, names that do not fit the rest of a block, one longer than a
+  // block, and names after it.
+  std::vector<std::string> names = {"a", "", "point", std::string(255, 'x')};
+  for (int i = 0; i < 9000; ++i)
+    names.push_back("name_" + std::to_string(i) + std::string(200, 'n'));
+  names.push_back(std::string(MiB - 1, 'y'));
+  names.push_back(std::string(2 * MiB + 3, 'z'));
+  names.push_back(std::string("with\0nul", 8));
+  names.push_back("last");
+  NameStore store;
+  std::vector<Name> refs;
+  for (const std::string& s : names) refs.push_back(store.add(s));
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(refs[i].empty(), names[i].empty()) << i;
+    EXPECT_EQ(store.view(refs[i]), names[i]) << i;
+  }
+}
+
+TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {
+  Chunked<uint32_t> a;
+  EXPECT_TRUE(a.empty());
+  std::vector<const uint32_t*> places;
+  const uint32_t n = 3 * 4096 + 17;  // past several blocks
+  for (uint32_t i = 0; i < n; ++i) {
+    a.push_back(i * 7);
+    places.push_back(&a[i]);
+  }
+  ASSERT_EQ(a.size(), n);
+  EXPECT_EQ(a.back(), (n - 1) * 7);
+  uint32_t i = 0;
+  for (uint32_t v : a) {
+    EXPECT_EQ(v, i * 7);
+    EXPECT_EQ(places[i], &a[i]);  // elements never move
+    ++i;
+  }
+  EXPECT_EQ(i, n);
+  // A slice of consecutive elements across a block boundary.
+  tek::Slice<uint32_t> s{&a, 4090, 10};
+  std::vector<uint32_t> got(s.begin(), s.end());
+  ASSERT_EQ(got.size(), 10u);
+  EXPECT_EQ(got.front(), 4090u * 7);
+  EXPECT_EQ(got.back(), 4099u * 7);
+}
+
+TEST(ElfModelStore, PackedPlaceRoundTrips) {
+  const InputPlace places[] = {
+      {0, 0, false},
+      {0x5B, 0x02, true},
+      {0xFFFFFFFF, 0xFF, true},
+      {uint64_t{1} << 32, 0x8C, false},
+      {(uint64_t{1} << 55) - 1, 0x0C, true},
+  };
+  for (const InputPlace& p : places) {
+    const InputPlace q = PackedPlace(p);
+    EXPECT_EQ(q.offset, p.offset);
+    EXPECT_EQ(q.record, p.record);
+    EXPECT_EQ(q.known, p.known);
+  }
+  static_assert(sizeof(PackedPlace) == 8);
+}
+
+TEST(ElfModelStore, TypeIndexKeepsFirstDefinition) {
+  TypeIndex ix;
+  ix.size_for(4);  // a flat part of 1032 selfixes
+  struct Case {
+    uint32_t selfix, index;
+    bool fresh;
+  };
+  const Case cases[] = {
+      {0x101, 0, true},       {0x102, 1, true}, {0x101, 2, false}, {0x7FFFFFFF, 3, true},
+      {0x7FFFFFFF, 4, false}, {1031, 5, true},  {1032, 6, true},   {0, 7, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ix.try_emplace(c.selfix, c.index), c.fresh) << c.selfix;
+  EXPECT_EQ(ix.get(0x101), 0u);
+  EXPECT_EQ(ix.get(0x102), 1u);
+  EXPECT_EQ(ix.get(0x7FFFFFFF), 3u);
+  EXPECT_EQ(ix.get(1031), 5u);
+  EXPECT_EQ(ix.get(1032), 6u);
+  EXPECT_EQ(ix.get(0), 7u);
+  EXPECT_EQ(ix.get(0x103), TypeIndex::NONE);
+  EXPECT_EQ(ix.get(0x80000000), TypeIndex::NONE);
+}
+
+}  // namespace
