@@ -115,7 +115,7 @@ int convert_file(const std::string& input_path, const std::string& context_path,
       [&] {
         // A missing input creates nothing.
         if (!tek::open_input(*cv)) tek::fatal_file_error(tek::ERR_OPEN, input_path);
-        output.create(context_path, streams.main);
+        output.create(context_path, streams.main, true);
         if (!tek::out_open_unnamed(streams.local, context_path) ||
             !tek::out_open_unnamed(streams.type, context_path))
           tek::fatal_error(tek::ERR_CREATE);
@@ -140,7 +140,7 @@ int convert_elf_file(const std::string& input_path, const std::string& elf_path,
       *cv,
       [&] {
         if (!tek::open_input(*cv)) tek::fatal_file_error(tek::ERR_OPEN, input_path);
-        output.create(elf_path, file);
+        output.create(elf_path, file, true);
         // The image goes to the file as it is read; the writer reads back what it needs.
         tek::ElfFileOutput out(file);
         tek::ElfSink sink(out, cv->settings.output_budget);

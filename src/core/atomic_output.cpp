@@ -19,20 +19,46 @@ std::string directory_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// What a name given by the user stands for: nothing yet or a regular file (the name itself), a
+// regular file through a link (its target, which the new file replaces, so the link stays), or
+// a device, FIFO or socket, directly or through a link (written to, never replaced).
+struct Destination {
+  bool device = false;
+  std::string path;
+};
+
+Destination destination_of(const std::string& name) {
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0) return {false, name};
+  if (!S_ISREG(st.st_mode)) return {true, name};
+  struct stat lst;
+  if (::lstat(name.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) return {false, name};
+  char* target = ::realpath(name.c_str(), nullptr);
+  if (!target) return {false, name};
+  Destination d{false, target};
+  std::free(target);
+  return d;
+}
+
 }  // namespace
 
 AtomicOutput::~AtomicOutput() {
   discard();
 }
 
-void AtomicOutput::create(const std::string& name, OutFile& out) {
-  name_ = name;
+void AtomicOutput::create(const std::string& given, OutFile& out, bool named_by_user) {
+  name_ = given;
   committed_ = false;
-  to_stdout_ = name == STANDARD_STREAM;
-  if (to_stdout_) {
-    if (!out_open_unnamed(out, "./")) fatal_file_error(ERR_CREATE, name);
+  to_stdout_ = given == STANDARD_STREAM;
+  const Destination dest =
+      named_by_user && !to_stdout_ ? destination_of(given) : Destination{false, given};
+  to_device_ = dest.device;
+  const std::string& name = dest.path;
+  if (to_stdout_ || to_device_) {
+    // Built in an unnamed temporary (the ELF writer reads back what it wrote), copied out whole.
+    if (!out_open_unnamed(out, "./")) fatal_file_error(ERR_CREATE, given);
     out_ = &out;
-    out.name = name;
+    out.name = given;
     return;
   }
   // "dir/.prog.ctx.XXXXXX": hidden, unique, in the directory of the file it becomes.
@@ -52,7 +78,8 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
     }
   } held(watch_);
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // O_CREAT | O_EXCL: never follows a link
-  if (fd < 0) fatal_file_error(ERR_CREATE, name);
+  if (fd < 0) fatal_file_error(ERR_CREATE, given);
+  target_ = name;
   temp_ = temp;
   if (watch_) watch_->track(temp_);
   // mkostemp makes the file 0600; a context file gets the permissions a created file would.
@@ -61,14 +88,15 @@ void AtomicOutput::create(const std::string& name, OutFile& out) {
   ::fchmod(fd, 0666 & ~mask);
   out_ = &out;
   out_attach(out, fd);
-  out.name = name;  // write errors name the file being made
+  out.name = given;  // write errors name the file being made
 }
 
 void AtomicOutput::commit() {
-  if (to_stdout_) {
+  if (to_stdout_ || to_device_) {
     OutFile console;
-    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) fatal_file_error(ERR_WRITE, name_);
+    const int fd = to_stdout_ ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                              : ::open(name_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) fatal_file_error(to_stdout_ ? ERR_WRITE : ERR_CREATE, name_);
     out_attach(console, fd);
     console.name = name_;
     out_append(console, *out_);
@@ -78,7 +106,7 @@ void AtomicOutput::commit() {
     return;
   }
   out_close(*out_);
-  if (::rename(temp_.c_str(), name_.c_str()) != 0) fatal_file_error(ERR_CREATE, name_);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) fatal_file_error(ERR_CREATE, name_);
   committed_ = true;
   if (watch_) watch_->untrack(temp_);
   temp_.clear();

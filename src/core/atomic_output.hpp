@@ -37,7 +37,11 @@ class AtomicOutput {
   ~AtomicOutput();
 
   // Creates the temporary for the file name and opens out on it; a failure is ERR_CREATE.
-  void create(const std::string& name, OutFile& out);
+  // named_by_user: the caller was given the name (tekconv -o, the library's path), so that a
+  // name which stands for a device or a stream (/dev/null, /dev/stdout, a link to a pipe) is
+  // written to, as a user asking for it expects, and a link to a regular file is followed and
+  // its target replaced. A name the tool made up replaces whatever is there, never following.
+  void create(const std::string& name, OutFile& out, bool named_by_user = false);
   const std::string& name() const { return name_; }
   const std::string& temporary() const { return temp_; }
   // Flushes and closes the temporary, then renames it onto the name (a write error is
@@ -49,9 +53,10 @@ class AtomicOutput {
  private:
   TemporaryWatch* watch_;
   OutFile* out_ = nullptr;
-  std::string name_, temp_;
+  std::string name_, target_, temp_;  // the name given, the file it replaces, the temporary
   bool committed_ = false;
   bool to_stdout_ = false;
+  bool to_device_ = false;  // copied into the named device or stream when complete
 };
 
 }  // namespace tek

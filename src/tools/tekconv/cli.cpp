@@ -326,9 +326,10 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
   }
   product = cl.format == "elf" ? "ELF file" : "context file";
   if (cl.format == "elf")
-    return run_elf_conversion(cv, files, path,
-                              cl.output.value_or(replace_extension(input, ".elf")));
-  return run_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".ctx")));
+    return run_elf_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".elf")),
+                              cl.output.has_value());
+  return run_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".ctx")),
+                        cl.output.has_value());
 }
 
 }  // namespace

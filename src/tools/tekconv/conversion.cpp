@@ -12,14 +12,14 @@
 namespace tek {
 
 int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                   const std::string& ctx) {
+                   const std::string& ctx, bool named) {
   // The converter never overwrites its own input.
   if (same_file(ctx, input)) fatal_file_error(ERR_CREATE, ctx, "it is the input file");
   // A missing input creates nothing.
   if (!open_input(cv)) fatal_file_error(ERR_OPEN, input);
 
   ContextStreams& s = files.streams;
-  files.output.create(ctx, s.main);
+  files.output.create(ctx, s.main, named);
   if (!out_open_unnamed(s.type, ctx) || !out_open_unnamed(s.local, ctx))
     fatal_file_error(ERR_CREATE, ctx);
 
@@ -35,10 +35,10 @@ int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
 }
 
 int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                       const std::string& elf) {
+                       const std::string& elf, bool named) {
   if (same_file(elf, input)) fatal_file_error(ERR_CREATE, elf, "it is the input file");
   if (!open_input(cv)) fatal_file_error(ERR_OPEN, input);
-  files.output.create(elf, files.streams.main);
+  files.output.create(elf, files.streams.main, named);
   // The image goes to the file as it is read; finish() adds the rest and the ELF header.
   ElfFileOutput out(files.streams.main);
   ElfSink sink(out, cv.settings.output_budget);

@@ -29,12 +29,13 @@ struct ToolFiles {
   void remove_all();
 };
 
-// Converts the input into the context file ctx; returns the exit status.
+// Converts the input into the context file ctx; returns the exit status. named: -o gave the
+// name (a device or a stream there is written to, see AtomicOutput::create).
 int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                   const std::string& ctx);
+                   const std::string& ctx, bool named);
 // Converts the input into the ELF file elf; returns the exit status.
 int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                       const std::string& elf);
+                       const std::string& elf, bool named);
 // The type index check, with its marks kept in the scratch file "selfix.$$$".
 int run_check(Converter& cv, ToolFiles& files, const std::string& input);
 
