@@ -54,6 +54,9 @@ _tektest_program(gdb-multiarch gdb-multiarch)
 # DWARF checked by llvm-dwarfdump --verify, the ELF image copied out by llvm-objcopy.
 _tektest_program(llvm-dwarfdump llvm)
 _tektest_program(llvm-objcopy llvm)
+# ELF headers and DWARF lines read by LLVM's tools too.
+_tektest_program(llvm-readelf llvm)
+_tektest_program(llvm-symbolizer llvm)
 # ELF headers, sections and symbols listed by readelf, the image copied out by objcopy.
 _tektest_program(readelf binutils)
 _tektest_program(objcopy binutils)

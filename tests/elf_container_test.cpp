@@ -7,6 +7,7 @@
 #include <map>
 
 #include "elf_support.hpp"
+#include "optional_tools.hpp"
 #include "tekconv/tekconv.hpp"
 
 using namespace elftest;
@@ -111,6 +112,7 @@ void data(Builder& b, const Bytes& block) {
 // section 0, and symbols in sections from SHN_LORESERVE on get SHN_XINDEX and their index in
 // .symtab_shndx.
 TEST_F(ElfContainer, ExtendedSectionAndSegmentNumbering) {
+  TEKTEST_REQUIRE_TOOL("readelf", "llvm-readelf", "objcopy");
   constexpr uint32_t RANGES = 0xFFFF;
   constexpr uint32_t BASE = 0x100000;
   Builder b;
@@ -188,6 +190,7 @@ TEST_F(ElfContainer, ExtendedSectionAndSegmentNumbering) {
 // Records out of address order: each byte of the image is in the file once (the record's own
 // bytes), except where many small pieces are gathered; overlapping records keep the later bytes.
 TEST_F(ElfContainer, OutOfOrderImageStoredOnce) {
+  TEKTEST_REQUIRE_TOOL("objcopy", "readelf", "llvm-readelf");
   struct Case {
     const char* what;
     Builder b;
@@ -269,6 +272,7 @@ TEST_F(ElfContainer, OutOfOrderImageStoredOnce) {
 // (addresses wrap in 32 bits, as the records' addresses do): sections, segments and symbols end
 // by 2^32, and the byte at 0xFFFFFFFF is in the image.
 TEST_F(ElfContainer, TopOfTheAddressSpace) {
+  TEKTEST_REQUIRE_TOOL("readelf", "llvm-readelf", "objcopy", "gdb-multiarch");
   struct Case {
     const char* what;
     Bytes elf;
@@ -364,6 +368,7 @@ TEST_F(ElfContainer, TopOfTheAddressSpace) {
 // order; STT_FUNC symbols of functions in Thumb code have bit 0 set, the mapping symbols and
 // the functions in ARM code do not.
 TEST_F(ElfContainer, ArmFloatAbiAndThumbFunctions) {
+  TEKTEST_REQUIRE_TOOL("readelf", "llvm-dwarfdump", "gdb-multiarch");
   Builder b;
   b.hdr().unit("m", "ARM", 2, 0x04).cl(0x8000, "P").cl(0x9000, "D");
   b.dbgunit(0x01, 0).basetype(1, 3, 4, 0).basetype(4, 4, 8, 0x01);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "elf_support.hpp"
+#include "optional_tools.hpp"
 
 using namespace elftest;
 using namespace tekrec;
@@ -13,16 +14,11 @@ using tektest::sym;
 
 namespace {
 
-bool have_readers() {
-  return have("llvm-dwarfdump") && have("readelf") && have("gdb-multiarch") &&
-         have("llvm-symbolizer");
-}
-
 class ElfDwarf : public tektest::TempDirTest {
  protected:
   void SetUp() override {
     tektest::TempDirTest::SetUp();
-    if (!have_readers()) GTEST_SKIP() << "llvm-dwarfdump, readelf, gdb or llvm-symbolizer missing";
+    TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "readelf", "gdb-multiarch", "llvm-symbolizer");
   }
 
   // Converts the records to prog.elf, the units (modix 1, 2, ...) of the given processors;

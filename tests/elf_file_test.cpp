@@ -4,6 +4,7 @@
 
 #include "elf_sample.hpp"
 #include "elf_support.hpp"
+#include "optional_tools.hpp"
 
 using namespace elftest;
 
@@ -33,6 +34,7 @@ Header header_of(const Bytes& elf) {
 
 // Machine, byte order and flags by processor, as the documentation's table gives them.
 TEST_F(ElfFile, MachineByProcessor) {
+  TEKTEST_REQUIRE_TOOL("readelf");
   struct Row {
     const char* processor;
     uint16_t machine;

@@ -27,6 +27,8 @@ inline constexpr OptionalTool kOptionalTools[] = {
     TEKTEST_OPTIONAL_TOOL("gdb-multiarch", GDB_MULTIARCH),
     TEKTEST_OPTIONAL_TOOL("llvm-dwarfdump", LLVM_DWARFDUMP),
     TEKTEST_OPTIONAL_TOOL("llvm-objcopy", LLVM_OBJCOPY),
+    TEKTEST_OPTIONAL_TOOL("llvm-readelf", LLVM_READELF),
+    TEKTEST_OPTIONAL_TOOL("llvm-symbolizer", LLVM_SYMBOLIZER),
     TEKTEST_OPTIONAL_TOOL("readelf", READELF),
     TEKTEST_OPTIONAL_TOOL("objcopy", OBJCOPY),
     TEKTEST_OPTIONAL_TOOL("groff", GROFF),
