@@ -1,6 +1,6 @@
 // ctxdump --json: the lines parsed back by a JSON parser and held against the text listing of
 // the same file, every kind and storage class by name and code, signed fields, whole listings of
-// small files, names of any bytes, the keys of every layout field, the manual's jq example.
+// small files, names of any bytes, the keys of every layout field.
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -442,31 +442,6 @@ TEST_F(CtxdumpJsonTest, CommandLines) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("ctxdump: --json lists records and cannot be used with --verify\n", 0), 0u);
-}
-
-// The manual page's jq example, as groff renders it, is a command that runs and lists the names
-// of the PUBLIC records.
-TEST_F(CtxdumpJsonTest, TheManualsJqExampleRuns) {
-  TEKTEST_REQUIRE_TOOL("groff", "jq");
-  // One line per paragraph, without bold or underlining.
-  ASSERT_EQ(std::system("groff -man -Tutf8 -P-cbou -rLL=250n '" TEKCONV_SOURCE_DIR
-                        "/man/ctxdump.1' >page.txt 2>/dev/null"),
-            0);
-  std::string command;
-  for (const std::string& l : text_lines(read_file("page.txt")))
-    if (l.find("ctxdump --json prog.ctx | jq") != std::string::npos) command = trimmed(l);
-  ASSERT_EQ(command.rfind("ctxdump ", 0), 0u) << read_file("page.txt");
-
-  write_file("main.cpd", example_companion());
-  ASSERT_FALSE(convert(example_program()).empty());
-  ASSERT_EQ(std::rename("in.ctx", "prog.ctx"), 0);
-  std::string names;
-  for (const Json& j : parse_lines(run_ctxdump({"--json", "prog.ctx"}).out))
-    if (j["tag"] == "PUBLIC") names += j["name"].get<std::string>() + "\n";
-  ASSERT_FALSE(names.empty());
-  command.replace(0, 7, "'" CTXDUMP_BINARY "'");
-  ASSERT_EQ(std::system((command + " >names.txt 2>&1").c_str()), 0) << command;
-  EXPECT_EQ(read_file("names.txt"), names);
 }
 
 // Each field of every layout (TYPE and MEMBER of every kind) has a key of its own, none that

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "example_program.hpp"
 #include "optional_tools.hpp"
 #include "support.hpp"
 
@@ -147,6 +148,36 @@ TEST(ManPages, ExampleInMacroArgumentsIsCaught) {
     shown.push_back(trimmed(l));
   EXPECT_EQ(std::count(shown.begin(), shown.end(), wanted[0]), 0);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), wanted[1]), 1);
+}
+
+// The ctxdump page's jq example, as groff renders it, is a command that runs and lists the names
+// of the PUBLIC records (those the text listing shows).
+TEST(ManPages, CtxdumpJqExampleRuns) {
+  TEKTEST_REQUIRE_TOOL("groff", "jq");
+  const std::string dir = ::testing::TempDir() + "/jq-example";
+  ASSERT_EQ(std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+  // One line per paragraph, without bold or underlining.
+  const std::string page = capture("groff -man -Tutf8 -P-cbou -rLL=250n '" TEKCONV_SOURCE_DIR
+                                   "/man/ctxdump.1' 2>/dev/null");
+  std::string command;
+  for (const std::string& l : lines_of(page))
+    if (l.find("ctxdump --json prog.ctx | jq") != std::string::npos) command = trimmed(l);
+  ASSERT_EQ(command.rfind("ctxdump ", 0), 0u) << page;
+
+  tekrec::example_program().write(dir + "/prog.abs");
+  write_file(dir + "/main.cpd", tekrec::example_companion());
+  ASSERT_EQ(std::system(("cd '" + dir + "' && '" TEKCONV_BINARY "' -q prog.abs").c_str()), 0);
+  std::string names;
+  for (const std::string& l :
+       lines_of(capture("cd '" + dir + "' && '" CTXDUMP_BINARY "' prog.ctx")))
+    if (l.rfind("PUBLIC:", 0) == 0) {
+      const size_t at = l.find("name=[");
+      ASSERT_NE(at, std::string::npos) << l;
+      names += l.substr(at + 6, l.size() - at - 7) + "\n";
+    }
+  ASSERT_FALSE(names.empty());
+  command.replace(0, 7, "'" CTXDUMP_BINARY "'");
+  EXPECT_EQ(capture("cd '" + dir + "' && " + command + " 2>&1"), names) << command;
 }
 
 }  // namespace
