@@ -37,6 +37,7 @@ void out_open_memory(OutFile& f, std::vector<uint8_t>* memory);
 // Writes through the buffer; out_write_slow flushes, and takes what does not fit.
 void out_write_slow(OutFile& f, const uint8_t* data, size_t n);
 inline void out_write(OutFile& f, const uint8_t* data, size_t n) {
+  if (n == 0) return;  // an empty part may come without bytes (a null pointer)
   if (f.used + n <= OUT_BUFFER_SIZE && f.buf) {
     std::memcpy(f.buf.get() + f.used, data, n);
     f.used += n;
