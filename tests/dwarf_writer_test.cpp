@@ -322,4 +322,53 @@ TEST(InfoWriter, OneDieAtATime) {
             (Encoded{1, DW_TAG_variable, 0, DW_AT_external, DW_FORM_flag_present, 0, 0, 0}));
 }
 
+// Three units of DIEs with two-byte codes, forward and backward references and wide keys.
+void write_units(InfoWriter& w) {
+  uint32_t n = 0;
+  for (int unit = 0; unit < 3; ++unit) {
+    w.begin_unit();
+    Die cu = w.die(DW_TAG_compile_unit, true);
+    cu.str(DW_AT_name, "u.c");
+    w.put(cu);
+    for (int i = 0; i < 90; ++i, ++n) {
+      Die d = w.die(DW_TAG_variable, false);
+      for (uint32_t k = 0; k < n % 150; ++k) d.flag(DW_AT_external);
+      d.udata(DW_AT_byte_size, n).ref(DW_AT_type, uint64_t{n % 2} << 32 | (n * 7 % 270));
+      w.put(d);
+    }
+    w.end_children();
+    w.end_unit();
+  }
+}
+
+// Streamed to an output in small pieces, .debug_info holds the same bytes as written in memory,
+// at the offset where the output ended, whatever the flush size.
+TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
+  auto resolve = [](uint64_t key) -> std::optional<uint32_t> {
+    return static_cast<uint32_t>(key >> 32) * 100000 + static_cast<uint32_t>(key);
+  };
+  for (bool big : {false, true}) {
+    InfoWriter whole(big);
+    write_units(whole);
+    ASSERT_TRUE(whole.resolve_refs(resolve));
+    for (size_t flush_at : {1, 5, 64, 1000, 1 << 20}) {
+      SCOPED_TRACE(testing::Message() << "flush at " << flush_at << (big ? ", big" : ""));
+      std::vector<uint8_t> file;
+      elf::MemoryOutput out(file);
+      out.append_zeros(3);  // what the file holds before .debug_info
+      InfoWriter w(big);
+      w.stream_to(out, flush_at);
+      write_units(w);
+      ASSERT_TRUE(w.resolve_refs(resolve));
+      EXPECT_EQ(w.output_offset(), 3u);
+      EXPECT_EQ(w.size(), whole.info().size());
+      EXPECT_TRUE(w.info().data().empty());
+      std::vector<uint8_t> want(3, 0);
+      want.insert(want.end(), whole.info().data().begin(), whole.info().data().end());
+      EXPECT_EQ(file, want);
+      EXPECT_EQ(w.abbrev().data(), whole.abbrev().data());
+    }
+  }
+}
+
 }  // namespace

@@ -61,7 +61,8 @@ class DwarfBuilder {
   DwarfBuilder(const ElfModel& m, const Program& p)
       : m_(m), p_(p), be_(p.target.big_endian), w_(be_), line_(be_), aranges_(be_), ranges_(be_) {}
 
-  DebugSections build() {
+  DebugSections build(elf::Output* out) {
+    if (out) w_.stream_to(*out);
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
@@ -77,7 +78,12 @@ class DwarfBuilder {
     });
     DebugSections s;
     s.abbrev = w_.abbrev().data();
-    s.info = std::move(w_.info().data());
+    if (out) {
+      s.info_offset = w_.output_offset();
+      s.info_size = w_.size();
+    } else {
+      s.info = std::move(w_.info().data());
+    }
     s.str = std::move(w_.str().data());
     s.line = std::move(line_.data());
     s.aranges = aranges_.data();
@@ -612,8 +618,8 @@ class DwarfBuilder {
 
 }  // namespace
 
-DebugSections build_dwarf(const ElfModel& m, const Program& p) {
-  return DwarfBuilder(m, p).build();
+DebugSections build_dwarf(const ElfModel& m, const Program& p, elf::Output* out) {
+  return DwarfBuilder(m, p).build(out);
 }
 
 }  // namespace tek

@@ -18,6 +18,7 @@
 #include "core/errors.hpp"
 #include "core/sinks/elf_targets.hpp"
 #include "format/ctx/records.hpp"
+#include "format/elf/file.hpp"
 
 namespace tek {
 
@@ -337,7 +338,11 @@ Program derive_program(ElfModel& m);
 
 struct DebugSections {
   std::vector<uint8_t> abbrev, info, str, line, aranges, ranges;
+  // .debug_info in the output instead of in info: its offset and size there.
+  std::optional<uint64_t> info_offset;
+  uint64_t info_size = 0;
 };
-DebugSections build_dwarf(const ElfModel& m, const Program& p);
+// With out, .debug_info is appended to it as it is written.
+DebugSections build_dwarf(const ElfModel& m, const Program& p, elf::Output* out = nullptr);
 
 }  // namespace tek

@@ -475,7 +475,7 @@ void ElfSink::finish() {
   str.bytes = strtab.bytes().data();
   spec.sections.push_back(std::move(str));
 
-  DebugSections dbg = build_dwarf(*m_, p);
+  DebugSections dbg = build_dwarf(*m_, p, out_);
   auto debug = [&](const char* name, std::vector<uint8_t>& bytes, bool strings = false) {
     if (bytes.empty()) return;
     elf::Section s;
@@ -489,7 +489,14 @@ void ElfSink::finish() {
     spec.sections.push_back(std::move(s));
   };
   debug(".debug_abbrev", dbg.abbrev);
-  debug(".debug_info", dbg.info);
+  if (dbg.info_size) {
+    elf::Section s;
+    s.name = ".debug_info";
+    s.type = elf::SHT_PROGBITS;
+    s.offset = dbg.info_offset;
+    s.size = dbg.info_size;
+    spec.sections.push_back(std::move(s));
+  }
   debug(".debug_str", dbg.str, true);
   debug(".debug_line", dbg.line);
   debug(".debug_aranges", dbg.aranges);

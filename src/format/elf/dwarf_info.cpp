@@ -1,5 +1,6 @@
 #include "format/elf/dwarf_info.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -147,6 +148,7 @@ void InfoWriter::not_open() {
 
 Die InfoWriter::die(Tag tag, bool children) {
   closed();
+  if (out_ && info_.size() >= flush_at_) flush();
   serial_ = next_serial_++;
   die_at_ = info_.size();
   die_refs_ = ref_at_.size();
@@ -164,7 +166,7 @@ void InfoWriter::add_ref(uint64_t key) {
     ref_high_.assign(ref_at_.size(), 0);
     wide_refs_ = true;
   }
-  ref_at_.push_back(static_cast<uint32_t>(info_.size()));
+  ref_at_.push_back(size());
   if (wide_refs_) ref_high_.push_back(high);
   info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
 }
@@ -182,12 +184,12 @@ uint32_t InfoWriter::put(const Die& d) {
     for (size_t i = die_refs_; i < ref_at_.size(); ++i) ref_at_[i] += static_cast<uint32_t>(n - 1);
   }
   std::memcpy(b.data() + die_at_, buf, n);
-  return static_cast<uint32_t>(die_at_);
+  return flushed_ + static_cast<uint32_t>(die_at_);
 }
 
 void InfoWriter::begin_unit() {
   closed();
-  unit_start_ = static_cast<uint32_t>(info_.size());
+  unit_start_ = size();
   info_.u32(0);  // unit_length, filled in by end_unit
   info_.u16(4);  // version
   info_.u32(0);  // debug_abbrev_offset: one table for all units
@@ -196,7 +198,46 @@ void InfoWriter::begin_unit() {
 
 void InfoWriter::end_unit() {
   closed();
-  info_.patch_u32(unit_start_, static_cast<uint32_t>(info_.size() - unit_start_ - 4));
+  const uint32_t length = size() - unit_start_ - 4;
+  if (unit_start_ >= flushed_)
+    info_.patch_u32(unit_start_ - flushed_, length);
+  else
+    late_.push_back({unit_start_, length});
+}
+
+void InfoWriter::stream_to(elf::Output& out, size_t flush_at) {
+  if (size() != 0) throw std::logic_error("DWARF writer: streamed after the first DIE");
+  out_ = &out;
+  out_start_ = out.size();
+  flush_at_ = flush_at;
+}
+
+void InfoWriter::flush() {
+  std::vector<uint8_t>& b = info_.data();
+  out_->append(b.data(), b.size());
+  flushed_ += static_cast<uint32_t>(b.size());
+  b.clear();
+}
+
+uint32_t InfoWriter::block_end(uint32_t lo, size_t r, size_t l) const {
+  uint32_t hi = static_cast<uint32_t>(
+      std::min<uint64_t>(flushed_, uint64_t{lo} + std::max<size_t>(flush_at_, 1)));
+  // The last field that begins before hi may end after it: the block takes it in whole.
+  auto take_in = [&](uint32_t at) { hi = std::max(hi, std::min(at + 4, flushed_)); };
+  while (r < ref_at_.size() && ref_at_[r] < hi) ++r;
+  if (r > 0 && ref_at_[r - 1] >= lo) take_in(ref_at_[r - 1]);
+  while (l < late_.size() && late_[l].first < hi) ++l;
+  if (l > 0 && late_[l - 1].first >= lo) take_in(late_[l - 1].first);
+  return hi;
+}
+
+void InfoWriter::read_block(elf::Bytes& block, uint32_t lo, uint32_t hi) {
+  block.data().resize(hi - lo);
+  out_->read(out_start_ + lo, block.data().data(), hi - lo);
+}
+
+void InfoWriter::write_block(const elf::Bytes& block, uint32_t lo) {
+  out_->overwrite(out_start_ + lo, block.data().data(), block.size());
 }
 
 }  // namespace dwarf

@@ -7,6 +7,10 @@
 // once. References between DIEs are DW_FORM_ref_addr to a key of the caller's choosing,
 // resolved to .debug_info offsets when all units are written, so that a DIE can refer to one
 // that comes later or lies in another unit.
+//
+// Written to an output file (stream_to), .debug_info does not stay in memory: between DIEs,
+// once a megabyte has gathered, the bytes are appended to the file, and the fields known only
+// later (unit lengths, references) are filled in there, block by block, at the end.
 #pragma once
 
 #include <array>
@@ -18,6 +22,7 @@
 
 #include "format/elf/bytes.hpp"
 #include "format/elf/dwarf.hpp"
+#include "format/elf/file.hpp"
 #include "format/elf/strings.hpp"
 
 namespace dwarf {
@@ -77,6 +82,14 @@ class InfoWriter {
   explicit InfoWriter(bool big_endian);
 
   bool big_endian() const { return info_.big_endian(); }
+  // Appends .debug_info to out as it is written, from out's present end; before the first DIE.
+  // flush_at: the bytes held in memory before they are appended, and the size of the blocks
+  // read back to fill in the references.
+  void stream_to(elf::Output& out, size_t flush_at = size_t{1} << 20);
+  // Where .debug_info begins in the output of stream_to.
+  uint64_t output_offset() const { return out_start_; }
+  // The size of .debug_info so far.
+  uint32_t size() const { return flushed_ + static_cast<uint32_t>(info_.size()); }
   // Opens a DIE at the end of .debug_info.
   Die die(Tag tag, bool children);
 
@@ -99,15 +112,37 @@ class InfoWriter {
   bool resolve_refs(F&& resolve) {
     closed();
     bool all = true;
-    for (size_t i = 0; i < ref_at_.size(); ++i) {
-      const std::optional<uint32_t> target = resolve(ref_key(i));
+    auto fix = [&](elf::Bytes& b, uint32_t base, size_t i) {
+      const size_t at = ref_at_[i] - base;
+      uint64_t key = b.read_u32(at);
+      if (wide_refs_) key |= uint64_t{ref_high_[i]} << 32;
+      const std::optional<uint32_t> target = resolve(key);
       all = all && target.has_value();
-      info_.patch_u32(ref_at_[i], target.value_or(0));
+      b.patch_u32(at, target.value_or(0));
+    };
+    if (!out_) {
+      for (size_t i = 0; i < ref_at_.size(); ++i) fix(info_, 0, i);
+      return all;
+    }
+    flush();
+    elf::Bytes block(info_.big_endian());
+    size_t r = 0, l = 0;
+    for (uint32_t lo = 0; lo < flushed_;) {
+      const uint32_t hi = block_end(lo, r, l);
+      if ((r < ref_at_.size() && ref_at_[r] < hi) || (l < late_.size() && late_[l].first < hi)) {
+        read_block(block, lo, hi);
+        for (; r < ref_at_.size() && ref_at_[r] < hi; ++r) fix(block, lo, r);
+        for (; l < late_.size() && late_[l].first < hi; ++l)
+          block.patch_u32(late_[l].first - lo, late_[l].second);
+        write_block(block, lo);
+      }
+      lo = hi;
     }
     return all;
   }
   size_t ref_count() const { return ref_at_.size(); }
 
+  // The bytes of .debug_info not yet streamed (all of them without stream_to).
   const elf::Bytes& info() const { return info_; }
   elf::Bytes& info() { return info_; }
   elf::Bytes abbrev() const { return abbrevs_.bytes(); }
@@ -124,23 +159,30 @@ class InfoWriter {
     return info_;
   }
   [[noreturn]] static void not_open();
+  void flush();
+  // The end of the block of the streamed bytes from lo, so that no field to fill in crosses
+  // it; r and l are the first reference and late length at or after lo.
+  uint32_t block_end(uint32_t lo, size_t r, size_t l) const;
+  void read_block(elf::Bytes& block, uint32_t lo, uint32_t hi);
+  void write_block(const elf::Bytes& block, uint32_t lo);
   uint32_t string(std::string_view s) { return strings_.add(s); }
   void add_ref(uint64_t key);
-  uint64_t ref_key(size_t i) const {
-    uint64_t key = info_.read_u32(ref_at_[i]);
-    if (wide_refs_) key |= uint64_t{ref_high_[i]} << 32;
-    return key;
-  }
 
-  elf::Bytes info_;
+  elf::Bytes info_;  // from offset flushed_ on
+  elf::Output* out_ = nullptr;
+  uint64_t out_start_ = 0;
+  uint32_t flushed_ = 0;
+  size_t flush_at_ = 0;
+  // Unit lengths to write at offsets already streamed: (offset, length).
+  std::vector<std::pair<uint32_t, uint32_t>> late_;
   elf::StringTable strings_{false};
   AbbrevTable abbrevs_;
-  // The open DIE: its serial (0: none), where its code goes and its shape so far.
+  // The open DIE: its serial (0: none), where its code goes in info_ and its shape so far.
   uint64_t serial_ = 0, next_serial_ = 1;
   size_t die_at_ = 0, die_refs_ = 0;
   std::vector<uint32_t> shape_;
-  // References: where each one lies in .debug_info, which holds the low 32 bits of its key
-  // until it is resolved; the high 32 bits, once any key needs them.
+  // References: where each one lies in .debug_info (ascending), which holds the low 32 bits of its
+  // key until it is resolved; the high 32 bits, once any key needs them.
   std::vector<uint32_t> ref_at_;
   std::vector<uint32_t> ref_high_;
   bool wide_refs_ = false;
