@@ -504,9 +504,10 @@ class DwarfBuilder {
         files.push_back(f);
       }
       // Readers drop a sequence that has a row at address 0 outside every section.
-      for (const LineValue& lv : blk.lines)
-        if (p_.zero_in_image || p_.linear(lv.addr) != 0)
-          rows.push_back({p_.linear(lv.addr), lv.line, it->second});
+      for (const LineValue& lv : blk.lines) {
+        const uint32_t addr = p_.linear(lv.addr);
+        if (p_.zero_in_image || addr != 0) rows.push_back({addr, lv.line, it->second});
+      }
     }
     auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
     if (!std::is_sorted(rows.begin(), rows.end(), by_addr)) sort_by_address(rows);
@@ -517,16 +518,19 @@ class DwarfBuilder {
     // The rows ascend: the first function beginning after the row only moves forward.
     size_t next = 0;
     const std::vector<Function>& fns = p_.functions;
-    for (const LineRow& r : rows) {
+    // A sequence is a run of the rows, which no longer change.
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const LineRow& r = rows[i];
       while (next < fns.size() && fns[next].lo <= r.addr) ++next;
       ptrdiff_t f = next > 0 && r.addr < fns[next - 1].hi ? static_cast<ptrdiff_t>(next - 1) : -1;
       if (f != current || seqs.empty()) {
-        seqs.emplace_back();
+        seqs.push_back({std::span<const LineRow>(rows.data() + i, 0), 0});
         current = f;
       }
-      seqs.back().rows.push_back(r);
+      LineSequence& seq = seqs.back();
+      seq.rows = {seq.rows.data(), seq.rows.size() + 1};
       uint64_t end = f >= 0 ? p_.functions[f].hi : uint64_t{r.addr} + 1;
-      seqs.back().end = end32(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
+      seq.end = end32(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
     }
     for (const LineSequence& s : seqs) ranges.push_back({s.rows.front().addr, s.end});
     return write_line_program(line_, dirs, files, seqs);

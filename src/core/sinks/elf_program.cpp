@@ -166,11 +166,12 @@ void break_self_containment(ElfModel& m, Program& p) {
     if (p.type_at.get(t.t.selfix) != i) return;  // a second definition: no DIE
     if (is_aggregate_kind(t.t.kind)) {
       for (size_t k = 0; k < t.members.size(); ++k) {
-        if (p.cut_member.count({t.t.selfix, k})) continue;
+        if (!p.cut_member.empty() && p.cut_member.count({t.t.selfix, k})) continue;
         ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
         if (j >= 0) f(k, static_cast<size_t>(j));
       }
-    } else if ((t.t.kind == K_ARRAY || t.t.kind == K_TYPEDEF) && !p.cut_ref.count(t.t.selfix)) {
+    } else if ((t.t.kind == K_ARRAY || t.t.kind == K_TYPEDEF) &&
+               (p.cut_ref.empty() || !p.cut_ref.count(t.t.selfix))) {
       ptrdiff_t j = index_of(t.t.typeix);
       if (j >= 0) f(SIZE_MAX, static_cast<size_t>(j));
     }
@@ -179,7 +180,13 @@ void break_self_containment(ElfModel& m, Program& p) {
   constexpr size_t NONE = SIZE_MAX;
   std::vector<size_t> order(n, NONE), low(n, 0), comp(n, NONE), stack;
   std::vector<bool> on_stack(n, false);
-  std::vector<std::pair<size_t, std::vector<size_t>>> frames;  // node, its successors left
+  // A frame is a node and its successors left, the end of succ from its first one on: a
+  // frame's successors lie above its parent's.
+  struct Frame {
+    size_t v, first;
+  };
+  std::vector<Frame> frames;
+  std::vector<size_t> succ;
   size_t counter = 0, comps = 0;
   for (size_t root = 0; root < n; ++root) {
     if (order[root] != NONE) continue;
@@ -187,16 +194,15 @@ void break_self_containment(ElfModel& m, Program& p) {
       order[v] = low[v] = counter++;
       stack.push_back(v);
       on_stack[v] = true;
-      std::vector<size_t> next;
-      edges(v, [&](size_t, size_t j) { next.push_back(j); });
-      frames.push_back({v, std::move(next)});
+      frames.push_back({v, succ.size()});
+      edges(v, [&](size_t, size_t j) { succ.push_back(j); });
     };
     enter(root);
     while (!frames.empty()) {
-      auto& [v, next] = frames.back();
-      if (!next.empty()) {
-        size_t w = next.back();
-        next.pop_back();
+      const size_t v = frames.back().v;
+      if (succ.size() > frames.back().first) {
+        size_t w = succ.back();
+        succ.pop_back();
         if (order[w] == NONE)
           enter(w);
         else if (on_stack[w])
@@ -205,7 +211,7 @@ void break_self_containment(ElfModel& m, Program& p) {
       }
       const size_t done = v;
       frames.pop_back();
-      if (!frames.empty()) low[frames.back().first] = std::min(low[frames.back().first], low[done]);
+      if (!frames.empty()) low[frames.back().v] = std::min(low[frames.back().v], low[done]);
       if (low[done] != order[done]) continue;
       for (size_t w = NONE; w != done;) {
         w = stack.back();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,10 @@ struct LineRow {
   uint32_t file = 1;  // index in the file names, from 1
 };
 
-// Rows in ascending address order; end is the first address after the sequence.
+// Rows in ascending address order (a view of the caller's rows); end is the first address after
+// the sequence.
 struct LineSequence {
-  std::vector<LineRow> rows;
+  std::span<const LineRow> rows;
   uint32_t end = 0;
 };
 
