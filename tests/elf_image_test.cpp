@@ -5,7 +5,7 @@
 #include <map>
 
 #include "core/output.hpp"
-#include "core/sinks/elf_output.hpp"
+#include "elf/output.hpp"
 #include "elf_support.hpp"
 #include "tekconv/tekconv.hpp"
 

@@ -1,6 +1,6 @@
 // The compact storage of the records that the ELF writer collects: names in blocks, arrays
 // grown by blocks, input places in 8 bytes, type indices by selfix.
-#include "core/sinks/elf_model.hpp"
+#include "elf/model.hpp"
 
 #include <gtest/gtest.h>
 

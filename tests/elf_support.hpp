@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "core/reader/processors.hpp"
+#include "format/teka/processors.hpp"
 #include "core/sinks/ctx_feed.hpp"
-#include "core/sinks/elf_model.hpp"
-#include "core/sinks/elf_sink.hpp"
+#include "elf/model.hpp"
+#include "elf/sink.hpp"
 #include "format/ctx/ctxfile.hpp"
 #include "optional_tools.hpp"
 #include "support.hpp"

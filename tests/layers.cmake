@@ -1,17 +1,30 @@
-# Fails when a file includes a header of a layer above its own: the formats (src/format) include
-# only formats, the converter core (src/core) only the core and the formats, the library
-# (src/api, include/) nothing of the tools.
+# Fails when a file includes a header of a layer above its own. From the bottom: the formats
+# (src/format) include only formats; the converter core (src/core) the core and the formats;
+# the ELF back end (src/elf) those and itself; the library (src/api, include/) nothing of the
+# tools. Inside the core, the sinks know no reader or symbol state, the symbol and type state
+# (debuginfo) does not reach into the record reader, and the reader knows no sink of its own.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
-set(allowed_api "format/|core/|tekconv/")
+set(allowed_elf "format/|core/|elf/")
+set(allowed_api "format/|core/|elf/|tekconv/")
+set(forbidden_core_sinks "core/reader/|core/debuginfo/|core/converter.hpp|core/run.hpp")
+set(forbidden_core_debuginfo "core/reader/|core/sinks/|core/run.hpp")
+set(forbidden_core_reader "core/sinks/|core/run.hpp")
 set(problems "")
-foreach(layer format core api)
+foreach(layer format core elf api)
   file(GLOB_RECURSE files "${SOURCE_DIR}/src/${layer}/*.hpp" "${SOURCE_DIR}/src/${layer}/*.cpp")
   foreach(f ${files})
+    # The folder inside the core, if any: sinks, debuginfo, reader.
+    set(forbidden "")
+    if(layer STREQUAL "core" AND f MATCHES "/src/core/([a-z]+)/")
+      set(forbidden "${forbidden_core_${CMAKE_MATCH_1}}")
+    endif()
     file(STRINGS "${f}" lines REGEX "^#include \"")
     foreach(line ${lines})
       string(REGEX REPLACE "^#include \"([^\"]*)\".*" "\\1" header "${line}")
       if(NOT header MATCHES "^(${allowed_${layer}})")
+        string(APPEND problems "${f}: ${line}\n")
+      elseif(forbidden AND header MATCHES "^(${forbidden})")
         string(APPEND problems "${f}: ${line}\n")
       endif()
     endforeach()

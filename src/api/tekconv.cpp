@@ -15,9 +15,10 @@
 #include "core/reader/stream.hpp"
 #include "core/run.hpp"
 #include "core/sinks/context_writer.hpp"
-#include "core/sinks/elf_model.hpp"
-#include "core/sinks/elf_output.hpp"
-#include "core/sinks/elf_sink.hpp"
+#include "elf/model.hpp"
+#include "elf/output.hpp"
+#include "elf/convert.hpp"
+#include "elf/sink.hpp"
 #include "format/elf/file.hpp"
 
 namespace tekconv {

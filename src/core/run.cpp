@@ -11,28 +11,16 @@
 #include "core/reader/stream.hpp"
 #include "core/reader/units.hpp"
 #include "core/sinks/dump_printer.hpp"
-#include "core/sinks/elf_model.hpp"
-#include "core/sinks/elf_sink.hpp"
 #include "core/sinks/type_check.hpp"
 
 namespace tek {
 
-namespace {
-
-// Makes a sink the run's sink while it lives.
-class SinkScope {
- public:
-  SinkScope(Converter& cv, RecordSink& sink) : cv_(cv), saved_(cv.out.sink) { cv.out.sink = &sink; }
-  ~SinkScope() { cv_.out.sink = saved_; }
-  SinkScope(const SinkScope&) = delete;
-  SinkScope& operator=(const SinkScope&) = delete;
-
- private:
-  Converter& cv_;
-  RecordSink* saved_;
-};
-
-}  // namespace
+SinkScope::SinkScope(Converter& cv, RecordSink& sink) : cv_(cv), saved_(cv.out.sink) {
+  cv.out.sink = &sink;
+}
+SinkScope::~SinkScope() {
+  cv_.out.sink = saved_;
+}
 
 void check_console(Converter& cv) {
   if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console)) fatal_error(STOP_CONSOLE);
@@ -64,16 +52,6 @@ void convert_into(Converter& cv, ContextStreams& streams) {
   if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
   out_append(streams.main, streams.local);
   out_append(streams.main, streams.type);
-}
-
-void convert_to_elf(Converter& cv, ElfSink& sink) {
-  SinkScope scope(cv, sink);
-  sink.set_locator([&cv] { return InputPlace{cv.rd.record_offset, cv.rd.record_code, true}; });
-  run_pass(cv);
-  sink.finish();
-  for (const ElfWarning& w : sink.warnings())
-    problem_at(cv, Severity::Warning, w.at.known, w.at.offset, w.at.record, w.text);
-  if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
 }
 
 void dump_records(Converter& cv) {

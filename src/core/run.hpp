@@ -20,16 +20,23 @@ void check_console(Converter& cv);
 // END, the pending symbol. A pass that ends early is finished like one that reached END.
 PassEnd run_pass(Converter& cv, int pass = 0);
 
+// Makes a sink the run's sink while it lives (a back end above the core runs its passes so).
+class SinkScope {
+ public:
+  SinkScope(Converter& cv, RecordSink& sink);
+  ~SinkScope();
+  SinkScope(const SinkScope&) = delete;
+  SinkScope& operator=(const SinkScope&) = delete;
+
+ private:
+  Converter& cv_;
+  RecordSink* saved_;
+};
+
 // Conversion: the records go to the three streams, then the local and type streams are appended
 // to the main stream, which then holds the whole context file. In strict mode an input with
 // problems stops the run (STOP_STRICT) before the streams are joined.
 void convert_into(Converter& cv, ContextStreams& streams);
-
-// ELF output: the records go to the ELF writer, which then completes the file. The problems it
-// finds are reported as those of the input are; in strict mode an input with problems stops
-// the run (STOP_STRICT) before the file is completed.
-class ElfSink;
-void convert_to_elf(Converter& cv, ElfSink& sink);
 
 // Symbol dump of the records that cv.settings.dump_mask selects, on the console.
 void dump_records(Converter& cv);

@@ -8,7 +8,7 @@
 #include "core/converter.hpp"
 #include "core/emit.hpp"
 #include "core/errors.hpp"
-#include "core/reader/processors.hpp"
+#include "format/teka/processors.hpp"
 #include "format/teka/records.hpp"
 
 namespace tek {

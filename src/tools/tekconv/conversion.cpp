@@ -4,8 +4,9 @@
 #include "core/errors.hpp"
 #include "core/reader/stream.hpp"
 #include "core/run.hpp"
-#include "core/sinks/elf_output.hpp"
-#include "core/sinks/elf_sink.hpp"
+#include "elf/output.hpp"
+#include "elf/convert.hpp"
+#include "elf/sink.hpp"
 #include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/tool.hpp"
 

@@ -1,5 +1,5 @@
 // The processor table and the register tables of each processor family.
-#include "core/reader/processors.hpp"
+#include "format/teka/processors.hpp"
 
 #include <array>
 #include <string>

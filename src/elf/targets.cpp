@@ -1,4 +1,4 @@
-#include "core/sinks/elf_targets.hpp"
+#include "elf/targets.hpp"
 
 #include "format/elf/constants.hpp"
 #include "format/elf/dwarf.hpp"

@@ -3,8 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "core/reader/processors.hpp"
-#include "core/sinks/elf_model.hpp"
+#include "elf/model.hpp"
+#include "format/teka/processors.hpp"
 
 namespace tek {
 

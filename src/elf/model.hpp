@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
-#include "core/sinks/elf_targets.hpp"
+#include "elf/targets.hpp"
 #include "format/ctx/records.hpp"
 #include "format/elf/file.hpp"
 
@@ -336,13 +336,8 @@ struct Program {
 // Derives the program from the collected records; adds warnings to the model.
 Program derive_program(ElfModel& m);
 
-struct DebugSections {
-  std::vector<uint8_t> abbrev, info, str, line, aranges, ranges;
-  // .debug_info in the output instead of in info: its offset and size there.
-  std::optional<uint64_t> info_offset;
-  uint64_t info_size = 0;
-};
-// With out, .debug_info is appended to it as it is written.
-DebugSections build_dwarf(const ElfModel& m, const Program& p, elf::Output* out = nullptr);
+// Adds the DWARF sections to spec: .debug_info is appended to out as it is written, the others
+// are added with their bytes.
+void debug_sections(const ElfModel& m, const Program& p, elf::Output& out, elf::FileSpec& spec);
 
 }  // namespace tek

@@ -1,16 +1,24 @@
 // DWARF 4 debug information from the derived program: one compilation unit per module with
 // its types, global variables and functions (with their parameters and locals), its line
 // number program, and the address ranges of the units.
+#include "format/elf/dwarf.hpp"
+
 #include <algorithm>
 
-#include "core/sinks/elf_model.hpp"
-#include "format/elf/dwarf.hpp"
+#include "elf/model.hpp"
+#include "format/elf/constants.hpp"
 #include "format/elf/dwarf_info.hpp"
 #include "format/elf/dwarf_line.hpp"
 
 namespace tek {
 
 namespace {
+
+// The DWARF sections; .debug_info is in the output, at info_offset.
+struct DebugSections {
+  std::vector<uint8_t> abbrev, str, line, aranges, ranges;
+  uint64_t info_offset = 0, info_size = 0;
+};
 
 using namespace dwarf;
 
@@ -61,8 +69,8 @@ class DwarfBuilder {
   DwarfBuilder(const ElfModel& m, const Program& p)
       : m_(m), p_(p), be_(p.target.big_endian), w_(be_), line_(be_), aranges_(be_), ranges_(be_) {}
 
-  DebugSections build(elf::Output* out) {
-    if (out) w_.stream_to(*out);
+  DebugSections build(elf::Output& out) {
+    w_.stream_to(out);
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
@@ -78,12 +86,8 @@ class DwarfBuilder {
     });
     DebugSections s;
     s.abbrev = w_.abbrev().data();
-    if (out) {
-      s.info_offset = w_.output_offset();
-      s.info_size = w_.size();
-    } else {
-      s.info = std::move(w_.info().data());
-    }
+    s.info_offset = w_.output_offset();
+    s.info_size = w_.size();
     s.str = std::move(w_.str().data());
     s.line = std::move(line_.data());
     s.aranges = aranges_.data();
@@ -622,8 +626,33 @@ class DwarfBuilder {
 
 }  // namespace
 
-DebugSections build_dwarf(const ElfModel& m, const Program& p, elf::Output* out) {
-  return DwarfBuilder(m, p).build(out);
+void debug_sections(const ElfModel& m, const Program& p, elf::Output& out, elf::FileSpec& spec) {
+  DebugSections dbg = DwarfBuilder(m, p).build(out);
+  auto debug = [&](const char* name, std::vector<uint8_t>& bytes, bool strings = false) {
+    if (bytes.empty()) return;
+    elf::Section s;
+    s.name = name;
+    s.type = elf::SHT_PROGBITS;
+    if (strings) {
+      s.flags = elf::SHF_MERGE | elf::SHF_STRINGS;
+      s.entsize = 1;
+    }
+    s.bytes = std::move(bytes);
+    spec.sections.push_back(std::move(s));
+  };
+  debug(".debug_abbrev", dbg.abbrev);
+  if (dbg.info_size) {
+    elf::Section s;
+    s.name = ".debug_info";
+    s.type = elf::SHT_PROGBITS;
+    s.offset = dbg.info_offset;
+    s.size = dbg.info_size;
+    spec.sections.push_back(std::move(s));
+  }
+  debug(".debug_str", dbg.str, true);
+  debug(".debug_line", dbg.line);
+  debug(".debug_aranges", dbg.aranges);
+  debug(".debug_ranges", dbg.ranges);
 }
 
 }  // namespace tek

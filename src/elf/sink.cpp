@@ -1,0 +1,160 @@
+#include "elf/sink.hpp"
+
+#include "elf/image.hpp"
+#include "elf/model.hpp"
+#include "elf/symbols.hpp"
+#include "format/elf/constants.hpp"
+#include "format/elf/file.hpp"
+
+namespace tek {
+
+ElfSink::ElfSink(uint64_t budget)
+    : m_(std::make_unique<ElfModel>()),
+      budget_{budget},
+      own_(std::make_unique<elf::MemoryOutput>(own_bytes_)),
+      out_(own_.get()) {
+  out_->append_zeros(elf::EHDR_SIZE);
+}
+ElfSink::ElfSink(elf::Output& out, uint64_t budget)
+    : m_(std::make_unique<ElfModel>()), budget_{budget}, out_(&out) {
+  out_->append_zeros(elf::EHDR_SIZE);
+}
+ElfSink::~ElfSink() = default;
+
+// A line block's rows: the rows that come next.
+static Slice<LineValue> lines_from_here(const ElfModel& m) {
+  return {&m.lines, static_cast<uint32_t>(m.lines.size()), 0};
+}
+
+// Main stream.
+InputPlace ElfSink::here() const {
+  return here_ ? here_() : InputPlace{};
+}
+void ElfSink::set_locator(std::function<InputPlace()> here) {
+  here_ = std::move(here);
+}
+
+void ElfSink::record(const ModuleValue& v) {
+  m_->modules.push_back(v);
+  m_->module_at.push_back(here());
+}
+void ElfSink::record(const PublicValue& v) {
+  budget_.charge(16);
+  m_->publics.push_back(v);
+}
+void ElfSink::record(const FileValue& v) {
+  m_->blocks.push_back({v.name, lines_from_here(*m_), m_->modules.size() - 1});
+  m_->block_open = true;
+}
+void ElfSink::record(const LineValue& v) {
+  budget_.charge(9);
+  if (!m_->block_open)  // no FILE yet
+    m_->blocks.push_back({"", lines_from_here(*m_), m_->modules.size() - 1});
+  m_->block_open = true;
+  m_->lines.push_back(v);
+  ++m_->blocks.back().lines.count;
+}
+void ElfSink::record(const EndLineValue&) {
+  m_->block_open = false;
+}
+void ElfSink::record(const ObjectValue& v) {
+  budget_.charge(9u + v.length);
+  const size_t n = std::min<size_t>(v.length, v.data.size());
+  if (n == 0) return;
+  // Data that continues the previous chunk in the address and in the file extends it, within
+  // a 64 KiB page of the address (where the segmented forms are linear too): a large image in
+  // ascending addresses is then a few chunks, not one per record.
+  std::vector<ImageChunk>& image = m_->image;
+  if (!image.empty()) {
+    ImageChunk& last = image.back();
+    const uint64_t next = uint64_t{last.addr} + last.len;
+    if (next == v.addr && (v.addr >> 16) == (last.addr >> 16) && n <= UINT32_MAX - last.len &&
+        last.offset + last.len == out_->size()) {
+      last.len += static_cast<uint32_t>(n);
+      out_->append(v.data.data(), n);
+      return;
+    }
+  }
+  image.push_back({v.addr, static_cast<uint32_t>(n), out_->size(), here()});
+  out_->append(v.data.data(), n);
+}
+void ElfSink::record(const AddrFlagValue& v) {
+  m_->addr_flags.push_back(v);
+}
+
+// Local stream.
+void ElfSink::record(const StartLocalValue& v) {
+  m_->scopes.push_back(
+      {v.addr, std::nullopt, {&m_->locals, static_cast<uint32_t>(m_->locals.size()), 0}, here()});
+  m_->scope_open = true;
+}
+void ElfSink::record(const EndLocalValue& v) {
+  if (m_->scope_open) m_->scopes.back().end = v.addr;
+  m_->scope_open = false;
+}
+void ElfSink::record(const SetLocalValue& v) {
+  budget_.charge(10);
+  const LocalRec l{v.cls, v.offset, v.typeix, m_->names.add(v.name)};
+  if (m_->scope_open) {
+    m_->locals.push_back(l);
+    ++m_->scopes.back().locals.count;
+  } else {
+    m_->loose.push_back({l, static_cast<ptrdiff_t>(m_->scopes.size()) - 1});
+  }
+}
+
+// Type stream.
+void ElfSink::record(const TypeValue& v) {
+  budget_.charge(6);
+  const TypeFields t{v.kind,   v.selfix, v.size, v.retix, v.argc,
+                     v.typeix, v.limit,  v.sign, v.offs,  m_->names.add(v.name)};
+  m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
+}
+void ElfSink::record(const MemberValue& v) {
+  budget_.charge(1);
+  if (m_->types.empty()) return;
+  TypeRec& t = m_->types.back();
+  MemberRec r;
+  r.typeix = v.typeix;
+  if (t.t.kind == K_ENUM) {
+    r.value = v.value;
+  } else if (t.t.kind == K_BITFIELD) {
+    r.bitoffs = v.bitoffs;
+    r.bitsize = v.bitsize;
+  } else {
+    r.offset = v.offset;
+  }
+  r.name = m_->names.add(v.name);
+  m_->members.push_back(r);
+  ++t.members.count;
+}
+
+void ElfSink::unit_processor(uint32_t modix, int processor) {
+  m_->processor_of[modix] = processor;
+}
+void ElfSink::unit_address_form(uint32_t modix, int form) {
+  m_->form_of[modix] = form;
+}
+
+const std::vector<ElfWarning>& ElfSink::warnings() const {
+  return m_->warnings;
+}
+
+void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
+  finish();
+  if (own_) write(own_bytes_.data(), own_bytes_.size());
+}
+
+void ElfSink::finish() {
+  const Program p = derive_program(*m_);
+  elf::FileSpec spec;
+  spec.machine = p.target.machine;
+  spec.flags = p.target.flags;
+  spec.big_endian = p.target.big_endian;
+  const std::vector<ImagePart> parts = image_sections(*m_, p, *out_, spec);
+  symbol_sections(*m_, p, parts, spec);
+  debug_sections(*m_, p, *out_, spec);
+  elf::write_file(spec, *out_);
+}
+
+}  // namespace tek

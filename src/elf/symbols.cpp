@@ -1,0 +1,124 @@
+// The symbol table of the ELF file: a file symbol per module with its local symbols, the ARM
+// mapping symbols, then the global symbols.
+#include "elf/symbols.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "format/elf/constants.hpp"
+#include "format/elf/strings.hpp"
+
+namespace tek {
+
+void symbol_sections(const ElfModel& m, const Program& p, const std::vector<ImagePart>& parts,
+                     elf::FileSpec& spec) {
+  const bool be = p.target.big_endian;
+  auto section_of = [&](uint32_t addr) -> uint32_t {
+    auto it = std::upper_bound(parts.begin(), parts.end(), addr,
+                               [](uint32_t a, const ImagePart& r) { return a < r.lo; });
+    if (it == parts.begin()) return elf::SHN_ABS;
+    --it;
+    return addr < it->hi ? static_cast<uint32_t>(it - parts.begin() + 1) : elf::SHN_ABS;
+  };
+
+  // ARM: code from an address flag 1 on is Thumb code, from a flag 0 on ARM code.
+  std::vector<std::pair<uint32_t, bool>> thumb_from;
+  if (p.target.machine == elf::EM_ARM) {
+    for (const AddrFlagValue& af : m.addr_flags) thumb_from.push_back({p.linear(af.addr), af.flag});
+    std::stable_sort(thumb_from.begin(), thumb_from.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  auto thumb = [&](uint32_t addr) {
+    auto it = std::upper_bound(thumb_from.begin(), thumb_from.end(), addr,
+                               [](uint32_t a, const auto& f) { return a < f.first; });
+    return it != thumb_from.begin() && std::prev(it)->second;
+  };
+
+  // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
+  // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx.
+  elf::StringTable strtab(true);
+  elf::Bytes symtab(be);
+  std::vector<std::pair<uint32_t, uint32_t>> extended;  // symbol index, section index
+  auto sym = [&](std::string_view name, uint32_t value, uint32_t size, uint8_t bind, uint8_t type,
+                 uint32_t section) {
+    const bool reserved = section >= elf::SHN_LORESERVE && section != elf::SHN_ABS;
+    symtab.u32(name.empty() ? 0 : strtab.add(name));
+    symtab.u32(value);
+    symtab.u32(size);
+    symtab.u8(static_cast<uint8_t>(bind << 4 | type));
+    symtab.u8(0);
+    symtab.u16(reserved ? elf::SHN_XINDEX : section);
+    if (reserved)
+      extended.push_back({static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE - 1), section});
+  };
+  sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
+  std::unordered_map<const PublicValue*, const Function*> function_of;
+  for (const Function& f : p.functions)
+    if (f.pub) function_of[f.pub] = &f;
+  // A symbol's size ends by the top of the address space.
+  auto within = [](uint32_t addr, uint64_t size) {
+    return static_cast<uint32_t>(std::min(size, (uint64_t{1} << 32) - addr));
+  };
+  auto public_sym = [&](const PublicValue& pub, uint8_t bind) {
+    uint32_t addr = p.linear(pub.addr);
+    auto f = function_of.find(&pub);
+    if (f != function_of.end()) {
+      uint64_t size = f->second->scope ? f->second->hi - f->second->lo : 0;
+      // The ARM ELF ABI marks a Thumb function by bit 0 of its symbol's value.
+      sym(pub.name, thumb(addr) ? addr | 1 : addr, within(addr, size), bind, elf::STT_FUNC,
+          section_of(addr));
+    } else {
+      const TypeRec* t = p.type(pub.typeix);
+      bool untyped = !t || t->t.kind == K_VOID;
+      sym(pub.name, addr, within(addr, p.type_size(pub.typeix)), bind,
+          untyped ? elf::STT_NOTYPE : elf::STT_OBJECT, section_of(addr));
+    }
+  };
+  std::vector<std::vector<const PublicValue*>> locals_of(p.cus.size());
+  for (const PublicValue& pub : m.publics)
+    if (pub.cls != 1) locals_of[p.cu_of_modix(pub.modix)].push_back(&pub);
+  for (size_t cu = 0; cu < p.cus.size(); ++cu) {
+    sym(m.modules[cu].name, 0, 0, elf::STB_LOCAL, elf::STT_FILE, elf::SHN_ABS);
+    for (const PublicValue* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
+  }
+  // ARM address flags: flag 1 starts Thumb code, flag 0 ARM code ($t and $a mapping symbols).
+  for (const AddrFlagValue& af : m.addr_flags) {
+    const uint32_t addr = p.linear(af.addr);
+    sym(af.flag ? "$t" : "$a", addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(addr));
+  }
+  uint32_t first_global = static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE);
+  for (const PublicValue& pub : m.publics)
+    if (pub.cls == 1) public_sym(pub, elf::STB_GLOBAL);
+
+  const uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);
+  elf::Section st;
+  st.name = ".symtab";
+  st.type = elf::SHT_SYMTAB;
+  st.link = symtab_index + (extended.empty() ? 1 : 2);
+  const size_t symbols = symtab.size() / elf::SYM_SIZE;
+  st.info = first_global;
+  st.align = 4;
+  st.entsize = elf::SYM_SIZE;
+  st.bytes = std::move(symtab.data());
+  spec.sections.push_back(std::move(st));
+  if (!extended.empty()) {
+    elf::Bytes shndx(be);  // one word per symbol, 0 unless its st_shndx is SHN_XINDEX
+    shndx.data().resize(symbols * 4);
+    for (const auto& [index, section] : extended) shndx.patch_u32(index * 4, section);
+    elf::Section x;
+    x.name = ".symtab_shndx";
+    x.type = elf::SHT_SYMTAB_SHNDX;
+    x.link = symtab_index;
+    x.align = 4;
+    x.entsize = 4;
+    x.bytes = std::move(shndx.data());
+    spec.sections.push_back(std::move(x));
+  }
+  elf::Section str;
+  str.name = ".strtab";
+  str.type = elf::SHT_STRTAB;
+  str.bytes = strtab.bytes().data();
+  spec.sections.push_back(std::move(str));
+}
+
+}  // namespace tek
