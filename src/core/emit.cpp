@@ -8,6 +8,7 @@
 #include "core/converter.hpp"
 #include "core/errors.hpp"
 #include "core/sink.hpp"
+#include "format/ctx/kinds.hpp"
 
 namespace tek {
 
@@ -57,7 +58,7 @@ void emit_line(Converter& cv, uint32_t line, uint32_t addr) {
 void emit_type(Converter& cv, const TypeValue& v) {
   cv.out.sink->put(v);
   cv.out.last_kind = static_cast<uint8_t>(v.kind);
-  if (v.kind == 0 || v.kind > K_CLASS) {
+  if (kind_info(v.kind).cls == KindClass::Unknown) {
     record_problem(cv, Severity::Error,
                    "the TYPE record made here has the undefined kind %u; the run stops",
                    static_cast<unsigned>(v.kind));

@@ -99,7 +99,9 @@ class DwarfBuilder {
   // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
   bool has_die(uint32_t selfix) const {
     const TypeRec* t = p_.type(selfix);
-    return t && t->t.kind != K_VOID && t->t.kind >= 1 && t->t.kind <= K_CLASS;
+    if (!t) return false;
+    const KindClass c = kind_info(t->t.kind).cls;
+    return c != KindClass::Void && c != KindClass::Unknown;
   }
   void type_attr(Die& d, uint32_t selfix) const {
     if (has_die(selfix)) d.ref(DW_AT_type, selfix);
@@ -113,25 +115,16 @@ class DwarfBuilder {
   // The types that a type refers to.
   template <class F>
   void refs_of(const TypeRec& t, F&& f) const {
-    switch (t.t.kind) {
-      case K_FUNCTION:
-      case K_FARFUNC:
+    switch (kind_info(t.t.kind).cls) {
+      case KindClass::Function:
         f(t.t.retix);
         break;
-      case K_16POINTER:
-      case K_32POINTER:
-      case K_ESPOINTER:
-      case K_SSPOINTER:
-      case K_CSPOINTER:
-      case K_HUGEPNT:
-      case K_ARRAY:
-      case K_TYPEDEF:
+      case KindClass::Pointer:
+      case KindClass::Array:
+      case KindClass::Typedef:
         f(t.t.typeix);
         break;
-      case K_STRUCT:
-      case K_UNION:
-      case K_CLASS:
-      case K_BITFIELD:
+      case KindClass::Aggregate:
         for (const MemberRec& mv : m_.members_of(t)) f(mv.typeix);
         break;
       default:
@@ -246,7 +239,7 @@ class DwarfBuilder {
     if (!mv.name.empty()) d.str(DW_AT_name, m_.name(mv.name));
     if (!p_.cut_member.count({agg.t.selfix, index})) type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
-    if (agg.t.kind == K_BITFIELD) {
+    if (kind_info(agg.t.kind).members == MemberForm::BitField) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
     } else if (bit && bit->t.kind == K_BIT) {
       // The bit offset counts from the first bit of the member's byte offset, in memory order.
@@ -260,13 +253,10 @@ class DwarfBuilder {
 
   void type_die(const TypeRec& tr) {
     const TypeFields& t = tr.t;
-    switch (t.kind) {
-      case K_VOID:
+    switch (kind_info(t.kind).cls) {
+      case KindClass::Void:
         return;
-      case K_STRUCT:
-      case K_UNION:
-      case K_CLASS:
-      case K_BITFIELD: {
+      case KindClass::Aggregate: {
         dwarf::Tag tag = t.kind == K_UNION   ? DW_TAG_union_type
                          : t.kind == K_CLASS ? DW_TAG_class_type
                                              : DW_TAG_structure_type;
@@ -280,7 +270,7 @@ class DwarfBuilder {
         w_.end_children();
         return;
       }
-      case K_ENUM: {
+      case KindClass::Enum: {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
         if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
@@ -295,8 +285,7 @@ class DwarfBuilder {
         w_.end_children();
         return;
       }
-      case K_FUNCTION:
-      case K_FARFUNC: {
+      case KindClass::Function: {
         // Parameter types are known for the type of a defined function: its first argc stack
         // or register variables are its parameters.
         std::vector<const LocalRec*> params = p_.params_of_type(t.selfix);
@@ -314,12 +303,7 @@ class DwarfBuilder {
         if (!params.empty() || unknown) w_.end_children();
         return;
       }
-      case K_16POINTER:
-      case K_32POINTER:
-      case K_ESPOINTER:
-      case K_SSPOINTER:
-      case K_CSPOINTER:
-      case K_HUGEPNT: {
+      case KindClass::Pointer: {
         const uint64_t size = p_.type_size(t.selfix);
         if (size != 4) {
           // Readers take a pointer to have the size of an address (4 bytes): a pointer of
@@ -337,7 +321,7 @@ class DwarfBuilder {
         set_die(t.selfix, w_.put(d));
         return;
       }
-      case K_ARRAY: {
+      case KindClass::Array: {
         Die d = w_.die(DW_TAG_array_type, true);
         ref_attr(d, t, t.typeix);
         set_die(t.selfix, w_.put(d));
@@ -350,14 +334,14 @@ class DwarfBuilder {
         w_.end_children();
         return;
       }
-      case K_TYPEDEF: {
+      case KindClass::Typedef: {
         Die d = w_.die(DW_TAG_typedef, false);
         d.str(DW_AT_name, m_.name(t.name));
         ref_attr(d, t, t.typeix);
         set_die(t.selfix, w_.put(d));
         return;
       }
-      case K_BIT: {
+      case KindClass::Bit: {
         // A bit-field's own type: the member DIE carries width and position.
         Die d = w_.die(DW_TAG_base_type, false);
         TypeFields whole;
@@ -368,8 +352,10 @@ class DwarfBuilder {
         set_die(t.selfix, w_.put(d));
         return;
       }
-      default:
-        if (t.kind >= K_8SIGNED && t.kind <= K_EXTFLOAT) base_type(t);
+      case KindClass::Base:
+        base_type(t);
+        return;
+      case KindClass::Unknown:
         return;
     }
   }

@@ -17,6 +17,7 @@
 
 #include "core/errors.hpp"
 #include "elf/targets.hpp"
+#include "format/ctx/kinds.hpp"
 #include "format/ctx/records.hpp"
 #include "format/elf/file.hpp"
 

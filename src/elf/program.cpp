@@ -24,23 +24,13 @@ const char* name_of_processor(int p) {
   return p >= 0 && p < PROCESSOR_COUNT ? processor_name(p) : "unknown";
 }
 
-bool is_function_kind(uint32_t kind) {
-  return kind == K_FUNCTION || kind == K_FARFUNC;
-}
-
 // The one type that a type of these kinds refers to (pointed-to, element, aliased, returned).
 bool has_single_ref(uint32_t kind) {
-  switch (kind) {
-    case K_16POINTER:
-    case K_32POINTER:
-    case K_ESPOINTER:
-    case K_SSPOINTER:
-    case K_CSPOINTER:
-    case K_HUGEPNT:
-    case K_ARRAY:
-    case K_TYPEDEF:
-    case K_FUNCTION:
-    case K_FARFUNC:
+  switch (kind_info(kind).cls) {
+    case KindClass::Pointer:
+    case KindClass::Array:
+    case KindClass::Typedef:
+    case KindClass::Function:
       return true;
     default:
       return false;
@@ -143,10 +133,6 @@ void break_type_loops(ElfModel& m, Program& p) {
                                  "it: its parameters are written as unknown",
                                  ft.selfix));
   }
-}
-
-bool is_aggregate_kind(uint32_t kind) {
-  return kind == K_STRUCT || kind == K_UNION || kind == K_CLASS || kind == K_BITFIELD;
 }
 
 // Breaks the structures, unions and classes that contain themselves by value (through their
@@ -372,42 +358,23 @@ uint64_t Program::type_size(uint32_t selfix) const {
     const TypeRec* t = type(selfix);
     if (!t) return 0;
     const TypeFields& v = t->t;
-    switch (v.kind) {
-      case K_8SIGNED:
-      case K_8UNSIGNED:
-        return factor;
-      case K_16SIGNED:
-      case K_16UNSIGNED:
-      case K_16POINTER:
-      case K_ESPOINTER:
-      case K_SSPOINTER:
-      case K_CSPOINTER:
-        return 2 * factor;
-      case K_32SIGNED:
-      case K_32UNSIGNED:
-      case K_32FLOAT:
-      case K_32POINTER:
-      case K_HUGEPNT:
-      case K_BIT:
-        return 4 * factor;
-      case K_64SIGNED:
-      case K_64UNSIGNED:
-      case K_64FLOAT:
-        return 8 * factor;
-      case K_EXTFLOAT:
-        return target.ext_float_size * factor;
-      case K_ENUM:
+    const KindInfo& kind = kind_info(v.kind);
+    switch (kind.cls) {
+      case KindClass::Base:
+        // EXTFLOAT, whose size the kind leaves open, is the compiler's long double.
+        return (kind.size ? kind.size : target.ext_float_size) * factor;
+      case KindClass::Pointer:
+      case KindClass::Bit:
+        return kind.size * factor;
+      case KindClass::Enum:
         return target.int_size * factor;
-      case K_STRUCT:
-      case K_UNION:
-      case K_CLASS:
-      case K_BITFIELD:
+      case KindClass::Aggregate:
         return v.size * factor;
-      case K_ARRAY:
+      case KindClass::Array:
         factor *= v.limit;
         selfix = v.typeix;
         break;
-      case K_TYPEDEF:
+      case KindClass::Typedef:
         selfix = v.typeix;
         break;
       default:

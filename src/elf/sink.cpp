@@ -116,9 +116,10 @@ void ElfSink::record(const MemberValue& v) {
   TypeRec& t = m_->types.back();
   MemberRec r;
   r.typeix = v.typeix;
-  if (t.t.kind == K_ENUM) {
+  const MemberForm form = kind_info(t.t.kind).members;
+  if (form == MemberForm::Enumerator) {
     r.value = v.value;
-  } else if (t.t.kind == K_BITFIELD) {
+  } else if (form == MemberForm::BitField) {
     r.bitoffs = v.bitoffs;
     r.bitsize = v.bitsize;
   } else {

@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 
+#include "format/ctx/kinds.hpp"
+
 namespace tek {
 
 namespace {
@@ -9,15 +11,6 @@ namespace {
 struct NamedCode {
   uint8_t code;
   const char* name;
-};
-
-constexpr NamedCode KIND_NAMES[] = {
-    {1, "VOID"},      {2, "8SIGNED"},    {3, "8UNSIGNED"},  {4, "16SIGNED"},   {5, "16UNSIGNED"},
-    {6, "32SIGNED"},  {7, "32UNSIGNED"}, {8, "64SIGNED"},   {9, "64UNSIGNED"}, {10, "32FLOAT"},
-    {11, "64FLOAT"},  {12, "EXTFLOAT"},  {13, "STRUCT"},    {14, "UNION"},     {15, "ENUM"},
-    {16, "FUNCTION"}, {17, "16POINTER"}, {18, "32POINTER"}, {19, "ARRAY"},     {20, "BITFIELD"},
-    {21, "TYPEDEF"},  {22, "FARFUNC"},   {23, "ESPOINTER"}, {24, "SSPOINTER"}, {25, "CSPOINTER"},
-    {26, "HUGEPNT"},  {27, "BIT"},       {28, "CLASS"},
 };
 
 constexpr NamedCode CLASS_NAMES[] = {
@@ -42,7 +35,7 @@ int counted(int n) {
 }  // namespace
 
 const char* find_kind_name(uint8_t kind) {
-  return lookup(KIND_NAMES, kind);
+  return kind_info(kind).name;
 }
 const char* find_class_name(uint8_t cls) {
   return lookup(CLASS_NAMES, cls);
@@ -129,37 +122,31 @@ int print_type_common(FILE* f, uint32_t kind, uint32_t selfix) {
 }
 
 int print_type_part(FILE* f, const TypeValue& v) {
-  switch (v.kind) {
-    case K_STRUCT:
-    case K_UNION:
-    case K_CLASS:
-    case K_BITFIELD:
+  switch (kind_info(v.kind).cls) {
+    case KindClass::Aggregate:
       return counted(fprintf(f, ",size=%08" PRIx32 ",count=%04" PRIx32 ",name=", v.size, v.count)) +
              print_name(f, v.name);
-    case K_ENUM:
+    case KindClass::Enum:
       fputs(",name=", f);
       return 6 + print_name(f, v.name);
-    case K_FUNCTION:
-    case K_FARFUNC:
+    case KindClass::Function:
       return counted(fprintf(f, ",retix=%08" PRIx32 " ,argc=%04x", v.retix,
                              static_cast<unsigned>(v.argc & 0xFFFF)));
-    case K_16POINTER:
-    case K_32POINTER:
-    case K_ESPOINTER:
-    case K_SSPOINTER:
-    case K_CSPOINTER:
-    case K_HUGEPNT:
+    case KindClass::Pointer:
       return counted(fprintf(f, ",typeix=%08" PRIx32, v.typeix));
-    case K_ARRAY:
+    case KindClass::Array:
       return counted(fprintf(f, ",typeix=%08" PRIx32 ",limit=%08" PRIx32, v.typeix, v.limit));
-    case K_TYPEDEF:
+    case KindClass::Typedef:
       return counted(fprintf(f, ",typeix=%08" PRIx32 ",name=", v.typeix)) + print_name(f, v.name);
-    case K_BIT:
+    case KindClass::Bit:
       return counted(fprintf(f, ",sign=%02x,size=%04" PRIx32 ",offs=%04" PRIx32,
                              static_cast<unsigned>(v.sign & 0xFF), v.size, v.offs));
-    default:
-      return 0;
+    case KindClass::Unknown:
+    case KindClass::Void:
+    case KindClass::Base:
+      break;
   }
+  return 0;
 }
 
 int print_member_label(FILE* f) {
@@ -168,23 +155,22 @@ int print_member_label(FILE* f) {
 }
 
 int print_member_part(FILE* f, uint32_t last_kind, const MemberValue& v) {
-  switch (last_kind) {
-    case K_STRUCT:
-    case K_UNION:
-    case K_CLASS:
+  switch (kind_info(last_kind).members) {
+    case MemberForm::Field:
       return counted(fprintf(f, "typeix=%08" PRIx32 ",offset=%04" PRIx32 ",name=", v.typeix,
                              v.offset)) +
              print_name(f, v.name);
-    case K_ENUM:
+    case MemberForm::Enumerator:
       return counted(fprintf(f, "value=%08" PRIx32 ",name=", v.value)) + print_name(f, v.name);
-    case K_BITFIELD:
+    case MemberForm::BitField:
       return counted(fprintf(
                  f, "typeix=%08" PRIx32 ",bitoffs=%04" PRIx32 ",bitsize=%04" PRIx32 ",name=",
                  v.typeix, v.bitoffs, v.bitsize)) +
              print_name(f, v.name);
-    default:
-      return 0;
+    case MemberForm::None:
+      break;
   }
+  return 0;
 }
 
 }  // namespace tek

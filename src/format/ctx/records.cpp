@@ -1,6 +1,9 @@
 #include "format/ctx/records.hpp"
 
 #include <cstring>
+#include <iterator>
+
+#include "format/ctx/kinds.hpp"
 
 namespace tek {
 
@@ -29,49 +32,61 @@ constexpr Field<MemberValue> MEMBER_BITFIELD[] = {{4, &MemberValue::typeix},
 
 }  // namespace
 
+const KindInfo& kind_info(uint32_t kind) {
+  using C = KindClass;
+  using M = MemberForm;
+  static constexpr KindInfo UNKNOWN = {nullptr, C::Unknown, 0, {}, M::None};
+  static constexpr KindInfo KINDS[] = {
+      UNKNOWN,
+      {"VOID", C::Void, 0, {}, M::None},
+      {"8SIGNED", C::Base, 1, {}, M::None},
+      {"8UNSIGNED", C::Base, 1, {}, M::None},
+      {"16SIGNED", C::Base, 2, {}, M::None},
+      {"16UNSIGNED", C::Base, 2, {}, M::None},
+      {"32SIGNED", C::Base, 4, {}, M::None},
+      {"32UNSIGNED", C::Base, 4, {}, M::None},
+      {"64SIGNED", C::Base, 8, {}, M::None},
+      {"64UNSIGNED", C::Base, 8, {}, M::None},
+      {"32FLOAT", C::Base, 4, {}, M::None},
+      {"64FLOAT", C::Base, 8, {}, M::None},
+      {"EXTFLOAT", C::Base, 0, {}, M::None},  // its size is the compiler's
+      {"STRUCT", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+      {"UNION", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+      {"ENUM", C::Enum, 0, TYPE_ENUM, M::Enumerator},  // its size is that of int
+      {"FUNCTION", C::Function, 0, TYPE_FUNCTION, M::None},
+      {"16POINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+      {"32POINTER", C::Pointer, 4, TYPE_POINTER, M::None},
+      {"ARRAY", C::Array, 0, TYPE_ARRAY, M::None},
+      {"BITFIELD", C::Aggregate, 0, TYPE_AGGREGATE, M::BitField},
+      {"TYPEDEF", C::Typedef, 0, TYPE_TYPEDEF, M::None},
+      {"FARFUNC", C::Function, 0, TYPE_FUNCTION, M::None},
+      {"ESPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+      {"SSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+      {"CSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+      {"HUGEPNT", C::Pointer, 4, TYPE_POINTER, M::None},
+      {"BIT", C::Bit, 4, TYPE_BIT, M::None},
+      {"CLASS", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+  };
+  static_assert(std::size(KINDS) == K_CLASS + 1);
+  return kind < std::size(KINDS) ? KINDS[kind] : UNKNOWN;
+}
+
 Layout<TypeValue> type_layout(uint32_t kind) {
-  switch (kind) {
-    case K_STRUCT:
-    case K_UNION:
-    case K_CLASS:
-    case K_BITFIELD:
-      return TYPE_AGGREGATE;
-    case K_ENUM:
-      return TYPE_ENUM;
-    case K_FUNCTION:
-    case K_FARFUNC:
-      return TYPE_FUNCTION;
-    case K_16POINTER:
-    case K_32POINTER:
-    case K_ESPOINTER:
-    case K_SSPOINTER:
-    case K_CSPOINTER:
-    case K_HUGEPNT:
-      return TYPE_POINTER;
-    case K_ARRAY:
-      return TYPE_ARRAY;
-    case K_TYPEDEF:
-      return TYPE_TYPEDEF;
-    case K_BIT:
-      return TYPE_BIT;
-    default:
-      return {};
-  }
+  return kind_info(kind).fields;
 }
 
 Layout<MemberValue> member_layout(uint32_t last_kind) {
-  switch (last_kind) {
-    case K_STRUCT:
-    case K_UNION:
-    case K_CLASS:
+  switch (kind_info(last_kind).members) {
+    case MemberForm::Field:
       return MEMBER_AGGREGATE;
-    case K_ENUM:
+    case MemberForm::Enumerator:
       return MEMBER_ENUM;
-    case K_BITFIELD:
+    case MemberForm::BitField:
       return MEMBER_BITFIELD;
-    default:
-      return {};
+    case MemberForm::None:
+      break;
   }
+  return {};
 }
 
 namespace {
