@@ -1,11 +1,12 @@
 # Fails when a file includes a header of a layer above its own: the formats (src/format) include
 # only formats, the converter core (src/core) only the core and the formats, the library
-# (src/api, include/) nothing of the tools.
+# (src/api, include/) nothing of the tools, and the tekconv command only the public header.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
-set(allowed_api "format/|core/|tekconv/")
+set(allowed_api "format/|core/|tekconv/|api/")
+set(allowed_tools/tekconv "tekconv/|tools/tekconv/")
 set(problems "")
-foreach(layer format core api)
+foreach(layer format core api tools/tekconv)
   file(GLOB_RECURSE files "${SOURCE_DIR}/src/${layer}/*.hpp" "${SOURCE_DIR}/src/${layer}/*.cpp")
   foreach(f ${files})
     file(STRINGS "${f}" lines REGEX "^#include \"")

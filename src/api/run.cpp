@@ -214,7 +214,8 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
       tek::fatal_file_error(tek::ERR_CREATE, name, "it is the input file");
   }
   // A missing input creates nothing.
-  if (!input.empty() && !tek::open_input(cv)) tek::fatal_file_error(tek::ERR_OPEN, input);
+  const bool from_memory = job.input.kind == Source::Kind::Memory;
+  if (!from_memory && !tek::open_input(cv)) tek::fatal_file_error(tek::ERR_OPEN, input);
   const bool named = job.target.kind != Target::Kind::BesideInput;
   tek::ContextStreams& s = files.streams;
 
@@ -264,7 +265,8 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
 int check(tek::Converter& cv, const Job& job, RunFiles& files) {
   const std::string input = input_path(job.input);
   const std::string& scratch = job.check_scratch;
-  const bool keep_marks = !input.empty() && !scratch.empty();
+  const bool from_memory = job.input.kind == Source::Kind::Memory;
+  const bool keep_marks = !from_memory && !scratch.empty();
   if (keep_marks) {
     // The scratch file must never be the input itself.
     if (scratch_is_input(scratch, input))
@@ -278,7 +280,7 @@ int check(tek::Converter& cv, const Job& job, RunFiles& files) {
   // The check reads its input twice: an input that cannot be read again (a pipe, a device) is
   // read once, and both passes read those bytes.
   std::vector<uint8_t> bytes;
-  if (!input.empty() && read_unless_regular(input, bytes))
+  if (!from_memory && read_unless_regular(input, bytes))
     cv.rd.source = tek::InputSource{input, true, bytes};
   std::function<void(const std::vector<uint8_t>&)> store;
   if (keep_marks)
