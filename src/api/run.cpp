@@ -208,8 +208,8 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
   const std::string name = output_path(job);
   if (to_memory && !job.target.bytes) tek::fatal_error(tek::ERR_CREATE);
   if (!to_memory) {
-    if (name.empty())
-      tek::fatal_file_error(tek::ERR_CREATE, name, "an input that is no file needs a named output");
+    // Only a file input has a name to put the output beside.
+    if (name.empty()) tek::fatal_file_error(tek::ERR_CREATE, name, "no output file is named");
     if (same_file(name, input))
       tek::fatal_file_error(tek::ERR_CREATE, name, "it is the input file");
   }
