@@ -9,13 +9,11 @@
 #include <memory>
 #include <span>
 
-#include "core/converter.hpp"
 #ifdef TEKCONV_HAVE_DWCHECK
 #include "dwcheck/dwcheck.hpp"
 #endif
 #include "tekconv/tekconv.hpp"
 #include "tools/ctxdump/ctxdump.hpp"
-#include "tools/tekconv/signals.hpp"
 #include "tools/tekconv/tool.hpp"
 
 namespace tekfuzz {
@@ -195,13 +193,12 @@ int run_cli_one(const uint8_t* data, size_t size, const std::string& dir) {
   const std::string input = dir + "/in.abs";
   write_bytes(input, p.object);
   int status;
-  {
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = null_console();
-    cv->settings.output_budget = OUTPUT_BUDGET;
-    status = tek::tekconv_main(*cv, arguments(p.selector, input));
-  }
-  tek::untrack_outputs();
+  status =
+      tek::tekconv_main(arguments(p.selector, input), null_console(), [](const tekconv::Job& job) {
+        tekconv::Job bounded = job;
+        bounded.options.output_budget = OUTPUT_BUDGET;
+        return tekconv::run(bounded);
+      });
   const std::string ctx = dir + "/in.ctx";
   if ((mode == MODE_CONVERT || mode == MODE_CONVERT_READ) && status == 0)
     read_back(file_bytes(ctx), ctx.c_str(), true);

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "core/converter.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
 #include "recbuild/recbuild.hpp"
@@ -30,9 +29,7 @@ std::vector<uint8_t> converted(const Builder& object) {
   object.write(dir + "/in.abs");
   {
     FILE* null = std::fopen("/dev/null", "w");
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = null;
-    tek::tekconv_main(*cv, {"tekconv", dir + "/in.abs"});
+    tek::tekconv_main({"tekconv", dir + "/in.abs"}, null);
     std::fclose(null);
   }
   std::ifstream in(dir + "/in.ctx", std::ios::binary);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "api/job.hpp"
 #include "core/converter.hpp"
 #include "example_program.hpp"
 #include "harness.hpp"
@@ -157,12 +158,11 @@ TEST_F(RobustnessTest, InjectedReadErrorEndsConversionAndRemovesItsFiles) {
   size_t size = 0;
   FILE* console = ::open_memstream(&text, &size);
   int status;
-  {
+  status = tek::tekconv_main({"tekconv", "in.abs"}, console, [](const tekconv::Job& job) {
     auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = console;
     cv->rd.in.fail_after = 100;
-    status = tek::tekconv_main(*cv, {"tekconv", "in.abs"});
-  }
+    return tekconv::detail::run(job, *cv);
+  });
   std::fclose(console);
   std::string out(text, size);
   std::free(text);

@@ -18,7 +18,6 @@
 #include <memory>
 #include <sstream>
 
-#include "core/converter.hpp"
 #include "tools/tekconv/tool.hpp"
 
 namespace tektest {
@@ -88,13 +87,9 @@ RunResult run_tekconv(const std::vector<std::string>& args) {
   size_t size = 0;
   FILE* console = ::open_memstream(&text, &size);
   RunResult r;
-  {
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = console;
-    std::vector<std::string> argv = {"tekconv"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    r.status = tek::tekconv_main(*cv, argv);
-  }
+  std::vector<std::string> argv = {"tekconv"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  r.status = tek::tekconv_main(argv, console);
   std::fclose(console);
   r.out.assign(text, size);
   std::free(text);

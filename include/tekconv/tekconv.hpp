@@ -1,7 +1,8 @@
 // tekconv as a library: converts TEKA absolute object files into context files, lists their
 // records as the symbol dump does, and checks their type indices, in memory or on files.
 //
-// Every function returns the exit status that the tekconv command gives for the same run:
+// Every function returns the exit status that the tekconv command gives for the same run (run()
+// as a Status, the others as its int value):
 //   0    the run finished (also when the input ended early, with a message on the console)
 //   1    a TYPE record of an undefined kind reached the output ("\nUndefined type")
 //   2    Options::strict, and the input had a warning or its pass ended early: no output
@@ -16,9 +17,23 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tekconv {
+
+// The exit status of a run, as the tekconv command gives it.
+enum class Status : int {
+  Done = 0,           // the run finished
+  UndefinedType = 1,  // a TYPE record of an undefined kind reached the output
+  Strict = 2,         // Options::strict, and the input had problems: no output
+  Fatal = 255,        // a fatal error
+  Abandoned = -1,     // the output passed Options::output_budget
+};
+
+constexpr int exit_status(Status s) {
+  return static_cast<int>(s);
+}
 
 // The version of the converter, and of the context format it writes.
 const char* version();
@@ -36,6 +51,20 @@ struct Diagnostic {
   uint64_t offset = 0;   // of the record's first byte in the input
   uint8_t record = 0;    // the record's code
   std::string text;      // about a named record, it begins with the record's name
+};
+
+// Told of each temporary file a run creates (an output file under its temporary name, the type
+// index check's scratch file) while it exists, so that whatever ends the process early (a signal
+// handler) can remove it.
+class TemporaryFiles {
+ public:
+  virtual ~TemporaryFiles() = default;
+  // Around the creation of a file and its track(): whatever would remove it is held back, so
+  // that no temporary exists untracked.
+  virtual void hold() {}
+  virtual void release() {}
+  virtual void track(const std::string& path) = 0;
+  virtual void untrack(const std::string& path) = 0;
 };
 
 struct Options {
@@ -56,6 +85,8 @@ struct Options {
   // Called once for each problem in the input (the check's second reading reports none again)
   // and for a fatal error. The console text is the same with or without it.
   std::function<void(const Diagnostic&)> diagnostics;
+  // Told of each temporary file that a run creates while it exists; nullptr: none is told.
+  TemporaryFiles* temporaries = nullptr;
 };
 
 // The companion lookup of the command line: files in a directory ("" for the current one).
@@ -96,10 +127,92 @@ enum class Dump : uint32_t {
   Locals = 0x10,     // -sl: SETLOCAL
 };
 
+constexpr Dump operator|(Dump a, Dump b) {
+  return static_cast<Dump>(static_cast<uint32_t>(a) | static_cast<uint32_t>(b));
+}
+constexpr Dump operator&(Dump a, Dump b) {
+  return static_cast<Dump>(static_cast<uint32_t>(a) & static_cast<uint32_t>(b));
+}
+constexpr Dump& operator|=(Dump& a, Dump b) {
+  return a = a | b;
+}
+
 // Lists the records of an object file on the console, as tekconv -s (and the others) does.
 int dump(std::span<const uint8_t> input, Dump what, const Options& options = {});
 
 // The type index check on an object file (tekconv -k), without a scratch file.
 int check(std::span<const uint8_t> input, const Options& options = {});
+
+// What a run does.
+enum class Mode : uint8_t {
+  Convert,  // the input into an output file (tekconv)
+  Dump,     // the records listed on the console (tekconv -s and the others)
+  Check,    // the type index check (tekconv -k)
+};
+
+// What a conversion writes.
+enum class Output : uint8_t {
+  Context,  // the context file (-O ctx)
+  Elf,      // an ELF32 executable with DWARF 4 debug information (-O elf)
+};
+
+// Where a run reads the object file from.
+struct Source {
+  enum class Kind : uint8_t { File, StandardInput, Memory };
+  Kind kind = Kind::File;
+  std::string path;                // File
+  std::span<const uint8_t> bytes;  // Memory
+
+  static Source file(std::string path) { return {Kind::File, std::move(path), {}}; }
+  static Source standard_input() { return {Kind::StandardInput, {}, {}}; }
+  static Source memory(std::span<const uint8_t> bytes) { return {Kind::Memory, {}, bytes}; }
+};
+
+// Where a conversion writes its output. A file is written under a unique temporary name in its
+// directory and renamed onto its name when complete; standard output gets the whole file when
+// it is complete, so a run that fails writes nothing there.
+struct Target {
+  enum class Kind : uint8_t {
+    BesideInput,     // the input file's name, from its last '.' on replaced by .ctx or .elf
+    File,            // path
+    StandardOutput,  // also what the path "-" stands for
+    Memory,          // *bytes, complete when the status is Done (emptied otherwise)
+  };
+  Kind kind = Kind::BesideInput;
+  std::string path;
+  std::vector<uint8_t>* bytes = nullptr;
+
+  static Target beside_input() { return {}; }
+  // A name the caller was given: a device or a stream there (/dev/null, a link to a pipe) is
+  // written to, and a link to a regular file stays while its target is replaced.
+  static Target file(std::string path) {
+    return path == "-" ? standard_output() : Target{Kind::File, std::move(path), nullptr};
+  }
+  static Target standard_output() { return {Kind::StandardOutput, {}, nullptr}; }
+  static Target memory(std::vector<uint8_t>& bytes) { return {Kind::Memory, {}, &bytes}; }
+};
+
+// One run of the converter, as one command line describes it.
+struct Job {
+  Mode mode = Mode::Convert;
+  Dump dump = Dump::All;            // Mode::Dump: the records listed
+  Output output = Output::Context;  // Mode::Convert: what is written
+  Source input;
+  Target target;  // Mode::Convert only
+  // Mode::Check on a file or standard input: the scratch file that holds the marks between the
+  // two readings (the command line uses "selfix.$$$" in the current directory), created before
+  // the first and removed after the second. Empty: the marks stay in memory.
+  std::string check_scratch;
+  Options options;
+};
+
+// Runs the job. The input file is opened before any output is made, and an output file is never
+// the input file. A conversion prints nothing about a sound input (the command's "Created" line
+// is its own).
+Status run(const Job& job);
+
+// The name of the file that a conversion writes: the target's path, the name beside the input,
+// "-" for standard output, "" for memory.
+std::string output_path(const Job& job);
 
 }  // namespace tekconv

@@ -1,4 +1,4 @@
-// The command line: banner, options and the choice of run mode.
+// The command line: banner, options, and the job they describe, which the library runs.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/converter.hpp"
-#include "core/errors.hpp"
-#include "core/reader/companion.hpp"
-#include "core/run.hpp"
+#include "tekconv/tekconv.hpp"
 #include "tools/tekconv/diagnostics.hpp"
-#include "tools/tekconv/paths.hpp"
 #include "tools/tekconv/signals.hpp"
 #include "tools/tekconv/tool.hpp"
 #include "tools/tekconv/usage.hpp"
@@ -22,18 +18,30 @@ namespace tek {
 
 namespace {
 
-constexpr int USAGE_STATUS = 255;
+using tekconv::Dump;
+using tekconv::Mode;
+using tekconv::Output;
+using tekconv::Status;
 
-// What the options set: the run-mode settings, and what only the command line uses.
+constexpr int USAGE_STATUS = 255;
+// The file name that stands for standard input (as the input) or standard output (with -o).
+constexpr const char* STANDARD_STREAM = "-";
+// The type index check keeps its marks between the two readings here, in the current directory.
+constexpr const char* SCRATCH_NAME = "selfix.$$$";
+
+// What the options set: the job's options, and what only the command line uses.
 struct CommandLine {
-  Settings& settings;
-  std::optional<std::string> output = {};   // -o
-  std::optional<std::string> cpd_dir = {};  // --cpd-dir
-  std::string format = "ctx";               // -O: what a conversion writes, ctx or elf
-  bool verbose = false;                     // -v
-  size_t recognised = 0;                    // arguments taken by options, values included
-  std::vector<bool> taken = {};             // per argument: an option, its value, or "--"
-  std::vector<size_t> unknown_long = {};    // arguments "--name" that are no option
+  tekconv::Options options = {};
+  std::optional<Dump> dump = {};               // the last dump option
+  Output format = Output::Context;             // -O: what a conversion writes
+  std::optional<std::string> bad_format = {};  // an -O value that names no output
+  std::optional<std::string> output = {};      // -o
+  std::optional<std::string> cpd_dir = {};     // --cpd-dir
+  bool quiet = false;                          // -q
+  bool verbose = false;                        // -v
+  size_t recognised = 0;                       // arguments taken by options, values included
+  std::vector<bool> taken = {};                // per argument: an option, its value, or "--"
+  std::vector<size_t> unknown_long = {};       // arguments "--name" that are no option
 };
 
 struct Option {
@@ -48,28 +56,35 @@ void set_output(CommandLine& c, const std::string& v) {
 void set_cpd_dir(CommandLine& c, const std::string& v) {
   c.cpd_dir = v;
 }
+// The one place that decides what a conversion writes; the last -O counts.
 void set_format(CommandLine& c, const std::string& v) {
-  c.format = v;
+  c.bad_format.reset();
+  if (v == "elf")
+    c.format = Output::Elf;
+  else if (v == "ctx")
+    c.format = Output::Context;
+  else
+    c.bad_format = v;
 }
 
 constexpr Option OPTIONS[] = {
-    {"-s", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0xFFFFFFFF; }},
-    {"-sf", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0x01; }},
-    {"-st", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0x02; }},
-    {"-sg", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0x04; }},
-    {"-ss", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0x08; }},
-    {"-sl", false, [](CommandLine& c, const std::string&) { c.settings.dump_mask = 0x10; }},
+    {"-s", false, [](CommandLine& c, const std::string&) { c.dump = Dump::All; }},
+    {"-sf", false, [](CommandLine& c, const std::string&) { c.dump = Dump::Files; }},
+    {"-st", false, [](CommandLine& c, const std::string&) { c.dump = Dump::Types; }},
+    {"-sg", false, [](CommandLine& c, const std::string&) { c.dump = Dump::Publics; }},
+    {"-ss", false, [](CommandLine& c, const std::string&) { c.dump = Dump::Scopes; }},
+    {"-sl", false, [](CommandLine& c, const std::string&) { c.dump = Dump::Locals; }},
     {"-c", false, [](CommandLine&, const std::string&) {}},
     {"-d", false, [](CommandLine&, const std::string&) {}},
-    {"-ps", false, [](CommandLine& c, const std::string&) { c.settings.default_ptr_size = 0; }},
-    {"-m16", false, [](CommandLine& c, const std::string&) { c.settings.m16 = 1; }},
-    {"-l", false, [](CommandLine& c, const std::string&) { c.settings.far_all = 1; }},
-    {"-fullpath", false, [](CommandLine& c, const std::string&) { c.settings.fullpath = 1; }},
+    {"-ps", false, [](CommandLine& c, const std::string&) { c.options.short_pointers = true; }},
+    {"-m16", false, [](CommandLine& c, const std::string&) { c.options.m16 = true; }},
+    {"-l", false, [](CommandLine& c, const std::string&) { c.options.far_functions = true; }},
+    {"-fullpath", false, [](CommandLine& c, const std::string&) { c.options.full_paths = true; }},
     {"-o", true, set_output},
     {"--output", true, set_output},
-    {"-q", false, [](CommandLine& c, const std::string&) { c.settings.quiet = true; }},
+    {"-q", false, [](CommandLine& c, const std::string&) { c.quiet = true; }},
     {"-v", false, [](CommandLine& c, const std::string&) { c.verbose = true; }},
-    {"--strict", false, [](CommandLine& c, const std::string&) { c.settings.strict = true; }},
+    {"--strict", false, [](CommandLine& c, const std::string&) { c.options.strict = true; }},
     {"--cpd-dir", true, set_cpd_dir},
     {"-O", true, set_format},
 };
@@ -187,15 +202,9 @@ std::string directory_problem(const std::string& dir) {
   return std::string();
 }
 
-// In strict mode a dump or check whose input had problems fails (a conversion stops before it
-// assembles the context file).
-int finished(const Converter& cv) {
-  return cv.settings.strict && input_had_problems(cv) ? STRICT_STATUS : 0;
-}
-
 // Why an argument that begins with '-' is read as the input file, for an input that does not
 // exist; empty when the run should stop at once with the text in stop.
-std::string input_note(const std::vector<std::string>& args, size_t at, bool check,
+std::string input_note(const std::vector<std::string>& args, size_t at, bool k_first,
                        std::string& stop) {
   const std::string& arg = args[at];
   if (arg == "--") {
@@ -211,7 +220,7 @@ std::string input_note(const std::vector<std::string>& args, size_t at, bool che
     return std::string();
   }
   if (!is_option(arg)) return "'" + arg + "' is not an option; it is read as the input file";
-  if (check && at == 2)
+  if (k_first && at == 2)
     return "'" + arg + "' is read as the input file: -k takes the argument after it";
   if (at == args.size() - 1)
     return "'" + arg + "' is read as the input file: the last argument is never an option";
@@ -222,44 +231,49 @@ std::string input_note(const std::vector<std::string>& args, size_t at, bool che
 struct InputArgument {
   size_t at;         // its index; args.size() when there is none (-k alone)
   std::string name;  // as given; "-" is standard input
-  bool check;        // -k as the first argument
+  bool k_first;      // -k as the first argument
   bool exists;       // standard input, or a file by that name
 };
 
 InputArgument find_input(CommandLine& cl, const std::vector<std::string>& args) {
   InputArgument in;
-  in.check = args[1] == "-k";
+  in.k_first = args[1] == "-k";
   // -k takes the argument after it as the input (the one after "--" there); otherwise the
   // input follows the options.
-  in.at = in.check ? 2 : 1 + cl.recognised;
-  if (in.check && in.at + 1 < args.size() && args[in.at] == "--") cl.taken[in.at++] = true;
+  in.at = in.k_first ? 2 : 1 + cl.recognised;
+  if (in.k_first && in.at + 1 < args.size() && args[in.at] == "--") cl.taken[in.at++] = true;
   in.name = in.at < args.size() ? args[in.at] : std::string();
   in.exists = in.name == STANDARD_STREAM || file_exists(in.name);
   return in;
 }
 
+// The one place that decides the run mode: a dump option, else -k as the first argument, else
+// a conversion.
+Mode run_mode(const CommandLine& cl, const InputArgument& in) {
+  if (cl.dump) return Mode::Dump;
+  return in.k_first ? Mode::Check : Mode::Convert;
+}
+
 // What makes the command line wrong, or an empty text.
 std::string command_line_problem(const CommandLine& cl, const std::vector<std::string>& args,
-                                 const InputArgument& in) {
+                                 const InputArgument& in, Mode mode) {
   // A "--name" that is no option is a mistake where it takes the input's place, or where it
   // shifts the input onto another argument; after the input it is ignored, as any argument
   // there.
   for (size_t u : cl.unknown_long)
     if (u == in.at || (u < in.at && !in.exists)) return "unrecognized option '" + args[u] + "'";
-  if (cl.format != "ctx" && cl.format != "elf")
-    return "-O takes elf or ctx, not '" + cl.format + "'";
-  const bool dump = cl.settings.dump_mask != 0;
-  if (cl.output && (dump || in.check))
+  if (cl.bad_format) return "-O takes elf or ctx, not '" + *cl.bad_format + "'";
+  if (cl.output && mode != Mode::Convert)
     return "-o names the output file of a conversion; a dump or -k writes none";
   if (cl.cpd_dir) {
     if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty()) return problem;
   }
-  if (in.name == STANDARD_STREAM && !dump && !in.check && !cl.output)
+  if (in.name == STANDARD_STREAM && mode == Mode::Convert && !cl.output)
     return "the input is standard input: a conversion needs -o FILE (-o - writes to standard "
            "output)";
   std::string stop;
   if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
-    input_note(args, in.at, in.check, stop);
+    input_note(args, in.at, in.k_first, stop);
   return stop;
 }
 
@@ -269,29 +283,35 @@ void warn_about_arguments(DiagnosticPrinter& diag, const CommandLine& cl,
                           const std::vector<std::string>& args, const InputArgument& in) {
   std::string stop;
   if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
-    diag.warning(input_note(args, in.at, in.check, stop));
-  if (in.check && in.name.empty()) diag.warning("-k needs the input file after it");
-  for (size_t i = in.check ? 2 : 1; i < args.size(); ++i)
+    diag.warning(input_note(args, in.at, in.k_first, stop));
+  if (in.k_first && in.name.empty()) diag.warning("-k needs the input file after it");
+  for (size_t i = in.k_first ? 2 : 1; i < args.size(); ++i)
     if (i != in.at && !cl.taken[i]) diag.warning(ignored(args[i]));
 }
 
-// product: what a conversion writes ("context file", "ELF file"), or empty for a dump or check.
-int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
-             const std::vector<std::string>& args, std::string& product) {
+// What a run printed or decided that the command's last lines depend on.
+struct Ran {
+  FILE* console;
+  std::optional<tekconv::Job> job;  // once the command line was found right
+};
+
+int run_command(const std::vector<std::string>& args, const JobRunner& run, DiagnosticPrinter& diag,
+                Ran& ran) {
   if (const int status = answer_request(args); status >= 0) return status;
-  CommandLine cl{cv.settings};
+  CommandLine cl;
   const std::string wrong = args.size() >= 2 ? scan_options(cl, args) : std::string();
   // With "-o -" standard output carries the output file alone; everything else goes to
   // standard error.
-  if (cl.output == STANDARD_STREAM) cv.out.console = stderr;
-  if (!cv.settings.quiet) {
-    say(cv, "ORVA Object File Converter for TEKA format V1.18\n");
-    say(cv, "Made by the tekconv developers\n");
+  if (cl.output == STANDARD_STREAM) ran.console = stderr;
+  FILE* console = ran.console;
+  if (!cl.quiet) {
+    std::fputs("ORVA Object File Converter for TEKA format V1.18\n", console);
+    std::fputs("Made by the tekconv developers\n", console);
   }
   if (args.size() < 2) {
-    say(cv, "Usage:tekconv [option] input_file\n");
-    say(cv, "  option: [-s]         Symbol dump\n");
-    say(cv, "          [-fullpath]  A path name is output in a full path.\n");
+    std::fputs("Usage:tekconv [option] input_file\n", console);
+    std::fputs("  option: [-s]         Symbol dump\n", console);
+    std::fputs("          [-fullpath]  A path name is output in a full path.\n", console);
     return USAGE_STATUS;
   }
   auto refuse = [&](const std::string& text) {
@@ -300,55 +320,52 @@ int run_mode(Converter& cv, ToolFiles& files, DiagnosticPrinter& diag,
   };
   if (!wrong.empty()) return refuse(wrong);
   const InputArgument in = find_input(cl, args);
-  if (std::string problem = command_line_problem(cl, args, in); !problem.empty())
+  const Mode mode = run_mode(cl, in);
+  if (std::string problem = command_line_problem(cl, args, in, mode); !problem.empty())
     return refuse(problem);
   warn_about_arguments(diag, cl, args, in);
   diag.set_verbose(cl.verbose);
-  const bool check = in.check;
-  const std::string& input = in.name;
+  diag.set_input(in.name);
 
+  tekconv::Job& job = ran.job.emplace();
+  job.mode = mode;
+  job.dump = cl.dump.value_or(Dump::All);
+  job.output = cl.format;
+  job.input = in.name == STANDARD_STREAM ? tekconv::Source::standard_input()
+                                         : tekconv::Source::file(in.name);
+  if (cl.output) job.target = tekconv::Target::file(*cl.output);
+  job.check_scratch = SCRATCH_NAME;
+  job.options = cl.options;
+  job.options.console = console;
   // Companion files are looked up in the current directory, or the one given.
-  cv.comp.lookup = directory_lookup(cl.cpd_dir.value_or(""));
-  // Standard input is read through its name, so that each pass of the check may open it.
-  const std::string path = input == STANDARD_STREAM ? "/dev/stdin" : input;
-  diag.set_input(input);
-  cv.diag.handler = diag.handler();
-  cv.rd.source = InputSource{path, false, {}};
-  if (cv.settings.dump_mask != 0) {
-    dump_records(cv);
-    check_console(cv);  // a listing that could not be written fails the run
-    return finished(cv);
-  }
-  if (check) {
-    const int status = run_check(cv, files, path);
-    check_console(cv);
-    return status == 0 ? finished(cv) : status;
-  }
-  product = cl.format == "elf" ? "ELF file" : "context file";
-  if (cl.format == "elf")
-    return run_elf_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".elf")),
-                              cl.output.has_value());
-  return run_conversion(cv, files, path, cl.output.value_or(replace_extension(input, ".ctx")),
-                        cl.output.has_value());
+  job.options.companions = tekconv::companions_in(cl.cpd_dir.value_or(""));
+  job.options.diagnostics = [&diag](const tekconv::Diagnostic& d) { diag.print(d); };
+  job.options.temporaries = &signal_watch();
+  const Status status = run(job);
+  if (status == Status::Done && mode == Mode::Convert && !cl.quiet)
+    std::fprintf(console, "Created %s\n", tekconv::output_path(job).c_str());
+  return tekconv::exit_status(status);
+}
+
+// What --strict left unwritten.
+std::string strict_failure(const std::optional<tekconv::Job>& job) {
+  if (!job || job->mode != Mode::Convert) return "--strict: the input has problems";
+  return std::string("--strict: the input has problems; no ") +
+         (job->output == Output::Elf ? "ELF file" : "context file") + " is written";
 }
 
 }  // namespace
 
-int tekconv_main(Converter& cv, const std::vector<std::string>& args) {
-  ToolFiles files;
+int tekconv_main(const std::vector<std::string>& args, FILE* console, const JobRunner& run) {
   DiagnosticPrinter diag(stderr);
-  std::string product;
-  const int status = run_protected(
-      cv, [&] { return run_mode(cv, files, diag, args, product); }, [&] { files.remove_all(); });
+  Ran ran{console, std::nullopt};
+  const int status = run_command(args, run, diag, ran);
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   // Messages that could not be printed: said where they may still be seen.
-  if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console))
+  if (std::fflush(ran.console) != 0 || std::ferror(ran.console))
     diag.error("cannot write the standard output");
   diag.finish();
-  if (status == STRICT_STATUS)
-    diag.error(product.empty() ? "--strict: the input has problems"
-                               : "--strict: the input has problems; no " + product + " is written");
-  cv.diag.handler = nullptr;  // it refers to this run's printer
+  if (status == tekconv::exit_status(Status::Strict)) diag.error(strict_failure(ran.job));
   return status;
 }
 

@@ -25,11 +25,8 @@ std::string printable(const std::string& text) {
 
 }  // namespace
 
-DiagnosticHandler DiagnosticPrinter::handler() {
-  return [this](const Diagnostic& d) { print(d); };
-}
-
-void DiagnosticPrinter::print(const Diagnostic& d) {
+void DiagnosticPrinter::print(const tekconv::Diagnostic& d) {
+  using Severity = tekconv::Diagnostic::Severity;
   if (d.severity == Severity::Warning && !verbose_) {
     ++unlisted_;
     return;
@@ -43,8 +40,8 @@ void DiagnosticPrinter::print(const Diagnostic& d) {
 }
 
 void DiagnosticPrinter::error(const std::string& text) {
-  Diagnostic d;
-  d.severity = Severity::Error;
+  tekconv::Diagnostic d;
+  d.severity = tekconv::Diagnostic::Severity::Error;
   d.text = text;
   print(d);
 }

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/diagnostics.hpp"
+#include "tekconv/tekconv.hpp"
 
 namespace tek {
 
@@ -21,9 +21,8 @@ class DiagnosticPrinter {
   void set_input(const std::string& input) { input_ = input; }
   void set_verbose(bool verbose) { verbose_ = verbose; }
 
-  // The handler to install in the converter.
-  DiagnosticHandler handler();
-  void print(const Diagnostic& d);
+  // Prints a problem in the input or a fatal error, as the library reports it.
+  void print(const tekconv::Diagnostic& d);
   void error(const std::string& text);
   // A warning about the command line: always printed, and not counted with the input's.
   void warning(const std::string& text);

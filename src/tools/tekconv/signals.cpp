@@ -92,8 +92,8 @@ SignalBlock::~SignalBlock() {
   sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
-TemporaryWatch& signal_watch() {
-  class SignalWatch : public TemporaryWatch {
+tekconv::TemporaryFiles& signal_watch() {
+  class SignalWatch : public tekconv::TemporaryFiles {
    public:
     void hold() override { block_.emplace(); }
     void release() override { block_.reset(); }

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "core/atomic_output.hpp"
+#include "tekconv/tekconv.hpp"
 
 namespace tek {
 
@@ -19,9 +19,9 @@ void track_output(const std::string& name);
 void untrack_output(const std::string& name);
 void untrack_outputs();
 
-// The watch of the run's temporary output files: registered for removal if a signal ends the
-// run, with the signals held back while one is created.
-TemporaryWatch& signal_watch();
+// The run's temporary files: registered for removal if a signal ends the run, with the signals
+// held back while one is created.
+tekconv::TemporaryFiles& signal_watch();
 
 // Holds the cleanup signals back while it lives, so that a file is never created without
 // being registered.

@@ -1,46 +1,23 @@
-// The tekconv command: the files of a run, the run modes over named files, the entry point.
+// The tekconv command: its command line read into a tekconv::Job, run by the library.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "core/atomic_output.hpp"
-#include "core/output.hpp"
-#include "core/sinks/context_writer.hpp"
-#include "tools/tekconv/signals.hpp"
+#include "tekconv/tekconv.hpp"
 
 namespace tek {
 
-struct Converter;
+// What runs the job of a command line: tekconv::run, or a caller's (a harness that bounds the
+// output, a test that injects faults).
+using JobRunner = std::function<tekconv::Status(const tekconv::Job&)>;
 
-// The files a run creates: the output file under its temporary name until it is complete, the
-// type and local streams in unnamed files, the check's scratch file. Whatever ends a run
-// early, only the temporary of the output is removed; an earlier output file stays as it was.
-struct ToolFiles {
-  ContextStreams streams;
-  AtomicOutput output{&signal_watch()};  // written through streams.main
-  OutFile scratch;
-
-  ToolFiles() = default;
-  ToolFiles(const ToolFiles&) = delete;
-  ToolFiles& operator=(const ToolFiles&) = delete;
-  ~ToolFiles();
-  // After a fatal error: closes without writing and removes the output's temporary.
-  void remove_all();
-};
-
-// Converts the input into the context file ctx; returns the exit status. named: -o gave the
-// name (a device or a stream there is written to, see AtomicOutput::create).
-int run_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                   const std::string& ctx, bool named);
-// Converts the input into the ELF file elf; returns the exit status.
-int run_elf_conversion(Converter& cv, ToolFiles& files, const std::string& input,
-                       const std::string& elf, bool named);
-// The type index check, with its marks kept in the scratch file "selfix.$$$".
-int run_check(Converter& cv, ToolFiles& files, const std::string& input);
-
-// The whole command: banner, options, run mode. args[0] is the program name. Returns the exit
-// status (255 for a fatal error, 1 after an undefined type kind).
-int tekconv_main(Converter& cv, const std::vector<std::string>& args);
+// The whole command: banner, options, the job, the messages around it. args[0] is the program
+// name; console is where the command's standard output text goes (standard error with -o -).
+// Returns the exit status (255 for a fatal error, 1 after an undefined type kind).
+int tekconv_main(const std::vector<std::string>& args, FILE* console = stdout,
+                 const JobRunner& run = tekconv::run);
 
 }  // namespace tek
