@@ -1,11 +1,13 @@
 # Fails when a file includes a header of a layer above its own: the formats (src/format) include
 # only formats, the converter core (src/core) only the core and the formats, the library
-# (src/api, include/) nothing of the tools.
+# (src/api, include/) nothing of the tools, and ctxdump (src/tools/ctxdump) only the public
+# headers of the library and its own.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
-set(allowed_api "format/|core/|tekconv/")
+set(allowed_api "format/|core/|api/|tekconv/")
+set(allowed_tools/ctxdump "tekconv/|tools/ctxdump/")
 set(problems "")
-foreach(layer format core api)
+foreach(layer format core api tools/ctxdump)
   file(GLOB_RECURSE files "${SOURCE_DIR}/src/${layer}/*.hpp" "${SOURCE_DIR}/src/${layer}/*.cpp")
   foreach(f ${files})
     file(STRINGS "${f}" lines REGEX "^#include \"")
