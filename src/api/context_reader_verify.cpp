@@ -85,7 +85,7 @@ struct Verifier {
   bool read_twice = false;
   bool complete = true;  // known at the start when read twice, else at the end
 
-  std::vector<CtxProblem> problems;
+  std::vector<ContextProblem> problems;
 
   // A reference to a type or module not defined where it was read: a problem held in place
   // (for the order of the report) and judged at the end.
@@ -293,7 +293,7 @@ struct Verifier {
         text += " refers to undefined type index " + hex8(h.index);
       }
     }
-    std::erase_if(problems, [](const CtxProblem& p) { return p.text.empty(); });
+    std::erase_if(problems, [](const ContextProblem& p) { return p.text.empty(); });
   }
 
   // Checks that need the whole file, at its end.
@@ -329,15 +329,18 @@ ContextVerdict verify(CtxReader& reader) {
   }
   v.complete = step == CtxStep::End;
   verdict.stop_offset = reader.pos();
-  if (!v.complete) v.problems.push_back(framing_problem(step, rec, reader));
+  if (!v.complete) {
+    CtxProblem p = framing_problem(step, rec, reader);
+    v.problems.push_back({p.offset, std::move(p.text)});
+  }
   verdict.size = reader.drain();
   v.finish(verdict.size);
 
   // A member count is judged when its MEMBER records have been read, but reported at its TYPE.
-  std::stable_sort(v.problems.begin(), v.problems.end(),
-                   [](const CtxProblem& a, const CtxProblem& b) { return a.offset < b.offset; });
-  verdict.problems.reserve(v.problems.size());
-  for (CtxProblem& p : v.problems) verdict.problems.push_back({p.offset, std::move(p.text)});
+  std::stable_sort(
+      v.problems.begin(), v.problems.end(),
+      [](const ContextProblem& a, const ContextProblem& b) { return a.offset < b.offset; });
+  verdict.problems = std::move(v.problems);
   verdict.complete = v.complete;
   return verdict;
 }
