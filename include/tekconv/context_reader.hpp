@@ -29,7 +29,8 @@ enum class FieldKind : uint8_t {
 
 // One field of a record, in the order of the file.
 struct ContextField {
-  std::string_view name;  // "addr", "typeix", "name", "data", ...
+  // "addr", "typeix", "name", "data", ...: the keys of ctxdump --json, listed in ctxdump(1).
+  std::string_view name;
   FieldKind kind = FieldKind::Unsigned;
   uint32_t number = 0;         // Unsigned and Signed: the stored bits
   std::string text;            // String
@@ -69,6 +70,7 @@ class ContextReader {
   explicit ContextReader(FILE* stream);
   explicit ContextReader(std::istream& stream);
 
+  // A reader moved from may only be assigned to or destroyed.
   ContextReader(ContextReader&&) noexcept;
   ContextReader& operator=(ContextReader&&) noexcept;
   ~ContextReader();
