@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "api/context_fields.hpp"
 #include "ctxdump_support.hpp"
 #include "example_program.hpp"
 #include "optional_tools.hpp"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "format/ctx/ctxfile.hpp"
 #include "support.hpp"
 #include "tools/ctxdump/ctxdump.hpp"
 

@@ -1,19 +1,20 @@
 # Fails when a file includes a header of a layer above its own. From the bottom: the formats
 # (src/format) include only formats; the converter core (src/core) the core and the formats;
 # the ELF back end (src/elf) those and itself; the library (src/api, include/) nothing of the
-# tools; the tekconv command only the public header and its own files. Inside the core, the
-# sinks know no reader or symbol state, the symbol and type state (debuginfo) does not reach
-# into the record reader, and the reader knows no sink of its own.
+# tools; the tools (tekconv, ctxdump) only the public headers and their own files. Inside the
+# core, the sinks know no reader or symbol state, the symbol and type state (debuginfo) does not
+# reach into the record reader, and the reader knows no sink of its own.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
 set(allowed_elf "format/|core/|elf/")
 set(allowed_api "format/|core/|elf/|tekconv/|api/")
 set(allowed_tools/tekconv "tekconv/|tools/tekconv/")
+set(allowed_tools/ctxdump "tekconv/|tools/ctxdump/")
 set(forbidden_core_sinks "core/reader/|core/debuginfo/|core/converter.hpp|core/run.hpp")
 set(forbidden_core_debuginfo "core/reader/|core/sinks/|core/run.hpp")
 set(forbidden_core_reader "core/sinks/|core/run.hpp")
 set(problems "")
-foreach(layer format core elf api tools/tekconv)
+foreach(layer format core elf api tools/tekconv tools/ctxdump)
   file(GLOB_RECURSE files "${SOURCE_DIR}/src/${layer}/*.hpp" "${SOURCE_DIR}/src/${layer}/*.cpp")
   foreach(f ${files})
     # The folder inside the core, if any: sinks, debuginfo, reader.

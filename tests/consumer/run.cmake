@@ -1,5 +1,6 @@
 # Installs the build tree into a scratch prefix, builds the consumer project against it, and
-# checks that the library converts the example to the same bytes as the tekconv command.
+# checks that the library converts the example to the same bytes as the tekconv command, and
+# that its reader counts as many records as the installed ctxdump lists.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/example")
 
@@ -8,6 +9,7 @@ function(run)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${ARGN}\n failed (${rc}):\n${out}\n${err}")
   endif()
+  set(run_out "${out}" PARENT_SCOPE)
 endfunction()
 
 run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${WORK}/prefix")
@@ -22,3 +24,12 @@ run("${TEKCONV}" prog.abs WORKING_DIRECTORY "${WORK}/example")
 run("${WORK}/build/consumer" "${WORK}/example/prog.abs" "${WORK}/library.ctx" "${WORK}/example")
 run("${CMAKE_COMMAND}" -E compare_files "${WORK}/example/prog.ctx" "${WORK}/library.ctx")
 message(STATUS "the installed library converts the example as the command does")
+
+run("${WORK}/prefix/bin/ctxdump" "${WORK}/library.ctx")
+string(REGEX MATCHALL "\n" lines "${run_out}")
+list(LENGTH lines listed)
+run("${WORK}/build/count" "${WORK}/library.ctx")
+if(NOT listed GREATER 20 OR NOT run_out STREQUAL "${listed} records\n")
+  message(FATAL_ERROR "the reader counts '${run_out}', ctxdump lists ${listed} records")
+endif()
+message(STATUS "the installed library's reader counts the ${listed} records that ctxdump lists")

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace tek {
 
@@ -14,13 +15,30 @@ namespace {
 // least a record's worth.
 constexpr size_t BUFFER_SIZE = 2 * MAX_RECORD_SIZE;
 
+// A descriptor read from its current offset, to which a rewind returns.
+CtxSource fd_source(int fd) {
+  CtxSource s;
+  s.read = [fd](uint8_t* p, size_t n) {
+    for (;;) {
+      const ssize_t got = ::read(fd, p, n);
+      if (got >= 0) return static_cast<size_t>(got);
+      if (errno != EINTR) throw std::system_error(errno, std::generic_category());
+    }
+  };
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start >= 0) s.rewind = [fd, start] { return ::lseek(fd, start, SEEK_SET) >= 0; };
+  return s;
+}
+
 }  // namespace
 
 CtxReader::CtxReader(std::span<const uint8_t> bytes) : data_(bytes.data()), end_(bytes.size()) {}
 
-CtxReader::CtxReader(int fd) : fd_(fd), eof_(false), buffer_(BUFFER_SIZE) {
+CtxReader::CtxReader(int fd) : CtxReader(fd_source(fd)) {}
+
+CtxReader::CtxReader(CtxSource source)
+    : streamed_(true), source_(std::move(source)), eof_(false), buffer_(BUFFER_SIZE) {
   data_ = buffer_.data();
-  start_ = ::lseek(fd, 0, SEEK_CUR);
 }
 
 void CtxReader::fill(size_t n) {
@@ -31,11 +49,9 @@ void CtxReader::fill(size_t n) {
       end_ -= at_;
       at_ = 0;
     }
-    ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw std::system_error(errno, std::generic_category());
+    const size_t got = source_.read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) eof_ = true;
-    end_ += static_cast<size_t>(got);
+    end_ += got;
   }
 }
 
@@ -83,10 +99,10 @@ CtxStep CtxReader::read(CtxRecord& rec) {
 }
 
 bool CtxReader::rewind() {
-  if (fd_ < 0) {
+  if (!streamed_) {
     at_ = 0;
   } else {
-    if (start_ < 0 || ::lseek(fd_, start_, SEEK_SET) < 0) return false;
+    if (!source_.rewind || !source_.rewind()) return false;
     at_ = end_ = base_ = 0;
     eof_ = false;
   }

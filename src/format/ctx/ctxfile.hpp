@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -46,14 +47,23 @@ enum class CtxStep {
   CutShort,    // the record at pos runs past the end of the file
 };
 
-// Steps through the records of a context file, held in memory or read from a file descriptor
-// through a buffer of two records' size, so that memory stays bounded on any input. A failed
-// read throws std::system_error.
+// Bytes read in order from a descriptor, a stdio stream, ...
+struct CtxSource {
+  // Reads up to n bytes into p; returns 0 at the end. A failure throws std::system_error.
+  std::function<size_t(uint8_t* p, size_t n)> read;
+  // Back to where reading began; false when that fails. Empty when the source cannot be seeked.
+  std::function<bool()> rewind;
+};
+
+// Steps through the records of a context file, held in memory or read from a source through a
+// buffer of two records' size, so that memory stays bounded on any input. A failed read throws
+// std::system_error.
 class CtxReader {
  public:
   explicit CtxReader(std::span<const uint8_t> bytes);
   // Reads fd from its current offset; the descriptor stays the caller's.
   explicit CtxReader(int fd);
+  explicit CtxReader(CtxSource source);
 
   // Reads the record at the position. On anything but Record the position stays at the record
   // that could not be read (rec.offset and rec.tag name it). OBJECT data stays valid until the
@@ -65,7 +75,7 @@ class CtxReader {
   // Bytes held from the position on; after CutShort, all that the file has left.
   size_t buffered() const { return end_ - at_; }
   // Whether the input can be read again from its start (a pipe cannot).
-  bool can_rewind() const { return fd_ < 0 || start_ >= 0; }
+  bool can_rewind() const { return !streamed_ || static_cast<bool>(source_.rewind); }
   // Back to the start, for another reading; false when the input cannot be seeked.
   bool rewind();
   // Reads to the end of the input; returns its size.
@@ -78,11 +88,11 @@ class CtxReader {
   size_t decode(V& v) const;
 
   const uint8_t* data_;
-  size_t at_ = 0;    // the position in data_
-  size_t end_ = 0;   // end of the bytes held in data_
-  size_t base_ = 0;  // file offset of data_[0]
-  int fd_ = -1;
-  int64_t start_ = -1;  // file offset where reading began, -1 when it cannot be seeked
+  size_t at_ = 0;          // the position in data_
+  size_t end_ = 0;         // end of the bytes held in data_
+  size_t base_ = 0;        // file offset of data_[0]
+  bool streamed_ = false;  // read from source_, not held whole
+  CtxSource source_;
   bool eof_ = true;
   std::vector<uint8_t> buffer_;
   uint8_t last_kind_ = 0;  // kind of the latest TYPE record read; selects the MEMBER layout

@@ -1,16 +1,13 @@
 #include "tools/ctxdump/ctxdump.hpp"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <system_error>
 
-#include "format/ctx/ctxfile.hpp"
+#include "tekconv/context_reader.hpp"
 #include "tekconv/tekconv.hpp"
 #include "tools/ctxdump/json.hpp"
 
@@ -77,48 +74,23 @@ class Console {
   int error_ = 0;
 };
 
-// The dump printer begins every line with "\n"; a listing ends every line with one instead.
-// Each record is printed into a memory stream and copied out without its first character.
-class LineBuffer {
- public:
-  LineBuffer() : f_(::open_memstream(&data_, &size_)) {}
-  ~LineBuffer() {
-    if (f_) std::fclose(f_);
-    std::free(data_);
-  }
-  LineBuffer(const LineBuffer&) = delete;
-  LineBuffer& operator=(const LineBuffer&) = delete;
-
-  bool ok() const { return f_ != nullptr; }
-
-  void put(FILE* out, const CtxRecord& rec) {
-    std::rewind(f_);
-    print_record(f_, rec);
-    std::fflush(f_);
-    long n = std::ftell(f_);
-    if (n > 1) std::fwrite(data_ + 1, 1, static_cast<size_t>(n - 1), out);
-    std::fputc('\n', out);
-  }
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  FILE* f_;
-};
-
 // The data bytes of an OBJECT, 16 to a line, each line led by the load address of its first byte.
 // Each line is formatted in place and written at once: an image holds many thousands of bytes.
-void put_hex(FILE* out, const ObjectValue& v) {
+void put_hex(FILE* out, const tekconv::ContextRecord& rec) {
   static constexpr char DIGITS[] = "0123456789abcdef";
+  const tekconv::ContextField* addr = rec.field("addr");
+  const tekconv::ContextField* data = rec.field("data");
+  if (!addr || !data) return;
+  const std::vector<uint8_t>& bytes = data->bytes;
   char line[16 + HEX_PER_LINE * 3];
-  for (size_t at = 0; at < v.data.size(); at += HEX_PER_LINE) {
-    int n =
-        std::snprintf(line, sizeof line, "  %08" PRIx32 ":", static_cast<uint32_t>(v.addr + at));
+  for (size_t at = 0; at < bytes.size(); at += HEX_PER_LINE) {
+    int n = std::snprintf(line, sizeof line, "  %08" PRIx32 ":",
+                          static_cast<uint32_t>(addr->number + at));
     char* p = line + n;
-    for (size_t i = at; i < v.data.size() && i < at + HEX_PER_LINE; ++i) {
+    for (size_t i = at; i < bytes.size() && i < at + HEX_PER_LINE; ++i) {
       *p++ = ' ';
-      *p++ = DIGITS[v.data[i] >> 4];
-      *p++ = DIGITS[v.data[i] & 15];
+      *p++ = DIGITS[bytes[i] >> 4];
+      *p++ = DIGITS[bytes[i] & 15];
     }
     *p++ = '\n';
     std::fwrite(line, 1, static_cast<size_t>(p - line), out);
@@ -132,78 +104,85 @@ struct Job {
   bool several;  // one of several files: JSON lines name their file
 };
 
-int list_file(CtxReader& reader, const Job& job, Console& out, FILE* err) {
-  LineBuffer line;
-  if (!line.ok()) throw std::bad_alloc();
-  CtxRecord rec;
-  CtxStep step;
-  while ((step = reader.read(rec)) == CtxStep::Record) {
+// Where a file's reading failed: a line on err and the status. A record that cannot be read
+// names its offset.
+int report_error(const tekconv::Error& e, const Job& job, Console& out, FILE* err) {
+  out.flush();
+  switch (e.code()) {
+    case tekconv::Error::Code::Malformed:
+      std::fprintf(err, "ctxdump: %s: offset %08llx: %s\n", job.name.c_str(),
+                   static_cast<unsigned long long>(e.offset().value_or(0)), e.message().c_str());
+      return STATUS_PROBLEMS;
+    case tekconv::Error::Code::System:
+      std::fprintf(err, "ctxdump: %s: cannot read: %s\n", job.name.c_str(),
+                   std::strerror(e.system_error()));
+      return STATUS_UNREADABLE;
+    case tekconv::Error::Code::OutOfMemory:
+      break;
+  }
+  std::fprintf(err, "ctxdump: %s: out of memory\n", job.name.c_str());
+  return STATUS_UNREADABLE;
+}
+
+int list_file(tekconv::ContextReader& reader, const Job& job, Console& out, FILE* err) {
+  for (;;) {
+    tekconv::Expected<const tekconv::ContextRecord*> next = reader.next();
+    if (!next) return report_error(next.error(), job, out, err);
+    const tekconv::ContextRecord* rec = *next;
+    if (!rec) return STATUS_SOUND;
     if (job.options.json) {
-      print_json_record(out.file(), rec, job.options.hex, job.several ? &job.name : nullptr);
+      print_json_record(out.file(), *rec, job.options.hex, job.several ? &job.name : nullptr);
     } else {
-      line.put(out.file(), rec);
-      if (job.options.hex && rec.tag == TAG_OBJECT) put_hex(out.file(), rec.value<ObjectValue>());
+      const std::string_view line = reader.listing();
+      std::fwrite(line.data(), 1, line.size(), out.file());
+      std::fputc('\n', out.file());
+      if (job.options.hex && rec->name == "OBJECT") put_hex(out.file(), *rec);
     }
     if (out.failed()) return STATUS_UNREADABLE;
   }
-  if (step == CtxStep::End) return STATUS_SOUND;
-  CtxProblem p = framing_problem(step, rec, reader);
-  out.flush();
-  std::fprintf(err, "ctxdump: %s: offset %08zx: %s\n", job.name.c_str(), p.offset, p.text.c_str());
-  return STATUS_PROBLEMS;
 }
 
-int verify_file(CtxReader& reader, const Job& job, Console& out) {
+int verify_file(tekconv::ContextReader& reader, const Job& job, Console& out, FILE* err) {
   const char* name = job.name.c_str();
   FILE* f = out.file();
-  CtxVerdict v = verify_ctx(reader);
-  for (const CtxProblem& p : v.problems) print_problem(f, job.name, p);
+  tekconv::Expected<tekconv::ContextVerdict> verdict = tekconv::verify_context(reader);
+  if (!verdict) return report_error(verdict.error(), job, out, err);
+  const tekconv::ContextVerdict& v = *verdict;
+  for (const tekconv::ContextProblem& p : v.problems) print_problem(f, job.name, p);
   const size_t n = v.problems.size();
+  const auto size = static_cast<unsigned long long>(v.size);
   if (n == 0)
-    std::fprintf(f, "%s: sound: %zu records, %zu bytes", name, v.records, v.size);
+    std::fprintf(f, "%s: sound: %zu records, %llu bytes", name, v.records, size);
   else
-    std::fprintf(f, "%s: %zu problem%s: %zu records, %zu bytes", name, n, n == 1 ? "" : "s",
-                 v.records, v.size);
+    std::fprintf(f, "%s: %zu problem%s: %zu records, %llu bytes", name, n, n == 1 ? "" : "s",
+                 v.records, size);
   if (!v.complete)
-    std::fprintf(f, "; reading stopped at offset %08zx, type references not checked",
-                 v.stop_offset);
+    std::fprintf(f, "; reading stopped at offset %08llx, type references not checked",
+                 static_cast<unsigned long long>(v.stop_offset));
   std::fputc('\n', f);
   return n == 0 ? STATUS_SOUND : STATUS_PROBLEMS;
 }
 
 // Lists or checks the file of a reader. A read that fails and memory running out end the file
 // with a message on err.
-int dump(CtxReader& reader, const Job& job, Console& out, FILE* err) {
-  std::string failure;
+int dump(tekconv::ContextReader& reader, const Job& job, Console& out, FILE* err) {
   try {
-    return job.options.verify ? verify_file(reader, job, out) : list_file(reader, job, out, err);
-  } catch (const std::system_error& e) {
-    failure = std::string("cannot read: ") + std::strerror(e.code().value());
+    return job.options.verify ? verify_file(reader, job, out, err)
+                              : list_file(reader, job, out, err);
   } catch (const std::bad_alloc&) {
-    failure = "out of memory";
+    return report_error({tekconv::Error::Code::OutOfMemory, "out of memory"}, job, out, err);
   }
-  out.flush();
-  std::fprintf(err, "ctxdump: %s: %s\n", job.name.c_str(), failure.c_str());
-  return STATUS_UNREADABLE;
 }
 
 // The file "-" is standard input, read from where it stands and left open.
 int dump_path(const Job& job, Console& out, FILE* err) {
-  const bool stdin_file = job.name == "-";
-  const int fd = stdin_file ? STDIN_FILENO : ::open(job.name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int e = errno;
-    out.flush();
-    std::fprintf(err, "ctxdump: %s: cannot read: %s\n", job.name.c_str(), std::strerror(e));
-    return STATUS_UNREADABLE;
+  if (job.name == "-") {
+    tekconv::ContextReader reader(stdin);
+    return dump(reader, job, out, err);
   }
-  int status;
-  {
-    CtxReader reader(fd);
-    status = dump(reader, job, out, err);
-  }
-  if (!stdin_file) ::close(fd);
-  return status;
+  tekconv::Expected<tekconv::ContextReader> reader = tekconv::ContextReader::open(job.name);
+  if (!reader) return report_error(reader.error(), job, out, err);
+  return dump(*reader, job, out, err);
 }
 
 int run(const std::vector<std::string>& args, Console& out, FILE* err) {
@@ -265,7 +244,7 @@ int run(const std::vector<std::string>& args, Console& out, FILE* err) {
 int ctxdump_bytes(std::span<const uint8_t> bytes, const std::string& name,
                   const CtxdumpOptions& options, FILE* out, FILE* err) {
   Console console(out);
-  CtxReader reader(bytes);
+  tekconv::ContextReader reader(bytes);
   return dump(reader, {name, options, false}, console, err);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cinttypes>
 #include <string_view>
-#include <type_traits>
 
 namespace tek {
 
@@ -26,65 +25,59 @@ void put_string(FILE* out, std::string_view s) {
   std::fputc('"', out);
 }
 
-void put_key(FILE* out, const char* key) {
-  std::fprintf(out, ",\"%s\":", key);
+void put_key(FILE* out, std::string_view key) {
+  std::fprintf(out, ",\"%.*s\":", static_cast<int>(key.size()), key.data());
 }
 
 // A code and its name, null for a code that the format does not name.
-void put_code(FILE* out, uint32_t code, const char* name) {
+void put_code(FILE* out, const tekconv::ContextField& f) {
   std::fputs("{\"name\":", out);
-  if (name)
-    put_string(out, name);
+  if (!f.code_name.empty())
+    put_string(out, f.code_name);
   else
     std::fputs("null", out);
-  std::fprintf(out, ",\"value\":%" PRIu32 "}", code);
-}
-
-template <class V>
-void put_number(FILE* out, const V& v, uint32_t value, JsonForm form) {
-  if (form == JsonForm::Kind) return put_code(out, value, find_kind_name(uint8_t(value)));
-  if (form == JsonForm::Class) return put_code(out, value, find_class_name(uint8_t(value)));
-  bool is_signed = form == JsonForm::Signed;
-  if constexpr (std::is_same_v<V, SetLocalValue>)
-    if (form == JsonForm::LocalOffset) is_signed = v.cls == CLASS_AUTO;
-  if (is_signed)
-    std::fprintf(out, "%" PRId32, static_cast<int32_t>(value));
-  else
-    std::fprintf(out, "%" PRIu32, value);
+  std::fprintf(out, ",\"value\":%" PRIu32 "}", f.number);
 }
 
 }  // namespace
 
-void print_json_record(FILE* out, const CtxRecord& rec, bool hex, const std::string* file) {
+void print_json_record(FILE* out, const tekconv::ContextRecord& rec, bool hex,
+                       const std::string* file) {
   std::fputc('{', out);
   if (file) {
     std::fprintf(out, "\"%s\":", JSON_FILE_KEY);
     put_string(out, *file);
     std::fputc(',', out);
   }
-  std::fprintf(out, "\"%s\":%zu", JSON_OFFSET_KEY, rec.offset);
+  std::fprintf(out, "\"%s\":%" PRIu64, JSON_OFFSET_KEY, rec.offset);
   put_key(out, JSON_TAG_KEY);
-  put_string(out, tag_name(rec.tag));
-  visit_record(rec, [&]<class V>(const V& v) {
-    for_each_field(v, [&](const Field<V>& f) {
-      const char* key = field_name(f);
-      put_key(out, key ? key : "?");
-      if (f.width == 0) {
-        put_string(out, name_of(v));
-      } else {
-        const FieldName<V>* n = find_field(f);
-        put_number(out, v, v.*f.member, n ? n->form : JsonForm::Unsigned);
-      }
-    });
-    if constexpr (requires { v.data; }) {
-      if (hex) {
-        put_key(out, JSON_DATA_KEY);
-        std::fputc('"', out);
-        for (const uint8_t b : v.data) std::fprintf(out, "%02x", b);
-        std::fputc('"', out);
-      }
+  put_string(out, rec.name);
+  for (const tekconv::ContextField& f : rec.fields) {
+    switch (f.kind) {
+      case tekconv::FieldKind::Bytes:
+        if (hex) {
+          put_key(out, f.name);
+          std::fputc('"', out);
+          for (const uint8_t b : f.bytes) std::fprintf(out, "%02x", b);
+          std::fputc('"', out);
+        }
+        break;
+      case tekconv::FieldKind::String:
+        put_key(out, f.name);
+        put_string(out, f.text);
+        break;
+      case tekconv::FieldKind::Signed:
+      case tekconv::FieldKind::Unsigned:
+        put_key(out, f.name);
+        if (f.is_code)
+          put_code(out, f);
+        else if (f.kind == tekconv::FieldKind::Signed)
+          std::fprintf(out, "%" PRId32, static_cast<int32_t>(f.number));
+        else
+          std::fprintf(out, "%" PRIu32, f.number);
+        break;
     }
-  });
+  }
   std::fputs("}\n", out);
 }
 
