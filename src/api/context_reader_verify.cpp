@@ -13,6 +13,7 @@
 #include "api/context_reader_impl.hpp"
 #include "format/ctx/ctxfile.hpp"
 #include "format/ctx/dump.hpp"
+#include "format/ctx/kinds.hpp"
 #include "tekconv/context_reader.hpp"
 
 namespace tekconv {
@@ -194,7 +195,7 @@ struct Verifier {
   void check_selfix(const CtxRecord& rec) {
     if (rec.tag != TAG_TYPE) return;
     const TypeValue& t = rec.value<TypeValue>();
-    if (t.kind == 0 || t.kind > K_CLASS) {
+    if (kind_info(t.kind).cls == KindClass::Unknown) {
       char buf[80];
       std::snprintf(buf, sizeof buf,
                     "TYPE %08" PRIx32 " of undefined kind %02" PRIx32 ", read without kind fields",
