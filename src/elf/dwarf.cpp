@@ -14,10 +14,10 @@ namespace tek {
 
 namespace {
 
-// The DWARF sections; .debug_info is in the output, at info_offset.
+// The DWARF sections; .debug_line and .debug_info are in the output, at their offsets.
 struct DebugSections {
-  std::vector<uint8_t> abbrev, str, line, aranges, ranges;
-  uint64_t info_offset = 0, info_size = 0;
+  std::vector<uint8_t> abbrev, str, aranges, ranges;
+  uint64_t line_offset = 0, line_size = 0, info_offset = 0, info_size = 0;
 };
 
 using namespace dwarf;
@@ -70,11 +70,26 @@ class DwarfBuilder {
       : m_(m), p_(p), be_(p.target.big_endian), w_(be_), line_(be_), aranges_(be_), ranges_(be_) {}
 
   DebugSections build(elf::Output& out) {
+    DebugSections s;
+    // The line programs go to the output first, a unit at a time, then .debug_info as it is
+    // written: neither section stays in memory whole.
+    s.line_offset = out.size();
+    std::vector<UnitLines> unit_lines(p_.cus.size());
+    for (size_t cu = 0; cu < p_.cus.size(); ++cu) {
+      const Cu& c = p_.cus[cu];
+      UnitLines& u = unit_lines[cu];
+      u.name = c.module;
+      if (c.blocks.empty()) continue;
+      u.stmt_list = static_cast<uint32_t>(s.line_size) + lines(c, u.ranges, u.name, u.comp_dir);
+      out.append(line_.data().data(), line_.size());
+      s.line_size += line_.size();
+      line_.data().clear();
+    }
     w_.stream_to(out);
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
-    for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu);
+    for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu, std::move(unit_lines[cu]));
     w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
       if (key < die_flat_.size()) {
         if (die_flat_[key] == NONE) return std::nullopt;
@@ -84,12 +99,10 @@ class DwarfBuilder {
       if (it == die_at_.end()) return std::nullopt;
       return it->second;
     });
-    DebugSections s;
     s.abbrev = w_.abbrev().data();
     s.info_offset = w_.output_offset();
     s.info_size = w_.size();
     s.str = std::move(w_.str().data());
-    s.line = std::move(line_.data());
     s.aranges = aranges_.data();
     s.ranges = ranges_.data();
     return s;
@@ -173,7 +186,7 @@ class DwarfBuilder {
     types_of_cu_.resize(p_.cus.size());
     for (size_t i = 0; i < m_.types.size(); ++i) {
       if (p_.type_at.get(m_.types[i].t.selfix) != i) continue;  // a second definition
-      types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(i);
+      types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(static_cast<uint32_t>(i));
     }
   }
 
@@ -526,12 +539,19 @@ class DwarfBuilder {
     return write_line_program(line_, dirs, files, seqs);
   }
 
-  void unit(size_t cu) {
-    const Cu& c = p_.cus[cu];
-    std::vector<Range> ranges;
-    std::string name = c.module, comp_dir;
+  // What a unit's line program gives its DIE: where the program lies in .debug_line, the
+  // ranges of its sequences, and the unit's name and directory from its first source file.
+  struct UnitLines {
     std::optional<uint32_t> stmt_list;
-    if (!c.blocks.empty()) stmt_list = lines(c, ranges, name, comp_dir);
+    std::vector<Range> ranges;
+    std::string name, comp_dir;
+  };
+
+  void unit(size_t cu, UnitLines ul) {
+    const Cu& c = p_.cus[cu];
+    std::vector<Range> ranges = std::move(ul.ranges);
+    std::string name = std::move(ul.name), comp_dir = std::move(ul.comp_dir);
+    const std::optional<uint32_t> stmt_list = ul.stmt_list;
     if (name.empty()) name = UNNAMED_FILE;
     const size_t from_lines = ranges.size();
     for (size_t fi : c.functions) {
@@ -573,7 +593,7 @@ class DwarfBuilder {
           .data1(DW_AT_encoding, DW_ATE_unsigned);
       set_die(INDEX_TYPE, w_.put(x));
     }
-    for (size_t t : types_of_cu_[cu]) type_die(m_.types[t]);
+    for (uint32_t t : types_of_cu_[cu]) type_die(m_.types[t]);
     for (size_t g : c.globals) global(p_.data[g]);
     for (size_t s : c.statics) variable(DW_TAG_variable, *p_.statics[s].v);
     for (size_t fi : c.functions) function(p_.functions[fi]);
@@ -604,7 +624,7 @@ class DwarfBuilder {
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
   elf::Bytes loc_{be_};
-  std::vector<std::vector<size_t>> types_of_cu_;
+  std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_flat_;
   bool wide_index_ = false;  // an array needs the unsigned index type
@@ -636,7 +656,14 @@ void debug_sections(const ElfModel& m, const Program& p, elf::Output& out, elf::
     spec.sections.push_back(std::move(s));
   }
   debug(".debug_str", dbg.str, true);
-  debug(".debug_line", dbg.line);
+  if (dbg.line_size) {
+    elf::Section s;
+    s.name = ".debug_line";
+    s.type = elf::SHT_PROGBITS;
+    s.offset = dbg.line_offset;
+    s.size = dbg.line_size;
+    spec.sections.push_back(std::move(s));
+  }
   debug(".debug_aranges", dbg.aranges);
   debug(".debug_ranges", dbg.ranges);
 }

@@ -150,9 +150,21 @@ struct MemberRec {
   uint32_t bitsize = 0;
   Name name;
 };
+// A type keeps the fields that its kind's record has: the referred type is a function's return
+// type (retix) or the typeix of a pointer, array or typedef; the second number is a function's
+// argument count, an array's bound (limit) or a BIT type's offset.
 struct TypeFields {
-  uint32_t kind = 0, selfix = 0;
-  uint32_t size = 0, retix = 0, argc = 0, typeix = 0, limit = 0, sign = 0, offs = 0;
+  uint32_t kind = 0, selfix = 0, size = 0;
+  union {
+    uint32_t typeix = 0;
+    uint32_t retix;
+  };
+  union {
+    uint32_t limit = 0;
+    uint32_t argc;
+    uint32_t offs;
+  };
+  uint8_t sign = 0;
   Name name;
 };
 

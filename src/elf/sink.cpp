@@ -106,8 +106,31 @@ void ElfSink::record(const SetLocalValue& v) {
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
-  const TypeFields t{v.kind,   v.selfix, v.size, v.retix, v.argc,
-                     v.typeix, v.limit,  v.sign, v.offs,  m_->names.add(v.name)};
+  TypeFields t;
+  t.kind = v.kind;
+  t.selfix = v.selfix;
+  t.size = v.size;
+  switch (kind_info(v.kind).cls) {
+    case KindClass::Function:
+      t.retix = v.retix;
+      t.argc = v.argc;
+      break;
+    case KindClass::Pointer:
+    case KindClass::Typedef:
+      t.typeix = v.typeix;
+      break;
+    case KindClass::Array:
+      t.typeix = v.typeix;
+      t.limit = v.limit;
+      break;
+    case KindClass::Bit:
+      t.offs = v.offs;
+      t.sign = static_cast<uint8_t>(v.sign);
+      break;
+    default:
+      break;
+  }
+  t.name = m_->names.add(v.name);
   m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
 }
 void ElfSink::record(const MemberValue& v) {

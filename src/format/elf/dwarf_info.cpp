@@ -151,7 +151,7 @@ Die InfoWriter::die(Tag tag, bool children) {
   if (out_ && info_.size() >= flush_at_) flush();
   serial_ = next_serial_++;
   die_at_ = info_.size();
-  die_refs_ = ref_at_.size();
+  die_refs_.clear();
   info_.u8(0);  // room for a one-byte code; put() makes more when needed
   shape_.clear();
   shape_.push_back(tag);
@@ -163,10 +163,11 @@ void InfoWriter::add_ref(uint64_t key) {
   const uint32_t high = static_cast<uint32_t>(key >> 32);
   // High halves are kept from the first key that has one on, with zeros for the keys before.
   if (high && !wide_refs_) {
-    ref_high_.assign(ref_at_.size(), 0);
+    ref_high_.assign(ref_count_, 0);
     wide_refs_ = true;
   }
-  ref_at_.push_back(size());
+  die_refs_.push_back(size());
+  ++ref_count_;
   if (wide_refs_) ref_high_.push_back(high);
   info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
 }
@@ -181,9 +182,15 @@ uint32_t InfoWriter::put(const Die& d) {
   if (n > 1) {
     // A code past 127: the DIE's values move up to make room.
     b.insert(b.begin() + static_cast<ptrdiff_t>(die_at_ + 1), n - 1, 0);
-    for (size_t i = die_refs_; i < ref_at_.size(); ++i) ref_at_[i] += static_cast<uint32_t>(n - 1);
+    for (uint32_t& at : die_refs_) at += static_cast<uint32_t>(n - 1);
   }
   std::memcpy(b.data() + die_at_, buf, n);
+  for (uint32_t at : die_refs_) {
+    uint8_t step[5];
+    const size_t k = elf::encode_uleb(at - last_ref_, step);
+    ref_steps_.insert(ref_steps_.end(), step, step + k);
+    last_ref_ = at;
+  }
   return flushed_ + static_cast<uint32_t>(die_at_);
 }
 
@@ -219,13 +226,19 @@ void InfoWriter::flush() {
   b.clear();
 }
 
-uint32_t InfoWriter::block_end(uint32_t lo, size_t r, size_t l) const {
+uint32_t InfoWriter::block_end(uint32_t lo, const RefCursor& next, size_t l) const {
   uint32_t hi = static_cast<uint32_t>(
       std::min<uint64_t>(flushed_, uint64_t{lo} + std::max<size_t>(flush_at_, 1)));
   // The last field that begins before hi may end after it: the block takes it in whole.
   auto take_in = [&](uint32_t at) { hi = std::max(hi, std::min(at + 4, flushed_)); };
-  while (r < ref_at_.size() && ref_at_[r] < hi) ++r;
-  if (r > 0 && ref_at_[r - 1] >= lo) take_in(ref_at_[r - 1]);
+  RefCursor r = next;
+  uint32_t last = 0;
+  bool any = false;
+  for (; r.valid() && r.at < hi; r.advance()) {
+    last = r.at;
+    any = true;
+  }
+  if (any) take_in(last);
   while (l < late_.size() && late_[l].first < hi) ++l;
   if (l > 0 && late_[l - 1].first >= lo) take_in(late_[l - 1].first);
   return hi;

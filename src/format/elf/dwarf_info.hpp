@@ -112,26 +112,28 @@ class InfoWriter {
   bool resolve_refs(F&& resolve) {
     closed();
     bool all = true;
-    auto fix = [&](elf::Bytes& b, uint32_t base, size_t i) {
-      const size_t at = ref_at_[i] - base;
+    RefCursor next(*this);
+    auto fix = [&](elf::Bytes& b, uint32_t base) {
+      const size_t at = next.at - base;
       uint64_t key = b.read_u32(at);
-      if (wide_refs_) key |= uint64_t{ref_high_[i]} << 32;
+      if (wide_refs_) key |= uint64_t{ref_high_[next.index]} << 32;
       const std::optional<uint32_t> target = resolve(key);
       all = all && target.has_value();
       b.patch_u32(at, target.value_or(0));
+      next.advance();
     };
     if (!out_) {
-      for (size_t i = 0; i < ref_at_.size(); ++i) fix(info_, 0, i);
+      while (next.valid()) fix(info_, 0);
       return all;
     }
     flush();
     elf::Bytes block(info_.big_endian());
-    size_t r = 0, l = 0;
+    size_t l = 0;
     for (uint32_t lo = 0; lo < flushed_;) {
-      const uint32_t hi = block_end(lo, r, l);
-      if ((r < ref_at_.size() && ref_at_[r] < hi) || (l < late_.size() && late_[l].first < hi)) {
+      const uint32_t hi = block_end(lo, next, l);
+      if ((next.valid() && next.at < hi) || (l < late_.size() && late_[l].first < hi)) {
         read_block(block, lo, hi);
-        for (; r < ref_at_.size() && ref_at_[r] < hi; ++r) fix(block, lo, r);
+        while (next.valid() && next.at < hi) fix(block, lo);
         for (; l < late_.size() && late_[l].first < hi; ++l)
           block.patch_u32(late_[l].first - lo, late_[l].second);
         write_block(block, lo);
@@ -140,7 +142,7 @@ class InfoWriter {
     }
     return all;
   }
-  size_t ref_count() const { return ref_at_.size(); }
+  size_t ref_count() const { return ref_count_; }
 
   // The bytes of .debug_info not yet streamed (all of them without stream_to).
   const elf::Bytes& info() const { return info_; }
@@ -162,7 +164,8 @@ class InfoWriter {
   void flush();
   // The end of the block of the streamed bytes from lo, so that no field to fill in crosses
   // it; r and l are the first reference and late length at or after lo.
-  uint32_t block_end(uint32_t lo, size_t r, size_t l) const;
+  struct RefCursor;
+  uint32_t block_end(uint32_t lo, const RefCursor& next, size_t l) const;
   void read_block(elf::Bytes& block, uint32_t lo, uint32_t hi);
   void write_block(const elf::Bytes& block, uint32_t lo);
   uint32_t string(std::string_view s) { return strings_.add(s); }
@@ -179,12 +182,42 @@ class InfoWriter {
   AbbrevTable abbrevs_;
   // The open DIE: its serial (0: none), where its code goes in info_ and its shape so far.
   uint64_t serial_ = 0, next_serial_ = 1;
-  size_t die_at_ = 0, die_refs_ = 0;
+  size_t die_at_ = 0;
   std::vector<uint32_t> shape_;
-  // References: where each one lies in .debug_info (ascending), which holds the low 32 bits of its
-  // key until it is resolved; the high 32 bits, once any key needs them.
-  std::vector<uint32_t> ref_at_;
+  // References: where each one lies in .debug_info, which holds the low 32 bits of its key
+  // until it is resolved. The places ascend; they are kept as the differences between
+  // neighbours, as ULEB128 numbers (mostly a byte each), and those of the open DIE apart until
+  // its code is known. The high 32 bits of the keys, once any key needs them.
+  std::vector<uint8_t> ref_steps_;
+  uint32_t last_ref_ = 0;
+  std::vector<uint32_t> die_refs_;
+  size_t ref_count_ = 0;
   std::vector<uint32_t> ref_high_;
+  // Walks the places of the references in order.
+  struct RefCursor {
+    explicit RefCursor(const InfoWriter& w) : w_(w) { advance_from(0); }
+    bool valid() const { return index < w_.ref_count_; }
+    void advance() {
+      ++index;
+      advance_from(at);
+    }
+    uint32_t at = 0;
+    size_t index = 0;
+
+   private:
+    void advance_from(uint32_t base) {
+      if (!valid()) return;
+      uint32_t step = 0;
+      for (int shift = 0;; shift += 7) {
+        const uint8_t b = w_.ref_steps_[pos_++];
+        step |= uint32_t{b & 0x7Fu} << shift;
+        if (!(b & 0x80)) break;
+      }
+      at = base + step;
+    }
+    const InfoWriter& w_;
+    size_t pos_ = 0;
+  };
   bool wide_refs_ = false;
   uint32_t unit_start_ = 0;
 };
