@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -145,15 +147,18 @@ TEST_F(CliTest, WriteErrorRemovesTheOutputsAndIsNotReportedAsSuccess) {
 }
 
 TEST_F(CliTest, FatalErrorTable) {
-  const std::pair<int, const char*> table[] = {
+  // Every code of the table is raised somewhere in a run; the codes between them have no
+  // message.
+  const std::pair<tek::ErrorCode, const char*> table[] = {
       // clang-format off
-      {1, "Cannot open file"}, {2, "Cannot create file"}, {3, "Read error"}, {4, "Write error"},
-      {5, "Seek error"}, {6, "Format error"}, {7, "No debug information"}, {8, "No map file"},
-      {9, "No symbol file"}, {10, "Sum check error"}, {12, "Memory allocation error"},
+      {tek::ERR_OPEN, "Cannot open file"}, {tek::ERR_CREATE, "Cannot create file"},
+      {tek::ERR_READ, "Read error"}, {tek::ERR_WRITE, "Write error"}, {tek::ERR_SEEK, "Seek error"},
+      {tek::ERR_MEMORY, "Memory allocation error"},
       // clang-format on
   };
   for (const auto& [code, message] : table) EXPECT_STREQ(tek::error_message(code), message);
-  for (int code : {-1, 0, 11, 13}) EXPECT_EQ(tek::error_message(code), nullptr) << code;
+  for (int code : {-1, 0, 6, 7, 8, 9, 10, 11, 13})
+    EXPECT_EQ(tek::error_message(static_cast<tek::ErrorCode>(code)), nullptr) << code;
 
   // A fatal code the table lacks: the message says so, and the files of the run are not removed.
   // A code of the table: its message, and they are.
@@ -173,13 +178,71 @@ TEST_F(CliTest, FatalErrorTable) {
       auto cv = std::make_unique<tek::Converter>();
       cv->out.console = console;
       status = tek::run_protected(
-          *cv, [&]() -> int { tek::fatal_error(stop.code); }, [&] { cleaned = true; });
+          *cv, [&]() -> int { tek::fatal_error(static_cast<tek::ErrorCode>(stop.code)); },
+          [&] { cleaned = true; });
     }
     std::fclose(console);
     EXPECT_EQ(std::string(text, size), stop.text);
     std::free(text);
     EXPECT_EQ(status, 255);
     EXPECT_EQ(cleaned, stop.cleaned) << stop.code;
+  }
+}
+
+// What ends a run at the top: each stop and each error, with the console text, the diagnostic
+// that reaches the handler, the status and whether the run's files are removed.
+TEST_F(CliTest, EachWayARunEndsHasItsStatus) {
+  struct End {
+    const char* what;
+    std::function<void()> body;
+    const char* console;
+    const char* diagnostic;  // nullptr: none
+    int status;
+    bool cleaned;
+  };
+  const End ends[] = {
+      {"undefined type", [] { tek::stop_run(tek::STOP_UNDEFINED_TYPE); }, "\nUndefined type",
+       nullptr, 1, false},
+      {"budget", [] { tek::stop_run(tek::STOP_BUDGET); }, "", nullptr, -1, false},
+      {"console", [] { tek::stop_run(tek::STOP_CONSOLE); }, "", nullptr, 255, true},
+      {"strict", [] { tek::stop_run(tek::STOP_STRICT); }, "", nullptr, 2, true},
+      {"stop under its old name", [] { tek::fatal_error(tek::STOP_STRICT); }, "", nullptr, 2, true},
+      {"open", [] { tek::fatal_file_error(tek::ERR_OPEN, "x.abs", "it is gone"); },
+       "Error : Cannot open file\n", "cannot open 'x.abs': it is gone", 255, true},
+      {"seek", [] { tek::fatal_error(tek::ERR_SEEK); }, "Error : Seek error\n", "seek error", 255,
+       true},
+      {"memory", [] { throw std::bad_alloc(); }, "Error : Memory allocation error\n",
+       "memory allocation error", 255, true},
+  };
+  for (const End& end : ends) {
+    SCOPED_TRACE(end.what);
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* console = ::open_memstream(&text, &size);
+    std::vector<std::string> diagnostics;
+    bool cleaned = false;
+    int status = 0;
+    {
+      auto cv = std::make_unique<tek::Converter>();
+      cv->out.console = console;
+      cv->diag.handler = [&](const tek::Diagnostic& d) { diagnostics.push_back(d.text); };
+      status = tek::run_protected(
+          *cv,
+          [&]() -> int {
+            end.body();
+            return 0;
+          },
+          [&] { cleaned = true; });
+    }
+    std::fclose(console);
+    EXPECT_EQ(std::string(text, size), end.console);
+    std::free(text);
+    EXPECT_EQ(status, end.status);
+    EXPECT_EQ(cleaned, end.cleaned);
+    if (end.diagnostic)
+      EXPECT_EQ(diagnostics, std::vector<std::string>{end.diagnostic});
+    else
+      EXPECT_TRUE(diagnostics.empty());
   }
 }
 

@@ -426,7 +426,9 @@ TEST_F(CtxdumpTest, ExampleProgramRoundTripAndCutCopies) {
     starts.push_back(rec.offset);
   starts.push_back(ctx.size());
   for (size_t n = 0; n <= ctx.size(); ++n) {
-    const tek::CtxVerdict v = tek::verify_ctx({ctx.data(), n});
+    const tekconv::Expected<tek::CtxVerdict> verdict = tek::verify_ctx({ctx.data(), n});
+    ASSERT_TRUE(verdict) << n;
+    const tek::CtxVerdict& v = *verdict;
     const size_t start = *(std::upper_bound(starts.begin(), starts.end(), n) - 1);
     EXPECT_EQ(v.complete, start == n) << n;
     if (start == n) continue;

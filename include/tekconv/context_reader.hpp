@@ -62,9 +62,11 @@ struct ContextRecord {
 
 class ContextReader {
  public:
-  // Opens the file at path; it is read through a buffer and closed with the reader.
+  // Opens the file at path; it is read through a buffer and closed with the reader. Throws
+  // nothing: a file that cannot be opened is a System error, memory running out OutOfMemory.
   static Expected<ContextReader> open(const std::string& path);
-  // A file held in memory; the bytes must outlive the reader.
+  // A file held in memory; the bytes must outlive the reader. These constructors throw
+  // std::bad_alloc when memory runs out, and nothing else.
   explicit ContextReader(std::span<const uint8_t> bytes);
   // A stream read from where it stands; it stays the caller's and open.
   explicit ContextReader(FILE* stream);
@@ -77,10 +79,12 @@ class ContextReader {
 
   // The next record, valid until the next call; nullptr at the end of the file. A record that
   // cannot be read (an unknown tag, the file ending inside it) is a Malformed error at its
-  // offset; reading stops there, and each further call gives the same error.
+  // offset; reading stops there, and each further call gives the same error. A failed read is
+  // a System error, memory running out OutOfMemory; it throws nothing.
   Expected<const ContextRecord*> next();
 
-  // The record last read as the symbol dump lists it, without a line end.
+  // The record last read as the symbol dump lists it, without a line end; valid until the next
+  // call. Throws std::bad_alloc when memory runs out, and nothing else.
   std::string_view listing();
 
   // Offset of the next record from where reading began.
@@ -113,7 +117,8 @@ struct ContextVerdict {
 // member counts of aggregates, selfix definitions, type references, modules and local scopes.
 // A reader that can go back to its start (a path, memory, a seekable stream) is read twice, so
 // that a reference may come before its definition; one that cannot (a pipe) is read once, with
-// the same report. The Error is one of the input (a failed read) or memory running out.
+// the same report. The Error is one of the input (a failed read) or memory running out; it
+// throws nothing.
 Expected<ContextVerdict> verify_context(ContextReader& reader);
 
 }  // namespace tekconv

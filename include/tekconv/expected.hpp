@@ -17,6 +17,7 @@ class Error {
     Malformed,    // the bytes cannot be read as the format has them; the offset names where
     System,       // the system refused an open or a read; system_error() holds its errno
     OutOfMemory,  // memory ran out
+    Usage,        // a request that cannot be carried out as given (a wrong command line)
   };
 
   Error(Code code, std::string message, std::optional<uint64_t> offset = std::nullopt,

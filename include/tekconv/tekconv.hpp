@@ -9,6 +9,14 @@
 //   255  a fatal error ("Error : <message>"): input unreadable, output not writable, memory
 //   -1   the output passed Options::output_budget; the run was abandoned
 // Messages about the input (and the dump text) go to Options::console.
+//
+// Exceptions: the runs (run, convert, convert_file, convert_elf, convert_elf_file, dump, check)
+// turn every failure of the input, the files and memory inside the run into their status; what
+// escapes them is what the caller's own callbacks throw (Options::companions,
+// Options::diagnostics, Options::temporaries), after the run's temporary files are removed, and
+// std::bad_alloc when memory runs out before the run begins (copying the options). The other
+// calls throw nothing but std::bad_alloc. (A std::logic_error from the ELF writer is a fault of
+// the converter, not of the input, and is not caught.)
 #pragma once
 
 #include <cstdint>
@@ -20,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+#include "tekconv/expected.hpp"
+
 namespace tekconv {
 
 // The exit status of a run, as the tekconv command gives it.
@@ -28,6 +38,7 @@ enum class Status : int {
   UndefinedType = 1,  // a TYPE record of an undefined kind reached the output
   Strict = 2,         // Options::strict, and the input had problems: no output
   Fatal = 255,        // a fatal error
+  Usage = 255,        // (the tekconv command) a command line that names no run
   Abandoned = -1,     // the output passed Options::output_budget
 };
 
@@ -89,9 +100,18 @@ struct Options {
   TemporaryFiles* temporaries = nullptr;
 };
 
-// The companion lookup of the command line: files in a directory ("" for the current one).
-std::function<std::optional<std::string>(const std::string& name)> companions_in(
-    const std::string& directory);
+// Finds the text of a companion file by its name, or nullopt.
+using CompanionLookup = std::function<std::optional<std::string>(const std::string& name)>;
+
+// The companion lookup of the command line: files in a directory ("" for the current one). A
+// file that cannot be opened, or is no regular file, is one that is not there; a read error
+// ends its text where it stands. The lookup throws nothing but std::bad_alloc.
+CompanionLookup companions_in(const std::string& directory);
+
+// The same for a directory that must be there: an Error (Code::System, with its errno; ENOTDIR
+// for a file that is no directory) when it cannot be used. Throws nothing; memory running out is
+// Code::OutOfMemory.
+Expected<CompanionLookup> companion_directory(const std::string& directory);
 
 // Converts an object file in memory into the bytes of its context file (complete when the
 // status is 0).
@@ -212,7 +232,7 @@ struct Job {
 Status run(const Job& job);
 
 // The name of the file that a conversion writes: the target's path, the name beside the input,
-// "-" for standard output, "" for memory.
+// "-" for standard output, "" for memory. Looks at no file.
 std::string output_path(const Job& job);
 
 }  // namespace tekconv

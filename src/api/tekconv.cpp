@@ -1,7 +1,12 @@
 // The library's entry points of one output each: each describes its run as a Job.
 #include "tekconv/tekconv.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <new>
 
 #include "api/job.hpp"
 #include "core/reader/companion.hpp"
@@ -29,9 +34,25 @@ unsigned context_format_version() {
   return 118;
 }
 
-std::function<std::optional<std::string>(const std::string& name)> companions_in(
-    const std::string& directory) {
+CompanionLookup companions_in(const std::string& directory) {
   return tek::directory_lookup(directory);
+}
+
+Expected<CompanionLookup> companion_directory(const std::string& directory) {
+  try {
+    struct stat st;
+    if (::stat(directory.c_str(), &st) != 0) {
+      const int e = errno;
+      return Error(Error::Code::System, "cannot use " + directory + ": " + std::strerror(e),
+                   std::nullopt, e);
+    }
+    if (!S_ISDIR(st.st_mode))
+      return Error(Error::Code::System, "cannot use " + directory + ": " + std::strerror(ENOTDIR),
+                   std::nullopt, ENOTDIR);
+    return companions_in(directory);
+  } catch (const std::bad_alloc&) {
+    return Error(Error::Code::OutOfMemory, "out of memory");
+  }
 }
 
 int convert(std::span<const uint8_t> input, std::vector<uint8_t>& context, const Options& options) {

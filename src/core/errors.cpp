@@ -8,7 +8,7 @@ namespace tek {
 namespace {
 
 struct ErrorEntry {
-  int code;
+  ErrorCode code;
   const char* message;
   const char* action;  // what failed on a named file
 };
@@ -19,15 +19,10 @@ constexpr ErrorEntry ERRORS[] = {
     {ERR_READ, "Read error", "cannot read"},
     {ERR_WRITE, "Write error", "cannot write"},
     {ERR_SEEK, "Seek error", "cannot seek in"},
-    {ERR_FORMAT, "Format error", "format error in"},
-    {ERR_NO_DEBUG, "No debug information", "no debug information in"},
-    {ERR_NO_MAP, "No map file", "no map file"},
-    {ERR_NO_SYMBOL, "No symbol file", "no symbol file"},
-    {ERR_SUM_CHECK, "Sum check error", "sum check error in"},
     {ERR_MEMORY, "Memory allocation error", "out of memory reading"},
 };
 
-const ErrorEntry* entry(int code) {
+const ErrorEntry* entry(ErrorCode code) {
   for (const ErrorEntry& e : ERRORS)
     if (e.code == code) return &e;
   return nullptr;
@@ -35,16 +30,16 @@ const ErrorEntry* entry(int code) {
 
 }  // namespace
 
-void fatal_file_error(int code, const std::string& path) {
+void fatal_file_error(ErrorCode code, const std::string& path) {
   const int saved = errno;
   throw Fatal{code, path, saved};
 }
 
-void fatal_file_error(int code, const std::string& path, const char* reason) {
+void fatal_file_error(ErrorCode code, const std::string& path, const char* reason) {
   throw Fatal{code, path, 0, reason};
 }
 
-const char* error_message(int code) {
+const char* error_message(ErrorCode code) {
   const ErrorEntry* e = entry(code);
   return e ? e->message : nullptr;
 }

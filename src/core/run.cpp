@@ -23,7 +23,7 @@ SinkScope::~SinkScope() {
 }
 
 void check_console(Converter& cv) {
-  if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console)) fatal_error(STOP_CONSOLE);
+  if (std::fflush(cv.out.console) != 0 || std::ferror(cv.out.console)) stop_run(STOP_CONSOLE);
 }
 
 PassEnd run_pass(Converter& cv, int pass) {
@@ -49,7 +49,7 @@ void convert_into(Converter& cv, ContextStreams& streams) {
   SinkScope scope(cv, writer);
   run_pass(cv);
   // In strict mode a context file is only made from an input without problems.
-  if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
+  if (cv.settings.strict && input_had_problems(cv)) stop_run(STOP_STRICT);
   out_append(streams.main, streams.local);
   out_append(streams.main, streams.type);
 }
@@ -71,31 +71,28 @@ bool check_type_indices(Converter& cv,
   return !check.unsolved();
 }
 
-int run_protected(Converter& cv, const std::function<int()>& body,
-                  const std::function<void()>& on_error) {
-  Fatal fatal{0};
-  try {
-    return body();
-  } catch (const Fatal& f) {
-    fatal = f;
-  } catch (const std::bad_alloc&) {
-    fatal = Fatal{ERR_MEMORY};
-  }
-  switch (fatal.code) {
+namespace {
+
+// The status of a stop, after its own message or cleanup.
+int stopped(Converter& cv, StopReason reason, const std::function<void()>& on_error) {
+  switch (reason) {
     case STOP_UNDEFINED_TYPE:  // reported where the type was met
       say(cv, "\nUndefined type");
       return UNDEFINED_TYPE_STATUS;
     case STOP_BUDGET:
       return BUDGET_STATUS;
     case STOP_CONSOLE:
-      if (on_error) on_error();
-      return FATAL_STATUS;
+      break;
     case STOP_STRICT:  // the problems were reported as they were met
       if (on_error) on_error();
       return STRICT_STATUS;
-    default:
-      break;
   }
+  if (on_error) on_error();
+  return FATAL_STATUS;
+}
+
+// The status of a fatal error, after its message and the cleanup.
+int failed(Converter& cv, const Fatal& fatal, const std::function<void()>& on_error) {
   report_error(cv, describe_fatal(fatal));
   const char* message = error_message(fatal.code);
   if (!message) {
@@ -105,6 +102,21 @@ int run_protected(Converter& cv, const std::function<int()>& body,
   say(cv, "Error : %s\n", message);
   if (on_error) on_error();
   return FATAL_STATUS;
+}
+
+}  // namespace
+
+int run_protected(Converter& cv, const std::function<int()>& body,
+                  const std::function<void()>& on_error) {
+  try {
+    return body();
+  } catch (const Stopped& s) {
+    return stopped(cv, s.reason, on_error);
+  } catch (const Fatal& f) {
+    return failed(cv, f, on_error);
+  } catch (const std::bad_alloc&) {
+    return failed(cv, Fatal{ERR_MEMORY}, on_error);
+  }
 }
 
 }  // namespace tek

@@ -15,9 +15,9 @@ namespace tek {
 
 namespace {
 
-constexpr int STATUS_SOUND = 0;
-constexpr int STATUS_PROBLEMS = 1;
-constexpr int STATUS_UNREADABLE = 2;
+constexpr int STATUS_SOUND = exit_status(CtxdumpStatus::Sound);
+constexpr int STATUS_PROBLEMS = exit_status(CtxdumpStatus::Problems);
+constexpr int STATUS_UNREADABLE = exit_status(CtxdumpStatus::Unreadable);
 
 constexpr size_t HEX_PER_LINE = 16;
 
@@ -118,6 +118,7 @@ int report_error(const tekconv::Error& e, const Job& job, Console& out, FILE* er
                    std::strerror(e.system_error()));
       return STATUS_UNREADABLE;
     case tekconv::Error::Code::OutOfMemory:
+    case tekconv::Error::Code::Usage:  // not an error of reading
       break;
   }
   std::fprintf(err, "ctxdump: %s: out of memory\n", job.name.c_str());
@@ -185,47 +186,67 @@ int dump_path(const Job& job, Console& out, FILE* err) {
   return dump(*reader, job, out, err);
 }
 
-int run(const std::vector<std::string>& args, Console& out, FILE* err) {
-  CtxdumpOptions options;
-  std::vector<std::string> files;
+tekconv::Error wrong(std::string text) {
+  return tekconv::Error(tekconv::Error::Code::Usage, std::move(text));
+}
+
+}  // namespace
+
+tekconv::Expected<CtxdumpArguments> read_arguments(const std::vector<std::string>& args) {
+  CtxdumpArguments a;
   bool options_end = false;
   for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (options_end || a.size() < 2 || a[0] != '-') {
-      files.push_back(a);
-    } else if (a == "--") {
+    const std::string& arg = args[i];
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      a.files.push_back(arg);
+    } else if (arg == "--") {
       options_end = true;
-    } else if (a == "-x" || a == "--hex") {
-      options.hex = true;
-    } else if (a == "--json") {
-      options.json = true;
-    } else if (a == "--verify") {
-      options.verify = true;
-    } else if (a == "-h" || a == "--help") {
-      help(out.file());
-      return STATUS_SOUND;
-    } else if (a == "--version") {
-      version(out.file());
-      return STATUS_SOUND;
-    } else if (a.starts_with("--")) {
-      std::fprintf(err, "ctxdump: unrecognized option '%s'\n", a.c_str());
-      usage(err);
-      return STATUS_UNREADABLE;
+    } else if (arg == "-x" || arg == "--hex") {
+      a.options.hex = true;
+    } else if (arg == "--json") {
+      a.options.json = true;
+    } else if (arg == "--verify") {
+      a.options.verify = true;
+    } else if (arg == "-h" || arg == "--help") {
+      a.request = CtxdumpArguments::Request::Help;
+      return a;
+    } else if (arg == "--version") {
+      a.request = CtxdumpArguments::Request::Version;
+      return a;
+    } else if (arg.starts_with("--")) {
+      return wrong("unrecognized option '" + arg + "'");
     } else {
-      std::fprintf(err, "ctxdump: unknown option %s\n", a.c_str());
-      usage(err);
-      return STATUS_UNREADABLE;
+      return wrong("unknown option " + arg);
     }
   }
-  if (options.json && options.verify) {
-    std::fputs("ctxdump: --json lists records and cannot be used with --verify\n", err);
+  if (a.options.json && a.options.verify)
+    return wrong("--json lists records and cannot be used with --verify");
+  if (a.files.empty()) return wrong("");
+  return a;
+}
+
+namespace {
+
+int run(const std::vector<std::string>& args, Console& out, FILE* err) {
+  const tekconv::Expected<CtxdumpArguments> arguments = read_arguments(args);
+  if (!arguments) {
+    if (!arguments.error().message().empty())
+      std::fprintf(err, "ctxdump: %s\n", arguments.error().message().c_str());
     usage(err);
     return STATUS_UNREADABLE;
   }
-  if (files.empty()) {
-    usage(err);
-    return STATUS_UNREADABLE;
+  switch (arguments->request) {
+    case CtxdumpArguments::Request::Help:
+      help(out.file());
+      return STATUS_SOUND;
+    case CtxdumpArguments::Request::Version:
+      version(out.file());
+      return STATUS_SOUND;
+    case CtxdumpArguments::Request::Run:
+      break;
   }
+  const CtxdumpOptions& options = arguments->options;
+  const std::vector<std::string>& files = arguments->files;
 
   int status = STATUS_SOUND;
   const bool several = files.size() > 1;

@@ -11,6 +11,6 @@ int main(int argc, char** argv) {
     return tek::ctxdump_main(args, stdout, stderr);
   } catch (const std::bad_alloc&) {
     std::fputs("ctxdump: out of memory\n", stderr);
-    return 2;
+    return tek::exit_status(tek::CtxdumpStatus::Unreadable);
   }
 }

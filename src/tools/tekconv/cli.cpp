@@ -1,7 +1,6 @@
 // The command line: banner, options, and the job they describe, which the library runs.
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -23,7 +22,6 @@ using tekconv::Mode;
 using tekconv::Output;
 using tekconv::Status;
 
-constexpr int USAGE_STATUS = 255;
 // The file name that stands for standard input (as the input) or standard output (with -o).
 constexpr const char* STANDARD_STREAM = "-";
 // The type index check keeps its marks between the two readings here, in the current directory.
@@ -43,6 +41,11 @@ struct CommandLine {
   std::vector<bool> taken = {};                // per argument: an option, its value, or "--"
   std::vector<size_t> unknown_long = {};       // arguments "--name" that are no option
 };
+
+// A command line that cannot be run: text says what is wrong with it.
+tekconv::Error wrong(std::string text) {
+  return tekconv::Error(tekconv::Error::Code::Usage, std::move(text));
+}
 
 struct Option {
   const char* name;
@@ -122,8 +125,8 @@ bool is_option(const std::string& arg) {
 // Scans the arguments before the last one, which is never an option. An argument that is no
 // option is passed over; each recognised one counts, an option's value too. "--" ends the scan;
 // it counts when it stands where the input is looked for, so that the input follows it.
-// Returns what is wrong with the command line, or an empty text.
-std::string scan_options(CommandLine& cl, const std::vector<std::string>& args) {
+// Returns what is wrong with the command line, if anything; cl holds the options read until then.
+std::optional<tekconv::Error> scan_options(CommandLine& cl, const std::vector<std::string>& args) {
   const size_t last = args.size() - 1;
   cl.taken.assign(args.size(), false);
   for (size_t i = 1; i < last; ++i) {
@@ -137,7 +140,7 @@ std::string scan_options(CommandLine& cl, const std::vector<std::string>& args) 
     }
     std::string value;
     if (const Option* o = find_joined(arg, value)) {
-      if (value.empty()) return "option " + std::string(o->name) + " needs a value";
+      if (value.empty()) return wrong("option " + std::string(o->name) + " needs a value");
       o->apply(cl, value);
       cl.taken[i] = true;
       ++cl.recognised;
@@ -154,13 +157,13 @@ std::string scan_options(CommandLine& cl, const std::vector<std::string>& args) 
       ++cl.recognised;
       continue;
     }
-    if (i + 1 >= last) return "option " + arg + " needs a value, then the input file";
+    if (i + 1 >= last) return wrong("option " + arg + " needs a value, then the input file");
     o->apply(cl, args[i + 1]);
     cl.taken[i + 1] = true;
     cl.recognised += 2;
     ++i;
   }
-  return std::string();
+  return std::nullopt;
 }
 
 bool file_exists(const std::string& path) {
@@ -177,48 +180,29 @@ std::string ignored(const std::string& arg) {
   return "ignoring extra argument '" + arg + "'";
 }
 
-// --help, -h and --version answer wherever they stand.
-int answer_request(const std::vector<std::string>& args) {
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      print_help(stdout);
-      return 0;
-    }
-    if (args[i] == "--version") {
-      print_version(stdout);
-      return 0;
-    }
-  }
-  return -1;
-}
+// What the command line asks for besides a run: --help, -h and --version answer wherever they
+// stand.
+enum class Request : uint8_t { Run, Help, Version };
 
-// What is wrong with the companion directory, or an empty text.
-std::string directory_problem(const std::string& dir) {
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0)
-    return "cannot use companion directory '" + dir + "': " + std::strerror(errno);
-  if (!S_ISDIR(st.st_mode))
-    return "cannot use companion directory '" + dir + "': " + std::strerror(ENOTDIR);
-  return std::string();
+Request request_of(const std::vector<std::string>& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") return Request::Help;
+    if (args[i] == "--version") return Request::Version;
+  }
+  return Request::Run;
 }
 
 // Why an argument that begins with '-' is read as the input file, for an input that does not
-// exist; empty when the run should stop at once with the text in stop.
-std::string input_note(const std::vector<std::string>& args, size_t at, bool k_first,
-                       std::string& stop) {
+// exist; an error when the command line is wrong there.
+tekconv::Expected<std::string> input_note(const std::vector<std::string>& args, size_t at,
+                                          bool k_first) {
   const std::string& arg = args[at];
-  if (arg == "--") {
-    stop = "'--' ends the options; the input file follows it";
-    return std::string();
-  }
-  if (arg == "-k") {
-    stop = "-k selects the type index check only as the first argument: tekconv -k input_file";
-    return std::string();
-  }
-  if (const Option* o = find_option(arg); o && o->takes_value) {
-    stop = "option " + arg + " needs a value, then the input file";
-    return std::string();
-  }
+  if (arg == "--") return wrong("'--' ends the options; the input file follows it");
+  if (arg == "-k")
+    return wrong(
+        "-k selects the type index check only as the first argument: tekconv -k input_file");
+  if (const Option* o = find_option(arg); o && o->takes_value)
+    return wrong("option " + arg + " needs a value, then the input file");
   if (!is_option(arg)) return "'" + arg + "' is not an option; it is read as the input file";
   if (k_first && at == 2)
     return "'" + arg + "' is read as the input file: -k takes the argument after it";
@@ -254,80 +238,72 @@ Mode run_mode(const CommandLine& cl, const InputArgument& in) {
   return in.k_first ? Mode::Check : Mode::Convert;
 }
 
-// What makes the command line wrong, or an empty text.
-std::string command_line_problem(const CommandLine& cl, const std::vector<std::string>& args,
-                                 const InputArgument& in, Mode mode) {
+// What makes the command line wrong, if anything.
+std::optional<tekconv::Error> command_line_problem(const CommandLine& cl,
+                                                   const std::vector<std::string>& args,
+                                                   const InputArgument& in, Mode mode) {
   // A "--name" that is no option is a mistake where it takes the input's place, or where it
   // shifts the input onto another argument; after the input it is ignored, as any argument
   // there.
   for (size_t u : cl.unknown_long)
-    if (u == in.at || (u < in.at && !in.exists)) return "unrecognized option '" + args[u] + "'";
-  if (cl.bad_format) return "-O takes elf or ctx, not '" + *cl.bad_format + "'";
+    if (u == in.at || (u < in.at && !in.exists))
+      return wrong("unrecognized option '" + args[u] + "'");
+  if (cl.bad_format) return wrong("-O takes elf or ctx, not '" + *cl.bad_format + "'");
   if (cl.output && mode != Mode::Convert)
-    return "-o names the output file of a conversion; a dump or -k writes none";
+    return wrong("-o names the output file of a conversion; a dump or -k writes none");
   if (cl.cpd_dir) {
-    if (std::string problem = directory_problem(*cl.cpd_dir); !problem.empty()) return problem;
+    if (auto dir = tekconv::companion_directory(*cl.cpd_dir); !dir)
+      return wrong("cannot use companion directory '" + *cl.cpd_dir +
+                   "': " + std::strerror(dir.error().system_error()));
   }
   if (in.name == STANDARD_STREAM && mode == Mode::Convert && !cl.output)
-    return "the input is standard input: a conversion needs -o FILE (-o - writes to standard "
-           "output)";
-  std::string stop;
-  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
-    input_note(args, in.at, in.k_first, stop);
-  return stop;
+    return wrong(
+        "the input is standard input: a conversion needs -o FILE (-o - writes to standard "
+        "output)");
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-') {
+    if (auto note = input_note(args, in.at, in.k_first); !note) return note.error();
+  }
+  return std::nullopt;
 }
 
-// Warns about an input that is read because of where it stands, and about every argument that
-// the run does not use.
-void warn_about_arguments(DiagnosticPrinter& diag, const CommandLine& cl,
-                          const std::vector<std::string>& args, const InputArgument& in) {
-  std::string stop;
-  if (!in.exists && in.name.size() > 1 && in.name[0] == '-')
-    diag.warning(input_note(args, in.at, in.k_first, stop));
-  if (in.k_first && in.name.empty()) diag.warning("-k needs the input file after it");
+// The warnings about an input that is read because of where it stands, and about every
+// argument that the run does not use.
+std::vector<std::string> argument_warnings(const CommandLine& cl,
+                                           const std::vector<std::string>& args,
+                                           const InputArgument& in) {
+  std::vector<std::string> warnings;
+  if (!in.exists && in.name.size() > 1 && in.name[0] == '-') {
+    if (auto note = input_note(args, in.at, in.k_first)) warnings.push_back(std::move(*note));
+  }
+  if (in.k_first && in.name.empty()) warnings.emplace_back("-k needs the input file after it");
   for (size_t i = in.k_first ? 2 : 1; i < args.size(); ++i)
-    if (i != in.at && !cl.taken[i]) diag.warning(ignored(args[i]));
+    if (i != in.at && !cl.taken[i]) warnings.push_back(ignored(args[i]));
+  return warnings;
 }
 
-// What a run printed or decided that the command's last lines depend on.
-struct Ran {
-  FILE* console;
-  std::optional<tekconv::Job> job;  // once the command line was found right
-};
+}  // namespace
 
-int run_command(const std::vector<std::string>& args, const JobRunner& run, DiagnosticPrinter& diag,
-                Ran& ran) {
-  if (const int status = answer_request(args); status >= 0) return status;
+CommandLineReading read_command_line(const std::vector<std::string>& args) {
   CommandLine cl;
-  const std::string wrong = args.size() >= 2 ? scan_options(cl, args) : std::string();
-  // With "-o -" standard output carries the output file alone; everything else goes to
-  // standard error.
-  if (cl.output == STANDARD_STREAM) ran.console = stderr;
-  FILE* console = ran.console;
-  if (!cl.quiet) {
-    std::fputs("ORVA Object File Converter for TEKA format V1.18\n", console);
-    std::fputs("Made by the tekconv developers\n", console);
-  }
-  if (args.size() < 2) {
-    std::fputs("Usage:tekconv [option] input_file\n", console);
-    std::fputs("  option: [-s]         Symbol dump\n", console);
-    std::fputs("          [-fullpath]  A path name is output in a full path.\n", console);
-    return USAGE_STATUS;
-  }
-  auto refuse = [&](const std::string& text) {
-    diag.error(text + " (tekconv --help lists the options)");
-    return USAGE_STATUS;
+  std::optional<tekconv::Error> wrong_options;
+  if (args.size() >= 2) wrong_options = scan_options(cl, args);
+  auto reading = [&](tekconv::Expected<Command> command) {
+    return CommandLineReading{cl.quiet, cl.output == STANDARD_STREAM, args.size() < 2,
+                              std::move(command)};
   };
-  if (!wrong.empty()) return refuse(wrong);
+  if (args.size() < 2) return reading(wrong("no input file"));
+  if (wrong_options) return reading(std::move(*wrong_options));
   const InputArgument in = find_input(cl, args);
   const Mode mode = run_mode(cl, in);
-  if (std::string problem = command_line_problem(cl, args, in, mode); !problem.empty())
-    return refuse(problem);
-  warn_about_arguments(diag, cl, args, in);
-  diag.set_verbose(cl.verbose);
-  diag.set_input(in.name);
+  if (std::optional<tekconv::Error> problem = command_line_problem(cl, args, in, mode))
+    return reading(std::move(*problem));
 
-  tekconv::Job& job = ran.job.emplace();
+  Command command;
+  command.quiet = cl.quiet;
+  command.verbose = cl.verbose;
+  command.input = in.name;
+  command.warnings = argument_warnings(cl, args, in);
+  tekconv::Job& job = command.job;
   job.mode = mode;
   job.dump = cl.dump.value_or(Dump::All);
   job.output = cl.format;
@@ -336,15 +312,62 @@ int run_command(const std::vector<std::string>& args, const JobRunner& run, Diag
   if (cl.output) job.target = tekconv::Target::file(*cl.output);
   job.check_scratch = SCRATCH_NAME;
   job.options = cl.options;
-  job.options.console = console;
   // Companion files are looked up in the current directory, or the one given.
   job.options.companions = tekconv::companions_in(cl.cpd_dir.value_or(""));
+  return reading(std::move(command));
+}
+
+namespace {
+
+// What a run printed or decided that the command's last lines depend on.
+struct Ran {
+  FILE* console;
+  std::optional<tekconv::Job> job;  // once the command line was found right
+};
+
+// The command up to the end of its run: the status of the run, or what is wrong with the
+// command line.
+tekconv::Expected<Status> run_command(const std::vector<std::string>& args, const JobRunner& run,
+                                      DiagnosticPrinter& diag, Ran& ran) {
+  switch (request_of(args)) {
+    case Request::Help:
+      print_help(stdout);
+      return Status::Done;
+    case Request::Version:
+      print_version(stdout);
+      return Status::Done;
+    case Request::Run:
+      break;
+  }
+  CommandLineReading reading = read_command_line(args);
+  // With "-o -" standard output carries the output file alone; everything else goes to
+  // standard error.
+  if (reading.to_standard_output) ran.console = stderr;
+  FILE* console = ran.console;
+  if (!reading.quiet) {
+    std::fputs("ORVA Object File Converter for TEKA format V1.18\n", console);
+    std::fputs("Made by the tekconv developers\n", console);
+  }
+  if (reading.no_arguments) {
+    std::fputs("Usage:tekconv [option] input_file\n", console);
+    std::fputs("  option: [-s]         Symbol dump\n", console);
+    std::fputs("          [-fullpath]  A path name is output in a full path.\n", console);
+    return Status::Usage;
+  }
+  if (!reading.command) return reading.command.error();
+  Command& command = *reading.command;
+  for (const std::string& w : command.warnings) diag.warning(w);
+  diag.set_verbose(command.verbose);
+  diag.set_input(command.input);
+
+  tekconv::Job& job = ran.job.emplace(std::move(command.job));
+  job.options.console = console;
   job.options.diagnostics = [&diag](const tekconv::Diagnostic& d) { diag.print(d); };
   job.options.temporaries = &signal_watch();
   const Status status = run(job);
-  if (status == Status::Done && mode == Mode::Convert && !cl.quiet)
+  if (status == Status::Done && job.mode == Mode::Convert && !command.quiet)
     std::fprintf(console, "Created %s\n", tekconv::output_path(job).c_str());
-  return tekconv::exit_status(status);
+  return status;
 }
 
 // What --strict left unwritten.
@@ -356,17 +379,22 @@ std::string strict_failure(const std::optional<tekconv::Job>& job) {
 
 }  // namespace
 
+int exit_status(const tekconv::Expected<Status>& result) {
+  return tekconv::exit_status(result ? *result : Status::Usage);
+}
+
 int tekconv_main(const std::vector<std::string>& args, FILE* console, const JobRunner& run) {
   DiagnosticPrinter diag(stderr);
   Ran ran{console, std::nullopt};
-  const int status = run_command(args, run, diag, ran);
+  const tekconv::Expected<Status> result = run_command(args, run, diag, ran);
+  if (!result) diag.error(result.error().message() + " (tekconv --help lists the options)");
   untrack_outputs();  // the run is over: its files are finished, deleted or left as they are
   // Messages that could not be printed: said where they may still be seen.
   if (std::fflush(ran.console) != 0 || std::ferror(ran.console))
     diag.error("cannot write the standard output");
   diag.finish();
-  if (status == tekconv::exit_status(Status::Strict)) diag.error(strict_failure(ran.job));
-  return status;
+  if (result && *result == Status::Strict) diag.error(strict_failure(ran.job));
+  return exit_status(result);
 }
 
 }  // namespace tek
