@@ -14,7 +14,7 @@ void convert_to_elf(Converter& cv, ElfSink& sink) {
   sink.finish();
   for (const ElfWarning& w : sink.warnings())
     problem_at(cv, Severity::Warning, w.at.known, w.at.offset, w.at.record, w.text);
-  if (cv.settings.strict && input_had_problems(cv)) fatal_error(STOP_STRICT);
+  if (cv.settings.strict && input_had_problems(cv)) stop_run(STOP_STRICT);
 }
 
 }  // namespace tek
