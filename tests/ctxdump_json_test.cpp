@@ -6,10 +6,12 @@
 #include <set>
 #include <sstream>
 
-#include "api/context_fields.hpp"
 #include "ctxdump_support.hpp"
 #include "example_program.hpp"
+#include "format/ctx/ctxfile.hpp"
 #include "optional_tools.hpp"
+#include "sample_programs.hpp"
+#include "tekconv/context_reader.hpp"
 #include "tools/ctxdump/json.hpp"
 
 using namespace ctxdumptest;
@@ -445,6 +447,65 @@ TEST_F(CtxdumpJsonTest, CommandLines) {
   EXPECT_EQ(r.err.rfind("ctxdump: --json lists records and cannot be used with --verify\n", 0), 0u);
 }
 
+// The names of a record's fields in the record layout, in file order, OBJECT data last.
+std::vector<std::string> layout_names(const tek::CtxRecord& rec) {
+  std::vector<std::string> names;
+  tek::visit_record(rec, [&]<class V>(const V& v) {
+    tek::for_each_field(v, [&](const tek::Field<V>& f) { names.push_back(f.name); });
+    if constexpr (requires { v.data; }) names.push_back(tek::OBJECT_DATA_NAME);
+  });
+  return names;
+}
+
+// For every record of the sample programs converted: the JSON keys after the offset and the tag,
+// the names of the public reader's fields and the layout's field names are one list.
+TEST_F(CtxdumpJsonTest, KeysAreTheReadersFieldNamesAndTheLayouts) {
+  std::set<std::string> tags;
+  auto check = [&](const Bytes& ctx) {
+    write_bytes("k.ctx", ctx);
+    const DumpRun r = run_ctxdump({"--json", "-x", "k.ctx"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<nlohmann::ordered_json> lines;
+    std::istringstream in(r.out);
+    for (std::string l; std::getline(in, l);) lines.push_back(nlohmann::ordered_json::parse(l));
+    tekconv::ContextReader reader(ctx);
+    tek::CtxReader layouts(ctx);
+    tek::CtxRecord rec;
+    size_t i = 0;
+    for (;; ++i) {
+      tekconv::Expected<const tekconv::ContextRecord*> next = reader.next();
+      ASSERT_TRUE(static_cast<bool>(next));
+      if (!*next) break;
+      ASSERT_LT(i, lines.size());
+      ASSERT_EQ(layouts.read(rec), tek::CtxStep::Record);
+      std::vector<std::string> keys;
+      for (auto it = lines[i].begin(); it != lines[i].end(); ++it) keys.push_back(it.key());
+      ASSERT_GE(keys.size(), 2u);
+      EXPECT_EQ(keys[0], "file_offset");
+      EXPECT_EQ(keys[1], "tag");
+      keys.erase(keys.begin(), keys.begin() + 2);
+      std::vector<std::string> fields;
+      for (const tekconv::ContextField& f : (*next)->fields) fields.emplace_back(f.name);
+      EXPECT_EQ(keys, fields) << lines[i].dump();
+      EXPECT_EQ(fields, layout_names(rec)) << lines[i].dump();
+      tags.insert(std::string((*next)->name));
+    }
+    EXPECT_EQ(i, lines.size());
+  };
+  for (const tekrec::Sample& sample : tekrec::sample_programs()) {
+    SCOPED_TRACE(sample.name);
+    std::remove("main.cpd");
+    if (!sample.companion.empty()) write_file("main.cpd", sample.companion);
+    const Bytes ctx = convert(sample.object);
+    ASSERT_FALSE(ctx.empty());
+    check(ctx);
+  }
+  // The programs hold every record.
+  std::set<std::string> all;
+  tek::for_each_record([&]<class V>() { all.insert(tek::RecordInfo<V>::name); });
+  EXPECT_EQ(tags, all);
+}
+
 // Each field of every layout (TYPE and MEMBER of every kind) has a key of its own, none that
 // the line itself uses.
 TEST(CtxdumpJsonKeys, EveryLayoutFieldHasAKeyOfItsOwn) {
@@ -455,7 +516,7 @@ TEST(CtxdumpJsonKeys, EveryLayoutFieldHasAKeyOfItsOwn) {
       std::set<std::string> used = {tek::JSON_FILE_KEY, tek::JSON_OFFSET_KEY, tek::JSON_TAG_KEY,
                                     tek::JSON_DATA_KEY};
       tek::for_each_field(v, [&](const tek::Field<V>& f) {
-        const char* key = tek::field_name(f);
+        const char* key = f.name;
         ASSERT_NE(key, nullptr) << tek::RecordInfo<V>::name << " kind " << kind;
         EXPECT_TRUE(used.insert(key).second) << tek::RecordInfo<V>::name << " " << key;
       });

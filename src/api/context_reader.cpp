@@ -11,7 +11,6 @@
 #include <system_error>
 #include <utility>
 
-#include "api/context_fields.hpp"
 #include "api/context_reader_impl.hpp"
 #include "format/ctx/dump.hpp"
 
@@ -74,48 +73,33 @@ ContextField& slot(std::vector<ContextField>& fields, size_t i) {
   return f;
 }
 
-// The fields of a record value, in the order of its layout, named by the field table.
+// The fields of a record value, in the order of its layout and named by it.
 template <class V>
 void public_fields(const V& v, std::vector<ContextField>& fields) {
   size_t n = 0;
   tek::for_each_field(v, [&](const tek::Field<V>& f) {
     ContextField& out = slot(fields, n++);
-    const char* name = tek::field_name(f);
-    out.name = name ? name : "?";
-    if (f.width == 0) {
+    out.name = f.name;
+    if (f.form == tek::FieldForm::Name) {
       out.kind = FieldKind::String;
       out.text.assign(tek::name_of(v));
       return;
     }
     out.number = v.*f.member;
-    const tek::FieldName<V>* row = tek::find_field(f);
-    const tek::FieldForm form = row ? row->form : tek::FieldForm::Unsigned;
+    if (tek::reads_signed(v, f)) out.kind = FieldKind::Signed;
     const char* code = nullptr;
-    switch (form) {
-      case tek::FieldForm::Unsigned:
-        break;
-      case tek::FieldForm::Signed:
-        out.kind = FieldKind::Signed;
-        break;
-      case tek::FieldForm::Kind:
-        out.is_code = true;
-        code = tek::find_kind_name(static_cast<uint8_t>(out.number));
-        break;
-      case tek::FieldForm::Class:
-        out.is_code = true;
-        code = tek::find_class_name(static_cast<uint8_t>(out.number));
-        break;
-      case tek::FieldForm::LocalOffset:
-        // A stack offset of an AUTO local is signed; a register or address is not.
-        if constexpr (std::is_same_v<V, tek::SetLocalValue>)
-          if (v.cls == tek::CLASS_AUTO) out.kind = FieldKind::Signed;
-        break;
+    if (f.form == tek::FieldForm::Kind) {
+      out.is_code = true;
+      code = tek::find_kind_name(static_cast<uint8_t>(out.number));
+    } else if (f.form == tek::FieldForm::Class) {
+      out.is_code = true;
+      code = tek::find_class_name(static_cast<uint8_t>(out.number));
     }
     if (code) out.code_name = code;
   });
   if constexpr (requires { v.data; }) {
     ContextField& out = slot(fields, n++);
-    out.name = tek::DATA_FIELD;
+    out.name = tek::OBJECT_DATA_NAME;
     out.kind = FieldKind::Bytes;
     out.bytes.assign(v.data.begin(), v.data.end());
   }

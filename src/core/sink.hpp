@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <tuple>
 
 #include "core/errors.hpp"
-#include "format/ctx/records.hpp"
+#include "format/ctx/tags.hpp"
 
 namespace tek {
 
@@ -21,23 +22,10 @@ struct Budget {
   }
 };
 
-class RecordSink {
+// What a sink learns besides the records.
+class SinkEvents {
  public:
-  virtual ~RecordSink() = default;
-
-  virtual void put(const HeaderValue& v) = 0;
-  virtual void put(const PublicValue& v) = 0;
-  virtual void put(const StartLocalValue& v) = 0;
-  virtual void put(const EndLocalValue& v) = 0;
-  virtual void put(const SetLocalValue& v) = 0;
-  virtual void put(const FileValue& v) = 0;
-  virtual void put(const EndLineValue& v) = 0;
-  virtual void put(const LineValue& v) = 0;
-  virtual void put(const TypeValue& v) = 0;
-  virtual void put(const MemberValue& v) = 0;
-  virtual void put(const ObjectValue& v) = 0;
-  virtual void put(const ModuleValue& v) = 0;
-  virtual void put(const AddrFlagValue& v) = 0;
+  virtual ~SinkEvents() = default;
 
   // Load information that no context record carries: the unit numbered modix (as in its
   // MODULE record) is of the processor with this code of the processor table.
@@ -50,26 +38,58 @@ class RecordSink {
   virtual void end_pass() {}
 };
 
-// A sink that handles every record with one member template, Derived::record(const V&).
-template <class Derived>
-class RecordSinkOf : public RecordSink {
- public:
-  void put(const HeaderValue& v) final { self().record(v); }
-  void put(const PublicValue& v) final { self().record(v); }
-  void put(const StartLocalValue& v) final { self().record(v); }
-  void put(const EndLocalValue& v) final { self().record(v); }
-  void put(const SetLocalValue& v) final { self().record(v); }
-  void put(const FileValue& v) final { self().record(v); }
-  void put(const EndLineValue& v) final { self().record(v); }
-  void put(const LineValue& v) final { self().record(v); }
-  void put(const TypeValue& v) final { self().record(v); }
-  void put(const MemberValue& v) final { self().record(v); }
-  void put(const ObjectValue& v) final { self().record(v); }
-  void put(const ModuleValue& v) final { self().record(v); }
-  void put(const AddrFlagValue& v) final { self().record(v); }
+namespace sink_detail {
 
- private:
-  Derived& self() { return static_cast<Derived&>(*this); }
+// One pure virtual put(const V&) for each value type, stacked in a single line of inheritance
+// so that a sink has one vtable and a put is one indirect call, as if written out by hand.
+template <class Base, class... Vs>
+class Puts;
+template <class Base, class V>
+class Puts<Base, V> : public Base {
+ public:
+  virtual void put(const V& v) = 0;
 };
+template <class Base, class V, class... Rest>
+class Puts<Base, V, Rest...> : public Puts<Base, Rest...> {
+ public:
+  using Puts<Base, Rest...>::put;
+  virtual void put(const V& v) = 0;
+};
+
+template <class Base, class List>
+struct PutsOf;
+template <class Base, class... Vs>
+struct PutsOf<Base, std::tuple<Vs...>> {
+  using type = Puts<Base, Vs...>;
+};
+
+// The final put(const V&) of each value type, handing the value to Derived::record.
+template <class Derived, class Base, class... Vs>
+class Records;
+template <class Derived, class Base>
+class Records<Derived, Base> : public Base {};
+template <class Derived, class Base, class V, class... Rest>
+class Records<Derived, Base, V, Rest...> : public Records<Derived, Base, Rest...> {
+ public:
+  using Records<Derived, Base, Rest...>::put;
+  void put(const V& v) final { static_cast<Derived&>(*this).record(v); }
+};
+
+template <class Derived, class Base, class List>
+struct RecordsOf;
+template <class Derived, class Base, class... Vs>
+struct RecordsOf<Derived, Base, std::tuple<Vs...>> {
+  using type = Records<Derived, Base, Vs...>;
+};
+
+}  // namespace sink_detail
+
+// A sink: put(const V&) for the value type V of every record of the tag table, and the events.
+class RecordSink : public sink_detail::PutsOf<SinkEvents, AllRecords>::type {};
+
+// A sink that handles every record with Derived::record(const V&): one member template, or an
+// overload for each value type.
+template <class Derived>
+class RecordSinkOf : public sink_detail::RecordsOf<Derived, RecordSink, AllRecords>::type {};
 
 }  // namespace tek

@@ -9,26 +9,33 @@ namespace tek {
 
 namespace {
 
-constexpr uint8_t NAME = 0;
+constexpr auto S = FieldForm::Signed;
 
 constexpr Field<TypeValue> TYPE_AGGREGATE[] = {
-    {4, &TypeValue::size}, {4, &TypeValue::count}, {NAME, nullptr}};
-constexpr Field<TypeValue> TYPE_ENUM[] = {{4, &TypeValue::count}, {NAME, nullptr}};
-constexpr Field<TypeValue> TYPE_FUNCTION[] = {{4, &TypeValue::retix}, {2, &TypeValue::argc}};
-constexpr Field<TypeValue> TYPE_POINTER[] = {{4, &TypeValue::typeix}};
-constexpr Field<TypeValue> TYPE_ARRAY[] = {
-    {4, &TypeValue::typeix}, {1, &TypeValue::reserved}, {4, &TypeValue::limit}};
-constexpr Field<TypeValue> TYPE_TYPEDEF[] = {{4, &TypeValue::typeix}, {NAME, nullptr}};
+    {4, &TypeValue::size, "size"}, {4, &TypeValue::count, "count"}, NAME_FIELD<TypeValue>};
+constexpr Field<TypeValue> TYPE_ENUM[] = {{4, &TypeValue::count, "count"}, NAME_FIELD<TypeValue>};
+constexpr Field<TypeValue> TYPE_FUNCTION[] = {{4, &TypeValue::retix, "retix"},
+                                              {2, &TypeValue::argc, "argc"}};
+constexpr Field<TypeValue> TYPE_POINTER[] = {{4, &TypeValue::typeix, "typeix"}};
+constexpr Field<TypeValue> TYPE_ARRAY[] = {{4, &TypeValue::typeix, "typeix"},
+                                           {1, &TypeValue::reserved, "reserved"},
+                                           {4, &TypeValue::limit, "limit"}};
+constexpr Field<TypeValue> TYPE_TYPEDEF[] = {{4, &TypeValue::typeix, "typeix"},
+                                             NAME_FIELD<TypeValue>};
+// The bit offset of a BIT type is signed.
 constexpr Field<TypeValue> TYPE_BIT[] = {
-    {1, &TypeValue::sign}, {4, &TypeValue::size}, {4, &TypeValue::offs}};
+    {1, &TypeValue::sign, "sign"}, {4, &TypeValue::size, "size"}, {4, &TypeValue::offs, "offs", S}};
 
-constexpr Field<MemberValue> MEMBER_AGGREGATE[] = {
-    {4, &MemberValue::typeix}, {4, &MemberValue::offset}, {NAME, nullptr}};
-constexpr Field<MemberValue> MEMBER_ENUM[] = {{4, &MemberValue::value}, {NAME, nullptr}};
-constexpr Field<MemberValue> MEMBER_BITFIELD[] = {{4, &MemberValue::typeix},
-                                                  {4, &MemberValue::bitoffs},
-                                                  {4, &MemberValue::bitsize},
-                                                  {NAME, nullptr}};
+constexpr Field<MemberValue> MEMBER_AGGREGATE[] = {{4, &MemberValue::typeix, "typeix"},
+                                                   {4, &MemberValue::offset, "offset"},
+                                                   NAME_FIELD<MemberValue>};
+// An enumeration constant is signed.
+constexpr Field<MemberValue> MEMBER_ENUM[] = {{4, &MemberValue::value, "value", S},
+                                              NAME_FIELD<MemberValue>};
+constexpr Field<MemberValue> MEMBER_BITFIELD[] = {{4, &MemberValue::typeix, "typeix"},
+                                                  {4, &MemberValue::bitoffs, "bitoffs"},
+                                                  {4, &MemberValue::bitsize, "bitsize"},
+                                                  NAME_FIELD<MemberValue>};
 
 }  // namespace
 

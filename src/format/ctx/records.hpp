@@ -2,8 +2,9 @@
 //
 // A record is a tag byte followed by little-endian fields packed without padding; a name is a
 // length byte and that many bytes. Each layout below lists the fields after the tag (after the
-// common part, for TYPE), as pointers to the members of the record's value struct, so that
-// encoding and decoding follow one definition.
+// common part, for TYPE), each with the member of the record's value struct that holds it, its
+// name and how it reads, so that encoding, decoding and the listings by name follow one
+// definition.
 #pragma once
 
 #include <cstddef>
@@ -138,45 +139,79 @@ struct AddrFlagValue {
   uint32_t addr = 0, flag = 0;
 };
 
-// One field of a layout: its width in bytes (1, 2 or 4), or 0 for the name.
+// How a field reads, for listings and readers of finished files.
+enum class FieldForm : uint8_t {
+  Unsigned,     // the stored bits as an unsigned number: addresses, indices, sizes, counts
+  Signed,       // the stored bits as a two's complement number
+  Kind,         // a type kind code, named by the kind's name where it has one
+  Class,        // a storage class code, named by the class's name where it has one
+  StackOffset,  // signed when the record's storage class is AUTO (a stack offset), else unsigned
+  Name,         // the name: a length byte and that many bytes
+};
+
+// One field of a layout: its width in bytes (1, 2 or 4, or 0 for the name), the member that
+// holds it, its name and how it reads. Every field has a name; the name of the name field is
+// "name".
 template <class V>
 struct Field {
+  constexpr Field(uint8_t w, uint32_t V::*m, const char* n, FieldForm f = FieldForm::Unsigned)
+      : width(w), member(m), name(n), form(f) {}
+
   uint8_t width;
   uint32_t V::*member;
+  const char* name;
+  FieldForm form;
 };
+
+// The name field of a layout.
+template <class V>
+inline constexpr Field<V> NAME_FIELD{0, nullptr, "name", FieldForm::Name};
+
+// The name of the OBJECT data bytes, which follow the fixed fields of the record.
+inline constexpr const char* OBJECT_DATA_NAME = "data";
 
 template <class V>
 using Layout = std::span<const Field<V>>;
 
-// The layouts of the records with fixed fields. A width of 0 is the name.
-inline constexpr Field<HeaderValue> HEADER_FIELDS[] = {{4, &HeaderValue::ver},
-                                                       {2, &HeaderValue::compiler},
-                                                       {4, &HeaderValue::compiler_ver},
-                                                       {2, &HeaderValue::cpu}};
+// The layouts of the records with fixed fields.
+inline constexpr Field<HeaderValue> HEADER_FIELDS[] = {
+    {4, &HeaderValue::ver, "ver", FieldForm::Signed},
+    {2, &HeaderValue::compiler, "compiler"},
+    {4, &HeaderValue::compiler_ver, "compiler_ver", FieldForm::Signed},
+    {2, &HeaderValue::cpu, "cpu"}};
 
 inline constexpr Field<PublicValue> PUBLIC_FIELDS[] = {
-    {2, &PublicValue::mode},   {4, &PublicValue::addr},  {1, &PublicValue::cls},
-    {4, &PublicValue::typeix}, {4, &PublicValue::modix}, {0, nullptr}};
+    {2, &PublicValue::mode, "mode"},
+    {4, &PublicValue::addr, "addr"},
+    {1, &PublicValue::cls, "class", FieldForm::Class},
+    {4, &PublicValue::typeix, "typeix"},
+    {4, &PublicValue::modix, "modix"},
+    NAME_FIELD<PublicValue>};
 
-inline constexpr Field<StartLocalValue> STARTLOCAL_FIELDS[] = {{4, &StartLocalValue::addr}};
-inline constexpr Field<EndLocalValue> ENDLOCAL_FIELDS[] = {{4, &EndLocalValue::addr}};
+inline constexpr Field<StartLocalValue> STARTLOCAL_FIELDS[] = {{4, &StartLocalValue::addr, "addr"}};
+inline constexpr Field<EndLocalValue> ENDLOCAL_FIELDS[] = {{4, &EndLocalValue::addr, "addr"}};
 
-inline constexpr Field<SetLocalValue> SETLOCAL_FIELDS[] = {{1, &SetLocalValue::cls},
-                                                           {4, &SetLocalValue::offset},
-                                                           {4, &SetLocalValue::typeix},
-                                                           {0, nullptr}};
+inline constexpr Field<SetLocalValue> SETLOCAL_FIELDS[] = {
+    {1, &SetLocalValue::cls, "class", FieldForm::Class},
+    {4, &SetLocalValue::offset, "offset", FieldForm::StackOffset},
+    {4, &SetLocalValue::typeix, "typeix"},
+    NAME_FIELD<SetLocalValue>};
 
-inline constexpr Field<FileValue> FILE_FIELDS[] = {{0, nullptr}};
-inline constexpr Field<EndLineValue> ENDLINE_FIELDS[] = {{2, &EndLineValue::mode}};
-inline constexpr Field<LineValue> LINE_FIELDS[] = {{4, &LineValue::line}, {4, &LineValue::addr}};
+inline constexpr Field<FileValue> FILE_FIELDS[] = {NAME_FIELD<FileValue>};
+inline constexpr Field<EndLineValue> ENDLINE_FIELDS[] = {{2, &EndLineValue::mode, "mode"}};
+inline constexpr Field<LineValue> LINE_FIELDS[] = {{4, &LineValue::line, "line", FieldForm::Signed},
+                                                   {4, &LineValue::addr, "addr"}};
 
-inline constexpr Field<TypeValue> TYPE_COMMON_FIELDS[] = {{1, &TypeValue::kind},
-                                                          {4, &TypeValue::selfix}};
-inline constexpr Field<ObjectValue> OBJECT_FIELDS[] = {
-    {2, &ObjectValue::mode}, {4, &ObjectValue::addr}, {2, &ObjectValue::length}};
-inline constexpr Field<ModuleValue> MODULE_FIELDS[] = {{4, &ModuleValue::modix}, {0, nullptr}};
-inline constexpr Field<AddrFlagValue> ADDRFLAG_FIELDS[] = {{4, &AddrFlagValue::addr},
-                                                           {4, &AddrFlagValue::flag}};
+// The kind is the field "type" of a TYPE record.
+inline constexpr Field<TypeValue> TYPE_COMMON_FIELDS[] = {
+    {1, &TypeValue::kind, "type", FieldForm::Kind}, {4, &TypeValue::selfix, "selfix"}};
+inline constexpr Field<ObjectValue> OBJECT_FIELDS[] = {{2, &ObjectValue::mode, "mode"},
+                                                       {4, &ObjectValue::addr, "addr"},
+                                                       {2, &ObjectValue::length, "length"}};
+inline constexpr Field<ModuleValue> MODULE_FIELDS[] = {{4, &ModuleValue::modix, "modix"},
+                                                       NAME_FIELD<ModuleValue>};
+inline constexpr Field<AddrFlagValue> ADDRFLAG_FIELDS[] = {{4, &AddrFlagValue::addr, "addr"},
+                                                           {4, &AddrFlagValue::flag, "flag"}};
 
 inline Layout<HeaderValue> header_layout() {
   return HEADER_FIELDS;
@@ -287,6 +322,14 @@ bool decode_fields(std::span<const uint8_t> bytes, size_t& pos, V& v, Layout<V> 
     }
   }
   return true;
+}
+
+// Whether a numeric field of v reads as a signed number.
+template <class V>
+bool reads_signed(const V& v, const Field<V>& f) {
+  if (f.form == FieldForm::Signed) return true;
+  if constexpr (requires { v.cls; }) return f.form == FieldForm::StackOffset && v.cls == CLASS_AUTO;
+  return false;
 }
 
 }  // namespace tek
