@@ -18,7 +18,7 @@ struct Budget {
   uint64_t used = 0;
   void charge(uint64_t n) {
     used += n;
-    if (used > limit) fatal_error(STOP_BUDGET);
+    if (used > limit) stop_run(STOP_BUDGET);
   }
 };
 
