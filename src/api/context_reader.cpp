@@ -134,7 +134,7 @@ Expected<ContextReader> ContextReader::open(const std::string& path) {
     impl->reader = std::make_unique<tek::CtxReader>(impl->fd);
     return ContextReader(std::move(impl));
   } catch (const std::bad_alloc&) {
-    return Error(Error::Code::OutOfMemory, "out of memory");
+    return memory_error();
   }
 }
 
@@ -173,11 +173,9 @@ Expected<const ContextRecord*> ContextReader::next() {
     m.have_record = true;
     return &r;
   } catch (const std::system_error& e) {
-    const int code = e.code().value();
-    return Error(Error::Code::System, std::string("cannot read: ") + std::strerror(code),
-                 std::nullopt, code);
+    return reading_error(e);
   } catch (const std::bad_alloc&) {
-    return Error(Error::Code::OutOfMemory, "out of memory");
+    return memory_error();
   }
 }
 

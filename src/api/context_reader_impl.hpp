@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
+#include <string>
+#include <system_error>
 
 #include "format/ctx/ctxfile.hpp"
 #include "tekconv/context_reader.hpp"
@@ -35,5 +39,15 @@ struct ContextReaderAccess {
     return *r.impl_->reader;
   }
 };
+
+// The Error of a reading that failed: the system's reason, or memory.
+inline Error reading_error(const std::system_error& e) {
+  const int code = e.code().value();
+  return Error(Error::Code::System, std::string("cannot read: ") + std::strerror(code),
+               std::nullopt, code);
+}
+inline Error memory_error() {
+  return Error(Error::Code::OutOfMemory, "out of memory");
+}
 
 }  // namespace tekconv

@@ -352,11 +352,9 @@ Expected<ContextVerdict> verify_context(ContextReader& reader) {
   try {
     return verify(ContextReaderAccess::reader(reader));
   } catch (const std::system_error& e) {
-    const int code = e.code().value();
-    return Error(Error::Code::System, std::string("cannot read: ") + std::strerror(code),
-                 std::nullopt, code);
+    return reading_error(e);
   } catch (const std::bad_alloc&) {
-    return Error(Error::Code::OutOfMemory, "out of memory");
+    return memory_error();
   }
 }
 

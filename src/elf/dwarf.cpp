@@ -646,24 +646,20 @@ void debug_sections(const ElfModel& m, const Program& p, elf::Output& out, elf::
     s.bytes = std::move(bytes);
     spec.sections.push_back(std::move(s));
   };
+  // A section already in the output.
+  auto written = [&](const char* name, uint64_t offset, uint64_t size) {
+    if (size == 0) return;
+    elf::Section s;
+    s.name = name;
+    s.type = elf::SHT_PROGBITS;
+    s.offset = offset;
+    s.size = size;
+    spec.sections.push_back(std::move(s));
+  };
   debug(".debug_abbrev", dbg.abbrev);
-  if (dbg.info_size) {
-    elf::Section s;
-    s.name = ".debug_info";
-    s.type = elf::SHT_PROGBITS;
-    s.offset = dbg.info_offset;
-    s.size = dbg.info_size;
-    spec.sections.push_back(std::move(s));
-  }
+  written(".debug_info", dbg.info_offset, dbg.info_size);
   debug(".debug_str", dbg.str, true);
-  if (dbg.line_size) {
-    elf::Section s;
-    s.name = ".debug_line";
-    s.type = elf::SHT_PROGBITS;
-    s.offset = dbg.line_offset;
-    s.size = dbg.line_size;
-    spec.sections.push_back(std::move(s));
-  }
+  written(".debug_line", dbg.line_offset, dbg.line_size);
   debug(".debug_aranges", dbg.aranges);
   debug(".debug_ranges", dbg.ranges);
 }
