@@ -110,7 +110,7 @@ const uint8_t DATA[256] = {0xDE, 0xAD, 0x01};
 // An emit operation called with the given values.
 template <class Op, class... Args>
 Emit call(Op op, Args... args) {
-  return [=](Converter& cv) { op(cv, args...); };
+  return [=](Converter& cv) { op(cv.output(), args...); };
 }
 
 std::vector<RecordCase> record_cases() {
@@ -231,9 +231,9 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     Emitted e = run(0, [&](Converter& cv) {
       if (c.kind != 0) tek::emit_type(cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
       written = streams_of_run->type.written;
-      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
       switch_to_dump(cv);
-      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
     });
     const Bytes& types = e.streams[TYPE];
     EXPECT_BYTES(Bytes(types.begin() + static_cast<long>(written), types.end()), c.member);
@@ -244,10 +244,10 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
 // Records whose names go through each layout that carries one, and the FILE record, which
 // prints its name in a format of its own.
 void emit_named(Converter& cv, const std::string& name) {
-  tek::emit_public(cv, {0, 0x10, 1, 0x120, 1, name});
-  tek::emit_file(cv, name.c_str());
+  tek::emit_public(cv.output(), {0, 0x10, 1, 0x120, 1, name});
+  tek::emit_file(cv.output(), name.c_str());
   tek::emit_type(cv, {.kind = 13, .selfix = 0x120, .name = name});
-  tek::emit_member(cv, {.typeix = 0x106, .name = name});
+  tek::emit_member(cv.output(), {.typeix = 0x106, .name = name});
   tek::emit_type(cv, {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
 }
 
@@ -278,7 +278,7 @@ TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPartWithStatus1) {
     for (uint32_t mask : {0u, 0x02u, 0x04u}) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", mask " << mask);
       Emitted e = run(mask, [kind](Converter& cv) {
-        tek::emit_header(cv, {118, 6, 0, 0});
+        tek::emit_header(cv.output(), {118, 6, 0, 0});
         tek::emit_type(cv, {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
       });
       EXPECT_EQ(e.status, 1);

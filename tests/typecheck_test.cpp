@@ -240,9 +240,9 @@ TEST(TypeCheckEmit, EachPassMarksOrChecksExactlyItsFields) {
       CheckPass c(pass);
       t.kind = kind;
       tek::emit_type(*c.cv, t);
-      tek::emit_member(*c.cv, {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
-      tek::emit_public(*c.cv, {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
-      tek::emit_set_local(*c.cv, {.cls = 3, .typeix = 0x45, .name = "l"});
+      tek::emit_member(c.cv->output(), {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
+      tek::emit_public(c.cv->output(), {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
+      tek::emit_set_local(c.cv->output(), {.cls = 3, .typeix = 0x45, .name = "l"});
       std::string expected;
       if (by_retix.count(kind)) expected += unsolved(0x41);
       if (by_typeix.count(kind)) expected += unsolved(0x42);

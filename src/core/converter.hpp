@@ -7,33 +7,20 @@
 #include "core/debuginfo/symbols.hpp"
 #include "core/debuginfo/typeids.hpp"
 #include "core/diagnostics.hpp"
+#include "core/emit.hpp"
 #include "core/reader/companion.hpp"
 #include "core/reader/srclines.hpp"
-#include "core/reader/stream.hpp"
 #include "core/reader/units.hpp"
+#include "core/record_reader.hpp"
 #include "core/settings.hpp"
 #include "core/sink.hpp"
 
 namespace tek {
 
-// A sink that drops every record: the state of a converter that has no output yet.
-class DiscardSink : public RecordSinkOf<DiscardSink> {
- public:
-  template <class V>
-  void record(const V&) {}
-};
-
-struct OutputState {
-  FILE* console = stdout;  // messages about the input, and the symbol dump
-  RecordSink* sink = &discard;
-  uint8_t last_kind = 0;  // kind of the latest TYPE record, in every run mode; survives passes
-  DiscardSink discard;
-};
-
 struct Converter {
   Settings settings;
   OutputState out;
-  ReaderState rd;
+  RecordReader rd;
   UnitState units;
   SourceState src;
   CompanionState comp;
@@ -44,7 +31,9 @@ struct Converter {
   Converter() = default;
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
-  ~Converter();
+
+  // The emit operations' view of this converter.
+  Output output() { return {out, settings}; }
 };
 
 // Formatted output to the console.

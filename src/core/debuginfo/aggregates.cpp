@@ -95,13 +95,13 @@ void emit_aggregate(Converter& cv) {
       v.offset = member.value;
     }
     v.name = member.name;
-    emit_member(cv, v);
+    emit_member(cv.output(), v);
   }
 }
 
 PassStep handle_aggr(Converter& cv) {
   SymbolsState& ss = cv.syms;
-  uint32_t b = get_byte(cv);
+  uint32_t b = cv.rd.get_byte();
   if ((b & 0x80) == 0) {
     ss.tag = ss.sym;
     ss.member_count = 1;
@@ -112,7 +112,7 @@ PassStep handle_aggr(Converter& cv) {
     if (ss.member_count != 0) emit_aggregate(cv);
     pop_aggregate_level(ss);
   }
-  consume_trailer(cv);
+  cv.rd.consume_trailer();
   return PassStep::Continue;
 }
 
@@ -120,15 +120,15 @@ PassStep handle_arrtype(Converter& cv) {
   SymbolsState& ss = cv.syms;
   TypeIdState& ts = cv.types;
   const uint16_t first = ts.anon;
-  skip_fields(cv, teka::ARRTYPE_LEAD);
-  const uint32_t n = get_byte(cv);
+  cv.rd.skip_fields(teka::ARRTYPE_LEAD);
+  const uint32_t n = cv.rd.get_byte();
   set_sid(cv, first);
   for (uint32_t i = 0; i < n; ++i) {
     TypeValue t;
     t.kind = K_ARRAY;
     t.selfix = static_cast<uint32_t>(get_sid(cv, ts.anon));
-    skip_fields(cv, teka::ARRTYPE_DIMENSION_LEAD);
-    t.limit = get_addr(cv) + 1;
+    cv.rd.skip_fields(teka::ARRTYPE_DIMENSION_LEAD);
+    t.limit = cv.rd.get_addr() + 1;
     if (i + 1 == n) {
       t.typeix = static_cast<uint32_t>(resolved_type(cv, ss.sym));
     } else {
@@ -146,14 +146,14 @@ PassStep handle_arrtype(Converter& cv) {
   }
   ss.sym.typeix = -1;
   ss.sym.type_ref = first;
-  skip_rec(cv);
+  cv.rd.skip_rec();
   return PassStep::Continue;
 }
 
 PassStep handle_dpt(Converter& cv) {
   SymbolsState& ss = cv.syms;
   SymbolState* target = pointer_target(ss);
-  uint32_t p = get_byte(cv) & 0x0F;
+  uint32_t p = cv.rd.get_byte() & 0x0F;
   if (p == 0) p = cv.settings.default_ptr_size ? 4 : 2;
   uint8_t kind = 0;
   switch (p) {
@@ -165,9 +165,9 @@ PassStep handle_dpt(Converter& cv) {
       kind = K_32POINTER;
       break;
     case 15:
-      if (cv.units.addr_width == 2) {
+      if (cv.rd.addr_width() == 2) {
         kind = K_16POINTER;
-      } else if (cv.units.addr_width == 3 || cv.units.addr_width == 4) {
+      } else if (cv.rd.addr_width() == 3 || cv.rd.addr_width() == 4) {
         kind = K_32POINTER;
       } else {
         say(cv, "Found invalid pointer type (DPT)\n");
@@ -181,7 +181,7 @@ PassStep handle_dpt(Converter& cv) {
       say(cv, "Found invalid pointer type %02x (DPT)\n", p);
       record_problem(cv, Severity::Warning,
                      "pointer size %u is not 2, 3, 4 or 15; the record is skipped", p);
-      consume_trailer(cv);
+      cv.rd.consume_trailer();
       return PassStep::Continue;
   }
   if (target) {
@@ -195,7 +195,7 @@ PassStep handle_dpt(Converter& cv) {
     target->typeix = get_sid(cv, id);
     cv.types.anon = static_cast<uint16_t>(id + 1);
   }
-  consume_trailer(cv);
+  cv.rd.consume_trailer();
   return PassStep::Continue;
 }
 

@@ -62,7 +62,7 @@ class SymbolRecordScope {
   SymbolRecordScope& operator=(const SymbolRecordScope&) = delete;
 
  private:
-  ReaderState& rd_;
+  RecordReader& rd_;
   uint64_t offset_;
   uint8_t code_;
 };
@@ -70,19 +70,19 @@ class SymbolRecordScope {
 // Reads a section index and an offset; false, after the report, when the current unit has no
 // such section.
 bool read_section_address(Converter& cv, SymbolState& s, uint32_t* section) {
-  uint32_t sect = get_word(cv);
-  uint32_t offset = get_addr(cv);
-  if (!has_section(cv, sect)) return invalid_section(cv, s, sect);
-  s.value = section_base(cv, sect) + offset;
+  uint32_t sect = cv.rd.get_word();
+  uint32_t offset = cv.rd.get_addr();
+  if (!has_section(cv.units, sect)) return invalid_section(cv, s, sect);
+  s.value = section_base(cv.units, sect) + offset;
   if (section) *section = sect;
   return true;
 }
 
 uint32_t hex_value(Converter& cv) {
-  uint32_t n = get_byte(cv);
+  uint32_t n = cv.rd.get_byte();
   uint32_t value = 0;
   for (uint32_t i = 0; i < n; ++i) {
-    int32_t c = static_cast<int32_t>(get_byte(cv));
+    int32_t c = static_cast<int32_t>(cv.rd.get_byte());
     int32_t d = static_cast<uint32_t>(c - 0x30) <= 9 ? c - 0x30 : c - 0x37;
     value = (value << 4) | static_cast<uint32_t>(d);
   }
@@ -90,11 +90,11 @@ uint32_t hex_value(Converter& cv) {
 }
 
 uint32_t register_list(Converter& cv) {
-  uint32_t n = get_byte(cv);
+  uint32_t n = cv.rd.get_byte();
   int r[256];
-  for (uint32_t i = 0; i < n; ++i) r[i] = get_register(cv);
+  for (uint32_t i = 0; i < n; ++i) r[i] = get_register(cv.rd, cv.units);
   if (n == 2 && r[0] == r[1] - 1 &&
-      std::strcmp(processor_name(current_processor(cv)), "SH7750") == 0)
+      std::strcmp(processor_name(current_processor(cv.units)), "SH7750") == 0)
     return static_cast<uint32_t>(r[0] > 16 ? r[0] + 16 : r[0]);
   if (cv.units.ri_mode == 0) return n > 0 ? static_cast<uint32_t>(r[0]) : 0;
   uint32_t value = 0xFFFFFFFF;
@@ -119,23 +119,24 @@ void make_bit_type(Converter& cv, SymbolState& s) {
 
 // Location part given by a location form byte. False for an invalid section.
 bool read_location_form(Converter& cv, SymbolState& s) {
-  const uint32_t form = get_byte(cv);
+  const uint32_t form = cv.rd.get_byte();
   switch (form) {
     case LOC_REGISTER:
-      s.size = get_addr(cv);
-      skip_fields(cv, teka::REGISTER_OFFSET);
-      s.value = static_cast<uint32_t>(get_register(cv));
+      s.size = cv.rd.get_addr();
+      cv.rd.skip_fields(teka::REGISTER_OFFSET);
+      s.value = static_cast<uint32_t>(get_register(cv.rd, cv.units));
       s.cls = CLS_REG;
       return true;
     case LOC_GLOBAL:
     case LOC_GLOBAL2:
     case LOC_LOCAL_STATIC:
     case LOC_STATIC: {
-      s.size = get_addr(cv);
+      s.size = cv.rd.get_addr();
       uint32_t sect = 0;
       if (!read_section_address(cv, s, &sect)) return false;
       if (form <= LOC_GLOBAL2) {
-        s.cls = (cv.units.ri_mode == 2 && section_kind(cv, sect) == 1) ? CLASS_RI_PROGRAM : CLS_EXT;
+        s.cls = (cv.units.ri_mode == 2 && section_kind(cv.units, sect) == 1) ? CLASS_RI_PROGRAM
+                                                                             : CLS_EXT;
       } else {
         s.cls = CLS_STAT;
         if (form == LOC_LOCAL_STATIC) s.local_static = 1;
@@ -143,13 +144,13 @@ bool read_location_form(Converter& cv, SymbolState& s) {
       return true;
     }
     case LOC_STACK:
-      s.size = get_addr(cv);
-      s.value = get_addr(cv);
+      s.size = cv.rd.get_addr();
+      s.value = cv.rd.get_addr();
       s.cls = CLS_AUTO;
       return true;
     case LOC_REGISTER_LIST:
-      s.size = get_addr(cv);
-      skip_fields(cv, teka::REGISTER_OFFSET);
+      s.size = cv.rd.get_addr();
+      cv.rd.skip_fields(teka::REGISTER_OFFSET);
       s.value = register_list(cv);
       s.cls = CLS_REG;
       return true;
@@ -163,7 +164,7 @@ bool read_location_form(Converter& cv, SymbolState& s) {
 bool read_location(Converter& cv, SymbolState& s) {
   switch (s.kind >> 2) {
     case UNTYPED:
-      skip_fields(cv, teka::LABEL_LOCATION_LEAD);
+      cv.rd.skip_fields(teka::LABEL_LOCATION_LEAD);
       s.cls = CLS_EXT;
       s.size = 0;
       if (!read_section_address(cv, s, nullptr)) return false;
@@ -176,34 +177,34 @@ bool read_location(Converter& cv, SymbolState& s) {
         s.pending = 0;
         return true;
       }
-      s.bitfield = static_cast<uint8_t>(get_byte(cv) & 0x80);
-      s.size = get_addr(cv);
-      s.value = get_addr(cv);
-      s.bit_offset = static_cast<int8_t>(get_byte(cv));
+      s.bitfield = static_cast<uint8_t>(cv.rd.get_byte() & 0x80);
+      s.size = cv.rd.get_addr();
+      s.value = cv.rd.get_addr();
+      s.bit_offset = static_cast<int8_t>(cv.rd.get_byte());
       if (s.bitfield) make_bit_type(cv, s);
       return true;
     case ENUM_TAG:
-      skip_fields(cv, teka::ENUM_TAG_LOCATION);
+      cv.rd.skip_fields(teka::ENUM_TAG_LOCATION);
       push_aggregate_level(cv);
       return true;
     case STRUCT_TAG:
     case UNION_TAG:
       push_aggregate_level(cv);
       set_sid(cv, s.own_id);
-      s.size = get_addr(cv);
+      s.size = cv.rd.get_addr();
       return true;
     case CLASSED: {
-      uint32_t a = get_byte(cv);
-      uint32_t size = get_byte(cv);
+      uint32_t a = cv.rd.get_byte();
+      uint32_t size = cv.rd.get_byte();
       if (a == 2 || a == 3) s.cls = CLS_EXT;
       if (a == 4) {
         s.cls = CLS_STAT;
         s.local_static = 1;
       }
       if (a == 5) s.cls = CLS_STAT;
-      if (size == 1) s.value = get_byte(cv);
-      if (size == 2) s.value = get_word(cv);
-      if (size == 4) s.value = get_long(cv);
+      if (size == 1) s.value = cv.rd.get_byte();
+      if (size == 2) s.value = cv.rd.get_word();
+      if (size == 4) s.value = cv.rd.get_long();
       return true;
     }
     default:
@@ -213,26 +214,26 @@ bool read_location(Converter& cv, SymbolState& s) {
 
 void put_public(Converter& cv, PublicValue& v) {
   if (cv.units.ri_mode != 0 && v.name[0] == '.') return;
-  v.addr = convert_addr(cv, v.addr);
-  emit_public(cv, v);
+  v.addr = convert_addr(cv.units, cv.settings, v.addr);
+  emit_public(cv.output(), v);
 }
 
 void put_set_local(Converter& cv, uint32_t cls, uint32_t offset, uint32_t typeix,
                    const char* name) {
   SetLocalValue v;
   v.cls = cls;
-  v.offset = cls == CLS_STAT ? convert_addr(cv, offset) : offset;
+  v.offset = cls == CLS_STAT ? convert_addr(cv.units, cv.settings, offset) : offset;
   v.typeix = typeix;
   v.name = name;
-  emit_set_local(cv, v);
+  emit_set_local(cv.output(), v);
 }
 
 void put_start_local(Converter& cv, uint32_t addr) {
-  emit_start_local(cv, convert_addr(cv, addr));
+  emit_start_local(cv.output(), convert_addr(cv.units, cv.settings, addr));
 }
 
 void put_end_local(Converter& cv, uint32_t addr) {
-  emit_end_local(cv, convert_addr(cv, addr));
+  emit_end_local(cv.output(), convert_addr(cv.units, cv.settings, addr));
 }
 
 uint32_t modix(const Converter& cv) {
@@ -282,7 +283,7 @@ void emit_function_symbol(Converter& cv, SymbolState& s) {
 
 // A frame offset of address-width bytes, sign-extended to 32 bits.
 uint32_t sign_extend_offset(const Converter& cv, uint32_t v) {
-  switch (cv.units.addr_width) {
+  switch (cv.rd.addr_width()) {
     case 1:
       return (v & 0x80) ? v | 0xFFFFFF00 : v;
     case 2:
@@ -311,7 +312,7 @@ void write_symbol(Converter& cv, SymbolState& s) {
     case UNTYPED:
     case CLASSED:
       if (s.cls == CLS_EXT) {
-        if (is_section_name(cv, s.name)) break;
+        if (is_section_name(cv.units, s.name)) break;
         s.typeix = UNTYPED_TYPE;
         emit_data_symbol(cv, s);
       } else {
@@ -398,20 +399,20 @@ PassStep handle_symbol(Converter& cv) {
   if (s.pending == 1) flush_symbol(cv);
   s.pending = 1;
   s.offset = cv.rd.record_offset;
-  s.kind = static_cast<uint8_t>(get_byte(cv));
-  s.own_id = static_cast<uint16_t>(get_word(cv));
-  if (cv.rd.debug_level > 1) skip_fields(cv, teka::SYMBOL_AFTER_OWN_ID);
-  get_name(cv, s.name);
+  s.kind = static_cast<uint8_t>(cv.rd.get_byte());
+  s.own_id = static_cast<uint16_t>(cv.rd.get_word());
+  if (cv.rd.debug_level > 1) cv.rd.skip_fields(teka::SYMBOL_AFTER_OWN_ID);
+  cv.rd.get_name(s.name);
   s.typeix = -1;
   if (s.kind & 1) {
-    uint32_t t = get_byte(cv);
+    uint32_t t = cv.rd.get_byte();
     if ((t & 0x80) == 0)
       s.typeix = cv.types.basic[t & 0x7F];
     else
-      s.type_ref = static_cast<uint16_t>(get_word(cv));
+      s.type_ref = static_cast<uint16_t>(cv.rd.get_word());
   }
   if ((s.kind & 2) && !read_location(cv, s)) return PassStep::End;
-  skip_rec(cv);
+  cv.rd.skip_rec();
   if (ss.member_count != 0 && s.pending == 1) {
     if (ss.member_count - 1 >= MAX_MEMBERS) {
       say(cv, "The number of members exceeded %d\n", MAX_MEMBERS);
@@ -426,10 +427,10 @@ PassStep handle_symbol(Converter& cv) {
   return PassStep::Continue;
 }
 
-PassStep handle_attr(Converter& cv) {
-  uint32_t flags = get_byte(cv);
-  if ((flags & 0x80) == 0) cv.syms.sym.attr = static_cast<uint8_t>(get_byte(cv));
-  skip_rec(cv);
+PassStep handle_attr(RecordReader& rd, SymbolsState& ss) {
+  uint32_t flags = rd.get_byte();
+  if ((flags & 0x80) == 0) ss.sym.attr = static_cast<uint8_t>(rd.get_byte());
+  rd.skip_rec();
   return PassStep::Continue;
 }
 
@@ -445,19 +446,19 @@ PassStep handle_functype(Converter& cv) {
   emit_type(cv, t);
   s.typeix = get_sid(cv, id);
   cv.types.anon = static_cast<uint16_t>(id + 1);
-  consume_trailer(cv);
+  cv.rd.consume_trailer();
   return PassStep::Continue;
 }
 
 PassStep handle_blkend(Converter& cv) {
   SymbolsState& ss = cv.syms;
   if (ss.sym.pending == 1) flush_symbol(cv);
-  uint32_t flags = get_byte(cv);
+  uint32_t flags = cv.rd.get_byte();
   if ((flags & 0x40) && ss.scope_end != ss.scope_start) {
     put_end_local(cv, ss.scope_end);
     ss.scope_start = ss.scope_end = 0;
   }
-  skip_rec(cv);
+  cv.rd.skip_rec();
   return PassStep::Continue;
 }
 

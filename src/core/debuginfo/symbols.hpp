@@ -10,6 +10,7 @@
 namespace tek {
 
 struct Converter;
+class RecordReader;
 
 // The symbol being assembled. Member slots, the tag state and saved levels hold whole copies.
 struct SymbolState {
@@ -64,7 +65,7 @@ void push_aggregate_level(Converter& cv);
 void flush_symbol(Converter& cv);
 
 PassStep handle_symbol(Converter& cv);
-PassStep handle_attr(Converter& cv);
+PassStep handle_attr(RecordReader& rd, SymbolsState& ss);
 PassStep handle_functype(Converter& cv);
 PassStep handle_blkend(Converter& cv);
 

@@ -120,28 +120,28 @@ void emit_predefined_types(Converter& cv) {
   }
 }
 
-PassStep handle_basetype(Converter& cv) {
+PassStep handle_basetype(RecordReader& rd, TypeIdState& ts) {
   // The type's name, which no record holds, read byte by byte with the field reader: bytes past
   // the end of a short body read as zero and consume nothing.
-  uint32_t n = get_byte(cv);
-  for (uint32_t i = 0; i < n; ++i) get_byte(cv);
-  uint32_t index = get_byte(cv);
-  uint32_t code = get_byte(cv);
-  uint32_t size = get_addr(cv) & 0xFF;
-  uint32_t flags = get_byte(cv);
-  skip_rec(cv);
-  if (index < cv.types.basic.size()) cv.types.basic[index] = basic_type_value(code, size, flags);
+  uint32_t n = rd.get_byte();
+  for (uint32_t i = 0; i < n; ++i) rd.get_byte();
+  uint32_t index = rd.get_byte();
+  uint32_t code = rd.get_byte();
+  uint32_t size = rd.get_addr() & 0xFF;
+  uint32_t flags = rd.get_byte();
+  rd.skip_rec();
+  if (index < ts.basic.size()) ts.basic[index] = basic_type_value(code, size, flags);
   return PassStep::Continue;
 }
 
 PassStep handle_dbgunit(Converter& cv) {
   if (cv.syms.sym.pending == 1) flush_symbol(cv);
-  uint32_t flags = get_byte(cv);
+  uint32_t flags = cv.rd.get_byte();
   cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
   cv.types.far_functions = (flags & 0x0F) == 0;
-  cv.units.current_unit = static_cast<int32_t>(get_word(cv));
-  skip_fields(cv, teka::DBGUNIT_AFTER_UNIT_INDEX);
-  skip_rec(cv);
+  cv.units.current_unit = static_cast<int32_t>(cv.rd.get_word());
+  cv.rd.skip_fields(teka::DBGUNIT_AFTER_UNIT_INDEX);
+  cv.rd.skip_rec();
   cv.src.file_count = 0;
   cv.types.anon = ANON_FIRST;
   return PassStep::Continue;

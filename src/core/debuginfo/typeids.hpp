@@ -10,6 +10,7 @@
 namespace tek {
 
 struct Converter;
+class RecordReader;
 
 constexpr uint32_t TYPE_SLOTS = 0x4000;
 constexpr int32_t SELFIX_FIRST = 288;  // selfix of slot 0 at selfix base 0
@@ -43,7 +44,7 @@ void rebase_type_ids(Converter& cv);
 uint8_t function_kind(const Converter& cv);
 
 void emit_predefined_types(Converter& cv);
-PassStep handle_basetype(Converter& cv);
+PassStep handle_basetype(RecordReader& rd, TypeIdState& ts);
 PassStep handle_dbgunit(Converter& cv);
 
 }  // namespace tek

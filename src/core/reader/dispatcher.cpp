@@ -32,16 +32,26 @@ struct Handled {
 };
 
 constexpr Handled HANDLED[] = {
-    {UNIT, handle_unit, true},          {CL, handle_cl, true},
-    {SECT, handle_sect, true},          {DATA, handle_data, true},
-    {ZERO, handle_zero, true},          {REPEAT, handle_repeat, true},
-    {DBGUNIT, handle_dbgunit, true},    {BLKEND, handle_blkend, false},
-    {SRCFILES, handle_srcfiles, true},  {BASETYPE, handle_basetype, true},
-    {SYMBOL, handle_symbol, true},      {ATTR, handle_attr, true},
-    {AGGR, handle_aggr, false},         {AGGR2, handle_aggr, false},
-    {ARRTYPE, handle_arrtype, true},    {DPT, handle_dpt, true},
-    {FUNCTYPE, handle_functype, false}, {CURFILE, handle_curfile, true},
-    {LOCATE, handle_locate, true},      {LINES, handle_lines, true},
+    {UNIT, handle_unit, true},
+    {CL, handle_cl, true},
+    {SECT, handle_sect, true},
+    {DATA, [](Converter& cv) { return handle_data(cv.rd, cv.units, cv.output()); }, true},
+    {ZERO, [](Converter& cv) { return handle_zero(cv.rd, cv.units, cv.output()); }, true},
+    {REPEAT, [](Converter& cv) { return handle_repeat(cv.rd, cv.units, cv.output()); }, true},
+    {DBGUNIT, handle_dbgunit, true},
+    {BLKEND, handle_blkend, false},
+    {SRCFILES, handle_srcfiles, true},
+    {BASETYPE, [](Converter& cv) { return handle_basetype(cv.rd, cv.types); }, true},
+    {SYMBOL, handle_symbol, true},
+    {ATTR, [](Converter& cv) { return handle_attr(cv.rd, cv.syms); }, true},
+    {AGGR, handle_aggr, false},
+    {AGGR2, handle_aggr, false},
+    {ARRTYPE, handle_arrtype, true},
+    {DPT, handle_dpt, true},
+    {FUNCTYPE, handle_functype, false},
+    {CURFILE, [](Converter& cv) { return handle_curfile(cv.rd, cv.src); }, true},
+    {LOCATE, handle_locate, true},
+    {LINES, [](Converter& cv) { return handle_lines(cv.rd, cv.src, cv.units, cv.output()); }, true},
     {AFLAG, handle_aflag, true},
 };
 
@@ -62,15 +72,6 @@ void reset_pass_state(Converter& cv) {
   cv.units.current_unit = -1;
 }
 
-// Reads the next record's type byte and length, noting where the record begins.
-inline uint32_t next_record(Converter& cv) {
-  cv.rd.record_offset = input_offset(cv.rd.in);
-  const uint32_t code = get_rectype(cv);
-  cv.rd.record_code = static_cast<uint8_t>(code);
-  get_reclen(cv);
-  return code;
-}
-
 // A record code that no record has: the input was cut short (past its end every byte reads as
 // 0), or it is damaged here.
 [[gnu::cold]] void invalid_record(Converter& cv) {
@@ -86,30 +87,30 @@ inline uint32_t next_record(Converter& cv) {
 }  // namespace
 
 PassStep handle_hdr(Converter& cv) {
-  uint32_t header_type = get_byte(cv);
+  uint32_t header_type = cv.rd.get_byte();
   if (header_type > 15) {
     say(cv, "Invalid record type (HDR)\n");
     record_problem(cv, Severity::PassEnd,
                    "header type %u is not one of 0 to 15; the pass ends here", header_type);
     return PassStep::End;
   }
-  skip_fields(cv, teka::HDR_UNINTERPRETED);
-  int32_t level = static_cast<int32_t>(get_byte(cv));
+  cv.rd.skip_fields(teka::HDR_UNINTERPRETED);
+  int32_t level = static_cast<int32_t>(cv.rd.get_byte());
   cv.rd.file_debug_level = level;
   cv.rd.debug_level = level;
-  skip_rec(cv);
+  cv.rd.skip_rec();
   HeaderValue v;
   v.ver = 118;
   v.compiler = 6;
   v.compiler_ver = 0;
   v.cpu = 0;
-  emit_header(cv, v);
+  emit_header(cv.output(), v);
   return PassStep::Continue;
 }
 
 PassEnd read_records(Converter& cv) {
   reset_pass_state(cv);
-  uint32_t code = next_record(cv);
+  uint32_t code = cv.rd.next_record();
   if (code != HDR) {
     input_problem(cv, Severity::PassEnd, "%s",
                   past_input_end(cv.rd.in, 0)
@@ -119,17 +120,17 @@ PassEnd read_records(Converter& cv) {
   }
   if (handle_hdr(cv) == PassStep::End) return PassEnd::Early;
   for (;;) {
-    code = next_record(cv);
+    code = cv.rd.next_record();
     const RecordEntry& e = TABLE[code];
     switch (e.disposition) {
       case Disposition::Handled:
         if (e.handler(cv) == PassStep::End && e.ends_pass) return PassEnd::Early;
         break;
       case Disposition::Skipped:
-        skip_rec(cv);
+        cv.rd.skip_rec();
         break;
       case Disposition::End:
-        skip_rec(cv);
+        cv.rd.skip_rec();
         return PassEnd::AtEnd;
       case Disposition::Invalid:
         invalid_record(cv);

@@ -10,6 +10,9 @@
 namespace tek {
 
 struct Converter;
+class RecordReader;
+struct UnitState;
+struct Output;
 
 struct SourceState {
   // File-name slots, kept sparse: a slot absent from the map holds an empty name. Slots are
@@ -22,7 +25,8 @@ struct SourceState {
 const std::string& source_name(const SourceState& ss, uint32_t slot);
 
 PassStep handle_srcfiles(Converter& cv);
-PassStep handle_curfile(Converter& cv);
-PassStep handle_lines(Converter& cv);
+PassStep handle_curfile(RecordReader& rd, SourceState& ss);
+PassStep handle_lines(RecordReader& rd, const SourceState& ss, const UnitState& us,
+                      const Output& o);
 
 }  // namespace tek
