@@ -115,7 +115,8 @@ Emit call(Op op, Args... args) {
 
 std::vector<RecordCase> record_cases() {
   auto type = [](TypeValue v, Bytes bytes, std::string line) {
-    return RecordCase{[v](Converter& cv) { tek::emit_type(cv, v); }, TYPE, bytes, line};
+    return RecordCase{[v](Converter& cv) { tek::emit_type(cv.output(), cv.reporter(), v); }, TYPE,
+                      bytes, line};
   };
   std::vector<RecordCase> cases = {
       {call(tek::emit_header, tek::HeaderValue{0x01020304, 0x0506, 0x0708090A, 0x0B0C}),
@@ -229,7 +230,8 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     size_t written = 0;
     // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
     Emitted e = run(0, [&](Converter& cv) {
-      if (c.kind != 0) tek::emit_type(cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
+      if (c.kind != 0)
+        tek::emit_type(cv.output(), cv.reporter(), {.kind = c.kind, .selfix = 0x300, .name = ""});
       written = streams_of_run->type.written;
       tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
       switch_to_dump(cv);
@@ -246,9 +248,10 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
 void emit_named(Converter& cv, const std::string& name) {
   tek::emit_public(cv.output(), {0, 0x10, 1, 0x120, 1, name});
   tek::emit_file(cv.output(), name.c_str());
-  tek::emit_type(cv, {.kind = 13, .selfix = 0x120, .name = name});
+  tek::emit_type(cv.output(), cv.reporter(), {.kind = 13, .selfix = 0x120, .name = name});
   tek::emit_member(cv.output(), {.typeix = 0x106, .name = name});
-  tek::emit_type(cv, {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
+  tek::emit_type(cv.output(), cv.reporter(),
+                 {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
 }
 
 TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
@@ -279,7 +282,8 @@ TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPartWithStatus1) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", mask " << mask);
       Emitted e = run(mask, [kind](Converter& cv) {
         tek::emit_header(cv.output(), {118, 6, 0, 0});
-        tek::emit_type(cv, {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
+        tek::emit_type(cv.output(), cv.reporter(),
+                       {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
       });
       EXPECT_EQ(e.status, 1);
       const std::string head = mask ? line::header() : "";

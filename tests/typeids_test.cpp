@@ -96,12 +96,13 @@ TEST_F(TypeIdsTest, SelfixNumbering) {
     tek::reset_type_ids(cv.types);
     for (const Step& s : script.steps) {
       SCOPED_TRACE(testing::Message() << s.op << " " << s.id);
-      if (s.op == 'S') tek::set_sid(cv, s.id);
+      if (s.op == 'S') tek::set_sid(cv.types, s.id);
       if (s.op == 'F')
-        for (uint32_t i = 0; i < 0x4000; ++i) tek::set_sid(cv, static_cast<uint16_t>(s.id + i));
-      if (s.op == 'R') tek::rebase_type_ids(cv);
+        for (uint32_t i = 0; i < 0x4000; ++i)
+          tek::set_sid(cv.types, static_cast<uint16_t>(s.id + i));
+      if (s.op == 'R') tek::rebase_type_ids(cv.types);
       if (s.op == 'G' || s.op == 'U') {
-        EXPECT_EQ(tek::get_sid(cv, s.id), s.want);
+        EXPECT_EQ(tek::get_sid(cv.types, cv.reporter(), s.id), s.want);
         EXPECT_EQ(console.take(), s.op == 'U' ? UNDEFINED : "");
       }
     }

@@ -1,5 +1,6 @@
-// The converter state: one struct per subsystem, passed by reference to every operation. A
-// fresh Converter is a fresh process; a second pass sees exactly the state that survives.
+// The converter state: one struct per subsystem. The dispatcher hands each record handler the
+// reader and the sub-states it uses, by reference. A fresh Converter is a fresh process; a second
+// pass sees exactly the state that survives.
 #pragma once
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "core/reader/srclines.hpp"
 #include "core/reader/units.hpp"
 #include "core/record_reader.hpp"
+#include "core/report.hpp"
 #include "core/settings.hpp"
 #include "core/sink.hpp"
 
@@ -34,7 +36,14 @@ struct Converter {
 
   // The emit operations' view of this converter.
   Output output() { return {out, settings}; }
+  // The handlers' way to report a problem with the record being read.
+  Reporter reporter() { return {out.console, diag, rd}; }
 };
+
+// The state the symbol handlers work on.
+inline SymbolContext symbol_context(Converter& cv) {
+  return {cv.rd, cv.syms, cv.types, cv.units, cv.comp, cv.output(), cv.reporter()};
+}
 
 // Formatted output to the console.
 int say(Converter& cv, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "core/converter.hpp"
 #include "core/errors.hpp"
+#include "core/report.hpp"
 #include "core/sink.hpp"
 #include "format/ctx/kinds.hpp"
 
@@ -55,13 +55,13 @@ void emit_line(const Output& o, uint32_t line, uint32_t addr) {
   o.out.sink->put(LineValue{line, addr});
 }
 
-void emit_type(Converter& cv, const TypeValue& v) {
-  cv.out.sink->put(v);
-  cv.out.last_kind = static_cast<uint8_t>(v.kind);
+void emit_type(const Output& o, const Reporter& rep, const TypeValue& v) {
+  o.out.sink->put(v);
+  o.out.last_kind = static_cast<uint8_t>(v.kind);
   if (kind_info(v.kind).cls == KindClass::Unknown) {
-    record_problem(cv, Severity::Error,
-                   "the TYPE record made here has the undefined kind %u; the run stops",
-                   static_cast<unsigned>(v.kind));
+    rep.problem(Severity::Error,
+                "the TYPE record made here has the undefined kind %u; the run stops",
+                static_cast<unsigned>(v.kind));
     fatal_error(STOP_UNDEFINED_TYPE);
   }
 }

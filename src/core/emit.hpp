@@ -11,7 +11,7 @@
 
 namespace tek {
 
-struct Converter;
+class Reporter;
 
 // A sink that drops every record: the state of a converter that has no output yet.
 class DiscardSink : public RecordSinkOf<DiscardSink> {
@@ -43,7 +43,7 @@ void emit_file(const Output& o, const char* path);
 void emit_end_line(const Output& o, uint16_t mode);
 void emit_line(const Output& o, uint32_t line, uint32_t addr);
 // A TYPE record of an undefined kind is reported and stops the run after it is handed on.
-void emit_type(Converter& cv, const TypeValue& v);
+void emit_type(const Output& o, const Reporter& rep, const TypeValue& v);
 // The member's layout follows the kind of the latest TYPE record.
 void emit_member(const Output& o, MemberValue v);
 void emit_object(const Output& o, uint16_t mode, uint32_t addr, uint16_t length,

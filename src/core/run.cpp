@@ -31,11 +31,11 @@ PassEnd run_pass(Converter& cv, int pass) {
   // The input may have been opened before the run created its outputs.
   if (!cv.rd.is_open() && !cv.rd.open()) fatal_file_error(ERR_OPEN, cv.rd.source.path);
   cv.out.sink->begin_pass(pass);
-  emit_predefined_types(cv);
-  init_companion(cv);
+  emit_predefined_types(cv.output(), cv.reporter());
+  init_companion(cv.comp);
   const PassEnd end = read_records(cv);
-  if (cv.syms.sym.pending == 1) flush_symbol(cv);
-  free_companion(cv);
+  if (cv.syms.sym.pending == 1) flush_symbol(symbol_context(cv));
+  free_companion(cv.comp);
   cv.rd.close();
   clear_unit_tables(cv.units);
   cv.out.sink->end_pass();

@@ -31,28 +31,46 @@ struct Handled {
   bool ends_pass;
 };
 
+// The dispatcher is where the converter's state meets the handlers: each entry hands its handler
+// the reader and the state that handler uses.
 constexpr Handled HANDLED[] = {
-    {UNIT, handle_unit, true},
-    {CL, handle_cl, true},
-    {SECT, handle_sect, true},
+    {UNIT, [](Converter& cv) { return handle_unit(cv.rd, cv.units, cv.syms, cv.output()); }, true},
+    {CL, [](Converter& cv) { return handle_cl(cv.rd, cv.units, cv.settings, cv.reporter()); },
+     true},
+    {SECT, [](Converter& cv) { return handle_sect(cv.rd, cv.units, cv.reporter()); }, true},
     {DATA, [](Converter& cv) { return handle_data(cv.rd, cv.units, cv.output()); }, true},
     {ZERO, [](Converter& cv) { return handle_zero(cv.rd, cv.units, cv.output()); }, true},
     {REPEAT, [](Converter& cv) { return handle_repeat(cv.rd, cv.units, cv.output()); }, true},
-    {DBGUNIT, handle_dbgunit, true},
-    {BLKEND, handle_blkend, false},
-    {SRCFILES, handle_srcfiles, true},
+    {DBGUNIT, [](Converter& cv) { return handle_dbgunit(symbol_context(cv), cv.src); }, true},
+    {BLKEND, [](Converter& cv) { return handle_blkend(symbol_context(cv)); }, false},
+    {SRCFILES,
+     [](Converter& cv) {
+       return handle_srcfiles(cv.rd, cv.src, cv.types, cv.comp, cv.units.h8, cv.reporter());
+     },
+     true},
     {BASETYPE, [](Converter& cv) { return handle_basetype(cv.rd, cv.types); }, true},
-    {SYMBOL, handle_symbol, true},
+    {SYMBOL, [](Converter& cv) { return handle_symbol(symbol_context(cv)); }, true},
     {ATTR, [](Converter& cv) { return handle_attr(cv.rd, cv.syms); }, true},
-    {AGGR, handle_aggr, false},
-    {AGGR2, handle_aggr, false},
-    {ARRTYPE, handle_arrtype, true},
-    {DPT, handle_dpt, true},
-    {FUNCTYPE, handle_functype, false},
+    {AGGR, [](Converter& cv) { return handle_aggr(symbol_context(cv)); }, false},
+    {AGGR2, [](Converter& cv) { return handle_aggr(symbol_context(cv)); }, false},
+    {ARRTYPE,
+     [](Converter& cv) {
+       return handle_arrtype(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter());
+     },
+     true},
+    {DPT,
+     [](Converter& cv) { return handle_dpt(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter()); },
+     true},
+    {FUNCTYPE,
+     [](Converter& cv) {
+       return handle_functype(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter());
+     },
+     false},
     {CURFILE, [](Converter& cv) { return handle_curfile(cv.rd, cv.src); }, true},
-    {LOCATE, handle_locate, true},
+    {LOCATE, [](Converter& cv) { return handle_locate(cv.rd, cv.units, cv.reporter()); }, true},
     {LINES, [](Converter& cv) { return handle_lines(cv.rd, cv.src, cv.units, cv.output()); }, true},
-    {AFLAG, handle_aflag, true},
+    {AFLAG, [](Converter& cv) { return handle_aflag(cv.rd, cv.units, cv.output(), cv.reporter()); },
+     true},
 };
 
 std::array<RecordEntry, 256> build_table() {
@@ -86,25 +104,25 @@ void reset_pass_state(Converter& cv) {
 
 }  // namespace
 
-PassStep handle_hdr(Converter& cv) {
-  uint32_t header_type = cv.rd.get_byte();
+PassStep handle_hdr(RecordReader& rd, const Output& o, const Reporter& rep) {
+  uint32_t header_type = rd.get_byte();
   if (header_type > 15) {
-    say(cv, "Invalid record type (HDR)\n");
-    record_problem(cv, Severity::PassEnd,
-                   "header type %u is not one of 0 to 15; the pass ends here", header_type);
+    rep.say("Invalid record type (HDR)\n");
+    rep.problem(Severity::PassEnd, "header type %u is not one of 0 to 15; the pass ends here",
+                header_type);
     return PassStep::End;
   }
-  cv.rd.skip_fields(teka::HDR_UNINTERPRETED);
-  int32_t level = static_cast<int32_t>(cv.rd.get_byte());
-  cv.rd.file_debug_level = level;
-  cv.rd.debug_level = level;
-  cv.rd.skip_rec();
+  rd.skip_fields(teka::HDR_UNINTERPRETED);
+  int32_t level = static_cast<int32_t>(rd.get_byte());
+  rd.file_debug_level = level;
+  rd.debug_level = level;
+  rd.skip_rec();
   HeaderValue v;
   v.ver = 118;
   v.compiler = 6;
   v.compiler_ver = 0;
   v.cpu = 0;
-  emit_header(cv.output(), v);
+  emit_header(o, v);
   return PassStep::Continue;
 }
 
@@ -118,7 +136,7 @@ PassEnd read_records(Converter& cv) {
                       : "not a TEKA object file: it does not begin with an HDR record");
     return PassEnd::Early;
   }
-  if (handle_hdr(cv) == PassStep::End) return PassEnd::Early;
+  if (handle_hdr(cv.rd, cv.output(), cv.reporter()) == PassStep::End) return PassEnd::Early;
   for (;;) {
     code = cv.rd.next_record();
     const RecordEntry& e = TABLE[code];

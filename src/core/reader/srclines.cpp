@@ -3,9 +3,12 @@
 #include <iterator>
 #include <new>
 
-#include "core/converter.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
-#include "core/errors.hpp"
+#include "core/reader/companion.hpp"
+#include "core/reader/units.hpp"
+#include "core/record_reader.hpp"
+#include "core/report.hpp"
 
 namespace tek {
 
@@ -42,34 +45,34 @@ const std::string& source_name(const SourceState& ss, uint32_t slot) {
   return it == ss.names.end() ? EMPTY : it->second;
 }
 
-PassStep handle_srcfiles(Converter& cv) {
-  SourceState& ss = cv.src;
-  rebase_type_ids(cv);
-  uint32_t k = cv.rd.get_word();
+PassStep handle_srcfiles(RecordReader& rd, SourceState& ss, TypeIdState& ts, CompanionState& cs,
+                         bool h8, const Reporter& rep) {
+  rebase_type_ids(ts);
+  uint32_t k = rd.get_word();
   std::string name;
   for (uint32_t i = 0; i < k; ++i) {
     const uint32_t slot = static_cast<uint32_t>(ss.file_count + i);
-    if (cv.rd.remaining() == 0) {
+    if (rd.remaining() == 0) {
       // The body is used up: every remaining entry reads as an empty name. Storing them one by
       // one would give the same slots and the same companion table, at the cost of a loop that
       // a 5-byte record can make 65535 entries long.
       clear_slots(ss, slot, k - i);
-      load_companion(cv, std::string());
+      load_companion(cs, h8, rep, std::string());
       break;
     }
     name.clear();
     bool ended = false;
-    read_part(cv.rd, name, ended);
-    read_part(cv.rd, name, ended);
-    cv.rd.skip_fields(teka::SRCFILES_ENTRY_TAIL);
+    read_part(rd, name, ended);
+    read_part(rd, name, ended);
+    rd.skip_fields(teka::SRCFILES_ENTRY_TAIL);
     if (name.empty())
       ss.names.erase(slot);
     else
       ss.names[slot] = name;
-    load_companion(cv, name);
+    load_companion(cs, h8, rep, name);
   }
   ss.file_count += k;
-  cv.rd.consume_trailer();
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 

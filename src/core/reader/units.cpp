@@ -3,9 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "core/converter.hpp"
+#include "core/debuginfo/symbols.hpp"
 #include "core/emit.hpp"
-#include "core/errors.hpp"
+#include "core/record_reader.hpp"
+#include "core/report.hpp"
+#include "core/settings.hpp"
 #include "format/teka/processors.hpp"
 #include "format/teka/records.hpp"
 
@@ -13,19 +15,19 @@ namespace tek {
 
 namespace {
 
-PassStep invalid_section(Converter& cv, const char* record, uint32_t section) {
-  say(cv, "Invalid section number (%s)\n", record);
-  const Unit* u = current_unit(cv.units);
+PassStep invalid_section(const UnitState& us, const Reporter& rep, const char* record,
+                         uint32_t section) {
+  rep.say("Invalid section number (%s)\n", record);
+  const Unit* u = current_unit(us);
   if (!u)
-    record_problem(cv, Severity::PassEnd, "section %u, but no unit is open; the pass ends here",
-                   section);
-  else if (cv.rd.record_code == teka::CL)
-    record_problem(cv, Severity::PassEnd,
-                   "the unit declares %u sections and this would be one more; the pass ends here",
-                   u->section_count);
+    rep.problem(Severity::PassEnd, "section %u, but no unit is open; the pass ends here", section);
+  else if (rep.record_code() == teka::CL)
+    rep.problem(Severity::PassEnd,
+                "the unit declares %u sections and this would be one more; the pass ends here",
+                u->section_count);
   else
-    record_problem(cv, Severity::PassEnd,
-                   "section %u is not defined in this unit; the pass ends here", section);
+    rep.problem(Severity::PassEnd, "section %u is not defined in this unit; the pass ends here",
+                section);
   return PassStep::End;
 }
 
@@ -127,110 +129,106 @@ uint32_t convert_addr(const UnitState& us, const Settings& settings, uint32_t a)
   }
 }
 
-PassStep handle_unit(Converter& cv) {
-  UnitState& us = cv.units;
-  cv.rd.skip_fields(teka::UNIT_LEAD);
+PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const Output& o) {
+  rd.skip_fields(teka::UNIT_LEAD);
   us.current_unit += 1;
   const size_t index = static_cast<size_t>(us.current_unit);
-  uint32_t sections = cv.rd.get_word();
+  uint32_t sections = rd.get_word();
   if (us.units.size() <= index) us.units.resize(index + 1);
   Unit& u = us.units[index];
   u = Unit{};
   u.section_count = sections;
   u.opened = true;
   us.current_section = 0;
-  cv.rd.skip_fields(teka::UNIT_AFTER_SECTION_COUNT);
-  uint32_t flags = cv.rd.get_byte();
-  if (cv.rd.addr_width() == 0) cv.rd.set_addr_width(static_cast<uint16_t>(flags & 0x0F));
+  rd.skip_fields(teka::UNIT_AFTER_SECTION_COUNT);
+  uint32_t flags = rd.get_byte();
+  if (rd.addr_width() == 0) rd.set_addr_width(static_cast<uint16_t>(flags & 0x0F));
   us.segmented = static_cast<int32_t>(flags & 0x80);
-  us.units[index].space_width = static_cast<uint8_t>(cv.rd.get_byte());
-  cv.rd.skip_fields(teka::UNIT_AFTER_SPACE_WIDTH);
+  us.units[index].space_width = static_cast<uint8_t>(rd.get_byte());
+  rd.skip_fields(teka::UNIT_AFTER_SPACE_WIDTH);
   char module[256];
-  cv.rd.get_name(module);
+  rd.get_name(module);
   const uint32_t modix = static_cast<uint32_t>(us.current_unit + 1);
-  emit_module(cv.output(), modix, module);
-  us.units[index].processor = identify_processor(cv.rd, us);
-  cv.out.sink->unit_processor(modix, us.units[index].processor);
-  cv.out.sink->unit_address_form(modix, addr_form(us, cv.settings));
-  cv.rd.skip_rec();
-  cv.syms.scope_start = cv.syms.scope_end = 0;
+  emit_module(o, modix, module);
+  us.units[index].processor = identify_processor(rd, us);
+  o.out.sink->unit_processor(modix, us.units[index].processor);
+  o.out.sink->unit_address_form(modix, addr_form(us, o.settings));
+  rd.skip_rec();
+  syms.scope_start = syms.scope_end = 0;
   return PassStep::Continue;
 }
 
-PassStep handle_cl(Converter& cv) {
-  UnitState& us = cv.units;
-  uint32_t flags = cv.rd.get_byte();
+PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep) {
+  uint32_t flags = rd.get_byte();
   if (flags & 0x08) {
-    say(cv, "Not support record (CL)\n");
-    record_problem(
-        cv, Severity::PassEnd,
-        "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here", flags);
+    rep.say("Not support record (CL)\n");
+    rep.problem(Severity::PassEnd,
+                "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
+                flags);
     return PassStep::End;
   }
-  if (!has_section(cv.units, us.current_section))
-    return invalid_section(cv, "CL", us.current_section);
+  if (!has_section(us, us.current_section))
+    return invalid_section(us, rep, "CL", us.current_section);
   Unit& u = us.units[static_cast<size_t>(us.current_unit)];
   Section& sect = u.sections[us.current_section];
-  sect.base = cv.rd.get_addr();
-  if (addr_form(us, cv.settings) != 0) sect.base += cv.rd.get_addr();
-  cv.rd.skip_fields(teka::CL_AFTER_BASE);
+  sect.base = rd.get_addr();
+  if (addr_form(us, settings) != 0) sect.base += rd.get_addr();
+  rd.skip_fields(teka::CL_AFTER_BASE);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
-    say(cv, "Section buffer overflow\n");
-    record_problem(cv, Severity::PassEnd,
-                   "more than %zu section names in the input; the pass ends here",
-                   static_cast<size_t>(MAX_SECTION_NAMES));
+    rep.say("Section buffer overflow\n");
+    rep.problem(Severity::PassEnd, "more than %zu section names in the input; the pass ends here",
+                static_cast<size_t>(MAX_SECTION_NAMES));
     return PassStep::End;
   }
-  uint32_t n = cv.rd.get_byte();
+  uint32_t n = rd.get_byte();
   char raw[256];
-  cv.rd.get_block(reinterpret_cast<uint8_t*>(raw), n);
+  rd.get_block(reinterpret_cast<uint8_t*>(raw), n);
   raw[n] = '\0';
   std::string name(raw);  // ends at the first 0 byte
   if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
   if (us.ri_mode == 2) sect.kind = name.find("PR_") != std::string::npos;
-  cv.rd.consume_trailer();
+  rd.consume_trailer();
   us.current_section += 1;
   return PassStep::Continue;
 }
 
-PassStep handle_sect(Converter& cv) {
-  uint32_t unit = cv.rd.get_word();
-  uint32_t sect = cv.rd.get_word();
-  const Unit* u = opened_unit(cv.units, static_cast<int32_t>(unit));
+PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep) {
+  uint32_t unit = rd.get_word();
+  uint32_t sect = rd.get_word();
+  const Unit* u = opened_unit(us, static_cast<int32_t>(unit));
   if (!unit_has_section(u, sect)) {
-    say(cv, "Invalid section number (SECT)\n");
+    rep.say("Invalid section number (SECT)\n");
     if (u)
-      record_problem(cv, Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit,
-                     sect);
+      rep.problem(Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit, sect);
     else
-      record_problem(cv, Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
+      rep.problem(Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
     return PassStep::End;
   }
-  cv.units.current_unit = static_cast<int32_t>(unit);
-  cv.rd.consume_trailer();
-  cv.units.location = section_of(u, sect).base;
+  us.current_unit = static_cast<int32_t>(unit);
+  rd.consume_trailer();
+  us.location = section_of(u, sect).base;
   return PassStep::Continue;
 }
 
-PassStep handle_locate(Converter& cv) {
-  uint32_t sect = cv.rd.get_word();
-  if (!has_section(cv.units, sect)) return invalid_section(cv, "LOCATE", sect);
-  cv.units.current_section = static_cast<uint16_t>(sect);
-  cv.units.location = section_base(cv.units, sect);
-  cv.rd.consume_trailer();
+PassStep handle_locate(RecordReader& rd, UnitState& us, const Reporter& rep) {
+  uint32_t sect = rd.get_word();
+  if (!has_section(us, sect)) return invalid_section(us, rep, "LOCATE", sect);
+  us.current_section = static_cast<uint16_t>(sect);
+  us.location = section_base(us, sect);
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 
-PassStep handle_aflag(Converter& cv) {
-  uint32_t sect = cv.rd.get_word();
-  if (!has_section(cv.units, sect)) return invalid_section(cv, "AFLAG", sect);
-  uint32_t addr = section_base(cv.units, sect) + cv.rd.get_addr();
-  uint32_t flag = cv.rd.get_byte();
-  if (current_processor(cv.units) == PROC_ARM) {
-    if (flag == 1) emit_addr_flag(cv.output(), addr, 1);
-    if (flag == 2) emit_addr_flag(cv.output(), addr, 0);
+PassStep handle_aflag(RecordReader& rd, const UnitState& us, const Output& o, const Reporter& rep) {
+  uint32_t sect = rd.get_word();
+  if (!has_section(us, sect)) return invalid_section(us, rep, "AFLAG", sect);
+  uint32_t addr = section_base(us, sect) + rd.get_addr();
+  uint32_t flag = rd.get_byte();
+  if (current_processor(us) == PROC_ARM) {
+    if (flag == 1) emit_addr_flag(o, addr, 1);
+    if (flag == 2) emit_addr_flag(o, addr, 0);
   }
-  cv.rd.skip_rec();
+  rd.skip_rec();
   return PassStep::Continue;
 }
 

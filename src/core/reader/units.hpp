@@ -11,7 +11,9 @@
 
 namespace tek {
 
-struct Converter;
+class Reporter;
+struct Output;
+struct SymbolsState;
 class RecordReader;
 struct Settings;
 
@@ -67,10 +69,10 @@ int get_register(RecordReader& rd, const UnitState& us);
 int addr_form(const UnitState& us, const Settings& settings);
 uint32_t convert_addr(const UnitState& us, const Settings& settings, uint32_t a);
 
-PassStep handle_unit(Converter& cv);
-PassStep handle_cl(Converter& cv);
-PassStep handle_sect(Converter& cv);
-PassStep handle_locate(Converter& cv);
-PassStep handle_aflag(Converter& cv);
+PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const Output& o);
+PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep);
+PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep);
+PassStep handle_locate(RecordReader& rd, UnitState& us, const Reporter& rep);
+PassStep handle_aflag(RecordReader& rd, const UnitState& us, const Output& o, const Reporter& rep);
 
 }  // namespace tek
