@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "core/converter.hpp"
+#include "core/report.hpp"
 #include "support.hpp"
 
 using namespace tektest;
