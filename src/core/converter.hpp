@@ -35,14 +35,21 @@ struct Converter {
   Converter& operator=(const Converter&) = delete;
 
   // The emit operations' view of this converter.
-  Output output() { return {out, settings}; }
+  const Output& output() const { return output_; }
   // The handlers' way to report a problem with the record being read.
-  Reporter reporter() { return {out.console, diag, rd}; }
+  const Reporter& reporter() const { return reporter_; }
+  // The state the symbol handlers work on.
+  const SymbolContext& symbol_context() const { return symbols_; }
+
+ private:
+  // Made once: the dispatcher hands them to a handler per record.
+  const Output output_{out, settings};
+  const Reporter reporter_{out.console, diag, rd};
+  const SymbolContext symbols_{rd, syms, types, units, comp, output_, reporter_};
 };
 
-// The state the symbol handlers work on.
-inline SymbolContext symbol_context(Converter& cv) {
-  return {cv.rd, cv.syms, cv.types, cv.units, cv.comp, cv.output(), cv.reporter()};
+inline const SymbolContext& symbol_context(const Converter& cv) {
+  return cv.symbol_context();
 }
 
 // Formatted output to the console.

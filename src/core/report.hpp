@@ -13,7 +13,8 @@ namespace tek {
 
 class Reporter {
  public:
-  Reporter(FILE* console, DiagnosticsState& diag, const RecordReader& rd)
+  // The console is followed where it stands, so a reporter may be made before it is chosen.
+  Reporter(FILE* const& console, DiagnosticsState& diag, const RecordReader& rd)
       : console_(console), diag_(diag), rd_(rd) {}
 
   // Formatted output to the console.
@@ -38,7 +39,7 @@ class Reporter {
   uint8_t record_code() const { return rd_.record_code; }
 
  private:
-  FILE* console_;
+  FILE* const& console_;
   DiagnosticsState& diag_;
   const RecordReader& rd_;
 };
