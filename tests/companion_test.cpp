@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "core/converter.hpp"
+#include "core/report.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -89,18 +89,21 @@ TEST(CompanionName, Derivation) {
     EXPECT_EQ(tek::companion_file_name(source), expected) << source;
 }
 
-// A converter whose companion table is driven directly, as a pass drives it.
+// A companion table driven directly, as a pass of an H8 unit drives it.
 struct Table {
-  std::unique_ptr<tek::Converter> cv = std::make_unique<tek::Converter>();
+  tek::CompanionState cs;
+  tek::RecordReader rd;  // where a problem with a companion file is reported
+  tek::DiagnosticsState diag;
   Table() {
-    cv->units.h8 = true;
-    cv->comp.lookup = tek::directory_lookup("");
-    tek::init_companion(*cv);
+    cs.lookup = tek::directory_lookup("");
+    tek::init_companion(cs);
   }
-  ~Table() { tek::free_companion(*cv); }
-  void load(const std::string& source) { tek::load_companion(*cv, source); }
+  ~Table() { tek::free_companion(cs); }
+  void load(const std::string& source) {
+    tek::load_companion(cs, true, tek::Reporter(stdout, diag, rd), source);
+  }
   std::optional<std::string> rename(const std::string& name) const {
-    const std::string* r = tek::find_rename(*cv, name.c_str());
+    const std::string* r = tek::find_rename(cs, name.c_str());
     return r ? std::optional<std::string>(*r) : std::nullopt;
   }
 };
@@ -147,8 +150,8 @@ TEST_F(CompanionTest, Lookups) {
     t.load("main.c");
     for (const Lookup& l : lookups) {
       EXPECT_EQ(t.rename(l.name), l.rename) << entries << l.name;
-      EXPECT_EQ(tek::is_cl(*t.cv, l.name.c_str()), l.cl) << entries << l.name;
-      EXPECT_EQ(tek::is_bcl(*t.cv, l.name.c_str()), l.bcl) << entries << l.name;
+      EXPECT_EQ(tek::is_cl(t.cs, l.name.c_str()), l.cl) << entries << l.name;
+      EXPECT_EQ(tek::is_bcl(t.cs, l.name.c_str()), l.bcl) << entries << l.name;
     }
   }
 }
@@ -160,8 +163,8 @@ TEST_F(CompanionTest, LoadingAcrossPassesAndLongNames) {
   Table t;
   t.load("main.c");
   EXPECT_EQ(t.rename("a"), "Main");
-  tek::free_companion(*t.cv);
-  tek::init_companion(*t.cv);
+  tek::free_companion(t.cs);
+  tek::init_companion(t.cs);
   EXPECT_EQ(t.rename("a"), std::nullopt);
   write_file("main.cpd", HEAD + "1 x 0 Changed a\n");
   t.load("main.c");

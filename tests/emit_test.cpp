@@ -110,12 +110,13 @@ const uint8_t DATA[256] = {0xDE, 0xAD, 0x01};
 // An emit operation called with the given values.
 template <class Op, class... Args>
 Emit call(Op op, Args... args) {
-  return [=](Converter& cv) { op(cv, args...); };
+  return [=](Converter& cv) { op(cv.output(), args...); };
 }
 
 std::vector<RecordCase> record_cases() {
   auto type = [](TypeValue v, Bytes bytes, std::string line) {
-    return RecordCase{[v](Converter& cv) { tek::emit_type(cv, v); }, TYPE, bytes, line};
+    return RecordCase{[v](Converter& cv) { tek::emit_type(cv.output(), cv.reporter(), v); }, TYPE,
+                      bytes, line};
   };
   std::vector<RecordCase> cases = {
       {call(tek::emit_header, tek::HeaderValue{0x01020304, 0x0506, 0x0708090A, 0x0B0C}),
@@ -229,11 +230,12 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     size_t written = 0;
     // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
     Emitted e = run(0, [&](Converter& cv) {
-      if (c.kind != 0) tek::emit_type(cv, {.kind = c.kind, .selfix = 0x300, .name = ""});
+      if (c.kind != 0)
+        tek::emit_type(cv.output(), cv.reporter(), {.kind = c.kind, .selfix = 0x300, .name = ""});
       written = streams_of_run->type.written;
-      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
       switch_to_dump(cv);
-      tek::emit_member(cv, {0x106, 4, 7, 3, 5, "y"});
+      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
     });
     const Bytes& types = e.streams[TYPE];
     EXPECT_BYTES(Bytes(types.begin() + static_cast<long>(written), types.end()), c.member);
@@ -244,11 +246,12 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
 // Records whose names go through each layout that carries one, and the FILE record, which
 // prints its name in a format of its own.
 void emit_named(Converter& cv, const std::string& name) {
-  tek::emit_public(cv, {0, 0x10, 1, 0x120, 1, name});
-  tek::emit_file(cv, name.c_str());
-  tek::emit_type(cv, {.kind = 13, .selfix = 0x120, .name = name});
-  tek::emit_member(cv, {.typeix = 0x106, .name = name});
-  tek::emit_type(cv, {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
+  tek::emit_public(cv.output(), {0, 0x10, 1, 0x120, 1, name});
+  tek::emit_file(cv.output(), name.c_str());
+  tek::emit_type(cv.output(), cv.reporter(), {.kind = 13, .selfix = 0x120, .name = name});
+  tek::emit_member(cv.output(), {.typeix = 0x106, .name = name});
+  tek::emit_type(cv.output(), cv.reporter(),
+                 {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
 }
 
 TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
@@ -278,8 +281,9 @@ TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPartWithStatus1) {
     for (uint32_t mask : {0u, 0x02u, 0x04u}) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", mask " << mask);
       Emitted e = run(mask, [kind](Converter& cv) {
-        tek::emit_header(cv, {118, 6, 0, 0});
-        tek::emit_type(cv, {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
+        tek::emit_header(cv.output(), {118, 6, 0, 0});
+        tek::emit_type(cv.output(), cv.reporter(),
+                       {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
       });
       EXPECT_EQ(e.status, 1);
       const std::string head = mask ? line::header() : "";

@@ -2,13 +2,11 @@
 // and the record dispatcher (HDR first, END last, skipped and invalid codes, long lengths, a
 // stream that runs out before END), each case of which converts a small file and checks the
 // whole context file and the whole output after the banner.
-#include "core/reader/stream.hpp"
-
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "core/converter.hpp"
+#include "core/record_reader.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -19,19 +17,19 @@ namespace {
 
 class StreamTest : public TempDirTest {
  protected:
-  // Makes the bytes the input of a fresh converter, positioned at the first byte.
+  // Makes the bytes the input of a fresh record reader, positioned at the first byte.
   void open(const Bytes& bytes) {
-    cv = std::make_unique<tek::Converter>();
+    rd = std::make_unique<tek::RecordReader>();
     write_file("in.abs", std::string(bytes.begin(), bytes.end()));
-    ASSERT_TRUE(tek::open_input(*cv, "in.abs"));
+    ASSERT_TRUE(rd->open("in.abs"));
   }
-  std::unique_ptr<tek::Converter> cv;
+  std::unique_ptr<tek::RecordReader> rd;
 };
 
 TEST_F(StreamTest, FieldReadersAccountForTheBody) {
   const struct {
     const char* what;
-    uint32_t (*read)(tek::Converter&);
+    uint32_t (tek::RecordReader::*read)();
     uint16_t rec_len;   // body bytes left before the read
     uint16_t width;     // address width, for get_addr
     uint32_t value;     // expected result
@@ -39,43 +37,46 @@ TEST_F(StreamTest, FieldReadersAccountForTheBody) {
     uint8_t next_byte;  // the file byte that the next raw read must deliver
   } cases[] = {
       // The file always holds 11 22 33 44 55 66 77 88 99.
-      {"byte, nothing left: reads nothing", tek::get_byte, 0, 0, 0, 0, 0x11},
-      {"word, nothing left: reads nothing", tek::get_word, 0, 0, 0, 0, 0x11},
-      {"word with one body byte left runs into the trailer", tek::get_word, 1, 0, 0x1122, 0, 0x33},
-      {"tri with two body bytes left: low byte 0", tek::get_tri, 2, 0, 0x112200, 0, 0x33},
-      {"long, nothing left", tek::get_long, 0, 0, 0, 0, 0x11},
-      {"long with three body bytes left reads four", tek::get_long, 3, 0, 0x11223344, 0, 0x55},
-      {"addr, width 0: one byte", tek::get_addr, 8, 0, 0x11, 7, 0x22},
-      {"addr, width 2: word", tek::get_addr, 8, 2, 0x1122, 6, 0x33},
-      {"addr, width 3: tri", tek::get_addr, 8, 3, 0x112233, 5, 0x44},
-      {"addr, width 4: long", tek::get_addr, 8, 4, 0x11223344, 4, 0x55},
-      {"addr, width 5: one byte", tek::get_addr, 8, 5, 0x11, 7, 0x22},
+      {"byte, nothing left: reads nothing", &tek::RecordReader::get_byte, 0, 0, 0, 0, 0x11},
+      {"word, nothing left: reads nothing", &tek::RecordReader::get_word, 0, 0, 0, 0, 0x11},
+      {"word with one body byte left runs into the trailer", &tek::RecordReader::get_word, 1, 0,
+       0x1122, 0, 0x33},
+      {"tri with two body bytes left: low byte 0", &tek::RecordReader::get_tri, 2, 0, 0x112200, 0,
+       0x33},
+      {"long, nothing left", &tek::RecordReader::get_long, 0, 0, 0, 0, 0x11},
+      {"long with three body bytes left reads four", &tek::RecordReader::get_long, 3, 0, 0x11223344,
+       0, 0x55},
+      {"addr, width 0: one byte", &tek::RecordReader::get_addr, 8, 0, 0x11, 7, 0x22},
+      {"addr, width 2: word", &tek::RecordReader::get_addr, 8, 2, 0x1122, 6, 0x33},
+      {"addr, width 3: tri", &tek::RecordReader::get_addr, 8, 3, 0x112233, 5, 0x44},
+      {"addr, width 4: long", &tek::RecordReader::get_addr, 8, 4, 0x11223344, 4, 0x55},
+      {"addr, width 5: one byte", &tek::RecordReader::get_addr, 8, 5, 0x11, 7, 0x22},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     open({0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99});
-    cv->rd.rec_len = c.rec_len;
-    cv->units.addr_width = c.width;
-    EXPECT_EQ(c.read(*cv), c.value);
-    EXPECT_EQ(cv->rd.rec_len, c.left);
-    EXPECT_EQ(tek::get_raw(*cv, 1), c.next_byte);
+    rd->set_remaining(c.rec_len);
+    rd->set_addr_width(c.width);
+    EXPECT_EQ((rd.get()->*c.read)(), c.value);
+    EXPECT_EQ(rd->remaining(), c.left);
+    EXPECT_EQ(rd->get_raw(1), c.next_byte);
   }
 }
 
 TEST_F(StreamTest, RawReadsAreBigEndianLeaveTheBodyCountAloneAndReadZerosPastTheEnd) {
   open({0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x01, 0x02, 0xAB, 0xCD});
-  cv->rd.rec_len = 7;
-  EXPECT_EQ(tek::get_raw(*cv, 1), 0x12u);
-  EXPECT_EQ(tek::get_raw(*cv, 2), 0x3456u);
-  EXPECT_EQ(tek::get_raw(*cv, 3), 0x789ABCu);
-  EXPECT_EQ(tek::get_raw(*cv, 4), 0xDEF00102u);
+  rd->set_remaining(7);
+  EXPECT_EQ(rd->get_raw(1), 0x12u);
+  EXPECT_EQ(rd->get_raw(2), 0x3456u);
+  EXPECT_EQ(rd->get_raw(3), 0x789ABCu);
+  EXPECT_EQ(rd->get_raw(4), 0xDEF00102u);
   uint8_t buf[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(tek::get_block(*cv, buf, 3), 2u);  // the bytes actually read
+  EXPECT_EQ(rd->get_block(buf, 3), 2u);  // the bytes actually read
   EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0xAB, 0xCD, 0, 0xEE}));
-  EXPECT_EQ(cv->rd.rec_len, 7);
-  EXPECT_EQ(tek::get_raw(*cv, 4), 0u);
-  EXPECT_EQ(tek::get_long(*cv), 0u);
-  EXPECT_EQ(cv->rd.rec_len, 3);
+  EXPECT_EQ(rd->remaining(), 7);
+  EXPECT_EQ(rd->get_raw(4), 0u);
+  EXPECT_EQ(rd->get_long(), 0u);
+  EXPECT_EQ(rd->remaining(), 3);
 }
 
 // Each record: its type byte and length, one body byte, then skip_rec over the rest of the body
@@ -88,13 +89,35 @@ TEST_F(StreamTest, FramingAndSkip) {
     uint32_t first;
   } records[] = {{0x06, 0, 2, 0xAA}, {0x06, 1, 1, 0xCC}, {0x7E, 1, 0xFFEE, 0}};
   for (const auto& r : records) {
-    EXPECT_EQ(tek::get_rectype(*cv), r.code);
-    EXPECT_EQ(cv->rd.long_len, r.long_len);
-    tek::get_reclen(*cv);
-    EXPECT_EQ(cv->rd.rec_len, r.rec_len);
-    EXPECT_EQ(tek::get_byte(*cv), r.first);
-    tek::skip_rec(*cv);
+    EXPECT_EQ(rd->get_rectype(), r.code);
+    EXPECT_EQ(rd->long_length(), r.long_len != 0);
+    rd->get_reclen();
+    EXPECT_EQ(rd->remaining(), r.rec_len);
+    EXPECT_EQ(rd->get_byte(), r.first);
+    rd->skip_rec();
   }
+}
+
+// next_record frames as get_rectype and get_reclen do, and notes where each record begins and its
+// code (without the length bit), which the diagnostics name.
+TEST_F(StreamTest, NextRecordNotesItsPlace) {
+  open({0x06, 0x02, 0xAA, 0xBB, 0x00, 0x07, 0x00, 0x01, 0xCC, 0x00, 0x7F, 0xFF, 0xEE});
+  const struct {
+    uint32_t code;
+    uint64_t offset;
+    uint16_t rec_len;
+  } records[] = {{0x06, 0, 2}, {0x06, 5, 1}, {0x7E, 10, 0xFFEE}};
+  for (const auto& r : records) {
+    EXPECT_EQ(rd->next_record(), r.code);
+    EXPECT_EQ(rd->place().offset, r.offset);
+    EXPECT_EQ(rd->place().code, r.code);
+    EXPECT_EQ(rd->remaining(), r.rec_len);
+    rd->skip_rec();
+  }
+  // Past the end of the input the record reads as code 0, at the offset where the input ended.
+  EXPECT_EQ(rd->next_record(), 0u);
+  EXPECT_EQ(rd->place().offset, 13u);
+  EXPECT_TRUE(tek::past_input_end(rd->in, rd->place().offset));
 }
 
 TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
@@ -118,12 +141,12 @@ TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     open(c.file);
-    cv->rd.rec_len = c.rec_len;
+    rd->set_remaining(c.rec_len);
     char name[256];
-    tek::get_name(*cv, name);
+    rd->get_name(name);
     EXPECT_EQ(std::string(name), c.name);
-    EXPECT_EQ(cv->rd.rec_len, c.left);
-    EXPECT_EQ(tek::get_raw(*cv, 1), c.next_byte);
+    EXPECT_EQ(rd->remaining(), c.left);
+    EXPECT_EQ(rd->get_raw(1), c.next_byte);
   }
 }
 

@@ -239,10 +239,10 @@ TEST(TypeCheckEmit, EachPassMarksOrChecksExactlyItsFields) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", pass " << pass);
       CheckPass c(pass);
       t.kind = kind;
-      tek::emit_type(*c.cv, t);
-      tek::emit_member(*c.cv, {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
-      tek::emit_public(*c.cv, {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
-      tek::emit_set_local(*c.cv, {.cls = 3, .typeix = 0x45, .name = "l"});
+      tek::emit_type(c.cv->output(), c.cv->reporter(), t);
+      tek::emit_member(c.cv->output(), {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
+      tek::emit_public(c.cv->output(), {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
+      tek::emit_set_local(c.cv->output(), {.cls = 3, .typeix = 0x45, .name = "l"});
       std::string expected;
       if (by_retix.count(kind)) expected += unsolved(0x41);
       if (by_typeix.count(kind)) expected += unsolved(0x42);

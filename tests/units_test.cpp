@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/converter.hpp"
+#include "core/record_reader.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -25,13 +25,13 @@ std::string byte_at(uint32_t addr) {
   return line::object(addr, 1);
 }
 
-// Makes a record body holding one length-prefixed name the input of the converter, positioned
-// at the body with rec_len covering it, as a handler finds it.
-void load_name(tek::Converter& cv, const std::string& name) {
-  Bytes b = Fields().name(name).encode(cv.units.addr_width);
+// Makes a record body holding one length-prefixed name the input of the record reader,
+// positioned at the body with the body length covering it, as a handler finds it.
+void load_name(tek::RecordReader& rd, const std::string& name) {
+  Bytes b = Fields().name(name).encode(rd.addr_width());
   write_file("body.bin", std::string(b.begin(), b.end()));
-  ASSERT_TRUE(tek::open_input(cv, "body.bin"));
-  cv.rd.rec_len = static_cast<uint16_t>(b.size());
+  ASSERT_TRUE(rd.open("body.bin"));
+  rd.set_remaining(static_cast<uint16_t>(b.size()));
 }
 
 // A variable held in a register: flushed as SETLOCAL class 4 with the register number.
@@ -145,17 +145,19 @@ TEST_F(UnitsTest, IdentifyProcessor) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    tek::Converter cv;
-    load_name(cv, c.name);
-    EXPECT_EQ(tek::identify_processor(cv), c.code);
-    EXPECT_EQ(cv.rd.rec_len, 0);
+    tek::RecordReader rd;
+    tek::UnitState us;
+    load_name(rd, c.name);
+    EXPECT_EQ(tek::identify_processor(rd, us), c.code);
+    EXPECT_EQ(rd.remaining(), 0);
   }
 }
 
 // Only the "H8" prefix rule sets the H8 flag, which is never cleared; RI10 and RI20 found by the
 // scan set RI mode, which never goes back to 0.
 TEST_F(UnitsTest, ProcessorFlags) {
-  tek::Converter cv;
+  tek::RecordReader rd;
+  tek::UnitState us;
   const struct {
     const char* name;
     bool h8;
@@ -167,10 +169,10 @@ TEST_F(UnitsTest, ProcessorFlags) {
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.name);
-    load_name(cv, s.name);
-    tek::identify_processor(cv);
-    EXPECT_EQ(cv.units.h8, s.h8);
-    EXPECT_EQ(cv.units.ri_mode, s.ri_mode);
+    load_name(rd, s.name);
+    tek::identify_processor(rd, us);
+    EXPECT_EQ(us.h8, s.h8);
+    EXPECT_EQ(us.ri_mode, s.ri_mode);
   }
 }
 
@@ -214,15 +216,16 @@ TEST_F(UnitsTest, GetRegister) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.processor) + " " + c.name);
-    tek::Converter cv;
-    cv.units.units.resize(1);
-    cv.units.units[0].opened = true;
-    cv.units.units[0].processor = c.processor;
-    cv.units.current_unit = 0;
-    cv.units.ri_mode = c.ri_mode;
-    load_name(cv, c.name);
-    EXPECT_EQ(tek::get_register(cv), c.number);
-    EXPECT_EQ(cv.rd.rec_len, 0);
+    tek::RecordReader rd;
+    tek::UnitState us;
+    us.units.resize(1);
+    us.units[0].opened = true;
+    us.units[0].processor = c.processor;
+    us.current_unit = 0;
+    us.ri_mode = c.ri_mode;
+    load_name(rd, c.name);
+    EXPECT_EQ(tek::get_register(rd, us), c.number);
+    EXPECT_EQ(rd.remaining(), 0);
   }
 }
 

@@ -15,7 +15,7 @@
 #include "core/atomic_output.hpp"
 #include "core/errors.hpp"
 #include "core/reader/read_all.hpp"
-#include "core/reader/stream.hpp"
+#include "core/record_reader.hpp"
 #include "core/sinks/context_writer.hpp"
 #include "elf/convert.hpp"
 #include "elf/model.hpp"
@@ -216,7 +216,7 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
   }
   // A missing input creates nothing.
   const bool from_memory = job.input.kind == Source::Kind::Memory;
-  if (!from_memory && !tek::open_input(cv)) tek::fatal_file_error(tek::ERR_OPEN, input);
+  if (!from_memory && !cv.rd.open()) tek::fatal_file_error(tek::ERR_OPEN, input);
   const bool named = job.target.kind != Target::Kind::BesideInput;
   tek::ContextStreams& s = files.streams;
 

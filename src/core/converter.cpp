@@ -4,10 +4,6 @@
 
 namespace tek {
 
-Converter::~Converter() {
-  close_input(*this);
-}
-
 int say(Converter& cv, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

@@ -20,8 +20,7 @@ std::string vformat(const char* fmt, va_list ap) {
   return s;
 }
 
-void deliver(Converter& cv, Diagnostic d) {
-  DiagnosticsState& ds = cv.diag;
+void deliver(DiagnosticsState& ds, Diagnostic d) {
   if (d.severity != Severity::Error) {
     const auto key = std::make_pair(d.offset, d.text);
     if (ds.pass == 2 && ds.first_pass.count(key)) return;
@@ -31,34 +30,33 @@ void deliver(Converter& cv, Diagnostic d) {
   if (ds.handler) ds.handler(d);
 }
 
-Diagnostic located(const Converter& cv, Severity severity) {
+}  // namespace
+
+void report_at(DiagnosticsState& ds, RecordPlace at, Severity severity, bool named, const char* fmt,
+               va_list ap) {
   Diagnostic d;
   d.severity = severity;
   d.located = true;
-  d.offset = cv.rd.record_offset;
-  d.record = cv.rd.record_code;
-  return d;
+  d.offset = at.offset;
+  d.record = at.code;
+  if (const char* name = named ? teka::code_name(d.record) : nullptr)
+    d.text = std::string(name) + " record: ";
+  d.text += vformat(fmt, ap);
+  deliver(ds, std::move(d));
 }
 
-}  // namespace
-
 void record_problem(Converter& cv, Severity severity, const char* fmt, ...) {
-  Diagnostic d = located(cv, severity);
-  if (const char* name = teka::code_name(d.record)) d.text = std::string(name) + " record: ";
   va_list ap;
   va_start(ap, fmt);
-  d.text += vformat(fmt, ap);
+  report_at(cv.diag, cv.rd.place(), severity, true, fmt, ap);
   va_end(ap);
-  deliver(cv, std::move(d));
 }
 
 void input_problem(Converter& cv, Severity severity, const char* fmt, ...) {
-  Diagnostic d = located(cv, severity);
   va_list ap;
   va_start(ap, fmt);
-  d.text = vformat(fmt, ap);
+  report_at(cv.diag, cv.rd.place(), severity, false, fmt, ap);
   va_end(ap);
-  deliver(cv, std::move(d));
 }
 
 void problem_at(Converter& cv, Severity severity, bool located, uint64_t offset, uint8_t record,
@@ -72,14 +70,14 @@ void problem_at(Converter& cv, Severity severity, bool located, uint64_t offset,
     if (const char* name = teka::code_name(record)) d.text = std::string(name) + " record: ";
   }
   d.text += text;
-  deliver(cv, std::move(d));
+  deliver(cv.diag, std::move(d));
 }
 
 void report_error(Converter& cv, std::string text) {
   Diagnostic d;
   d.severity = Severity::Error;
   d.text = std::move(text);
-  deliver(cv, std::move(d));
+  deliver(cv.diag, std::move(d));
 }
 
 bool input_had_problems(const Converter& cv) {

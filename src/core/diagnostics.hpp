@@ -3,6 +3,7 @@
 // and where, is the caller's choice; the console messages of the handlers stay as they are.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -12,6 +13,7 @@
 namespace tek {
 
 struct Converter;
+struct RecordPlace;
 
 enum class Severity : uint8_t {
   Warning,  // the record is used in part, or dropped; the pass goes on
@@ -48,6 +50,10 @@ struct DiagnosticsState {
 // framing of the input).
 [[gnu::cold]] void input_problem(Converter& cv, Severity severity, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
+// The two forms above for a caller that holds the diagnostics and the record's place rather than
+// the converter; named: the text follows "<record name> record: ".
+[[gnu::cold]] void report_at(DiagnosticsState& ds, RecordPlace at, Severity severity, bool named,
+                             const char* fmt, va_list ap);
 // A problem found after the pass, about a record whose place was kept (offset and code, when
 // located); the text follows "<record name> record: " as for record_problem.
 [[gnu::cold]] void problem_at(Converter& cv, Severity severity, bool located, uint64_t offset,

@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "core/converter.hpp"
 #include "core/errors.hpp"
+#include "core/report.hpp"
 #include "core/sink.hpp"
 #include "format/ctx/kinds.hpp"
 
@@ -23,65 +23,65 @@ const char* base_name(const char* path) {
 
 }  // namespace
 
-void emit_header(Converter& cv, const HeaderValue& v) {
-  cv.out.sink->put(v);
+void emit_header(const Output& o, const HeaderValue& v) {
+  o.out.sink->put(v);
 }
 
-void emit_public(Converter& cv, const PublicValue& v) {
-  cv.out.sink->put(v);
+void emit_public(const Output& o, const PublicValue& v) {
+  o.out.sink->put(v);
 }
 
-void emit_start_local(Converter& cv, uint32_t addr) {
-  cv.out.sink->put(StartLocalValue{addr});
+void emit_start_local(const Output& o, uint32_t addr) {
+  o.out.sink->put(StartLocalValue{addr});
 }
 
-void emit_end_local(Converter& cv, uint32_t addr) {
-  cv.out.sink->put(EndLocalValue{addr});
+void emit_end_local(const Output& o, uint32_t addr) {
+  o.out.sink->put(EndLocalValue{addr});
 }
 
-void emit_set_local(Converter& cv, const SetLocalValue& v) {
-  cv.out.sink->put(v);
+void emit_set_local(const Output& o, const SetLocalValue& v) {
+  o.out.sink->put(v);
 }
 
-void emit_file(Converter& cv, const char* path) {
-  cv.out.sink->put(FileValue{cv.settings.fullpath ? path : base_name(path)});
+void emit_file(const Output& o, const char* path) {
+  o.out.sink->put(FileValue{o.settings.fullpath ? path : base_name(path)});
 }
 
-void emit_end_line(Converter& cv, uint16_t mode) {
-  cv.out.sink->put(EndLineValue{mode});
+void emit_end_line(const Output& o, uint16_t mode) {
+  o.out.sink->put(EndLineValue{mode});
 }
 
-void emit_line(Converter& cv, uint32_t line, uint32_t addr) {
-  cv.out.sink->put(LineValue{line, addr});
+void emit_line(const Output& o, uint32_t line, uint32_t addr) {
+  o.out.sink->put(LineValue{line, addr});
 }
 
-void emit_type(Converter& cv, const TypeValue& v) {
-  cv.out.sink->put(v);
-  cv.out.last_kind = static_cast<uint8_t>(v.kind);
+void emit_type(const Output& o, const Reporter& rep, const TypeValue& v) {
+  o.out.sink->put(v);
+  o.out.last_kind = static_cast<uint8_t>(v.kind);
   if (kind_info(v.kind).cls == KindClass::Unknown) {
-    record_problem(cv, Severity::Error,
-                   "the TYPE record made here has the undefined kind %u; the run stops",
-                   static_cast<unsigned>(v.kind));
+    rep.problem(Severity::Error,
+                "the TYPE record made here has the undefined kind %u; the run stops",
+                static_cast<unsigned>(v.kind));
     fatal_error(STOP_UNDEFINED_TYPE);
   }
 }
 
-void emit_member(Converter& cv, MemberValue v) {
-  v.kind = cv.out.last_kind;
-  cv.out.sink->put(v);
+void emit_member(const Output& o, MemberValue v) {
+  v.kind = o.out.last_kind;
+  o.out.sink->put(v);
 }
 
-void emit_object(Converter& cv, uint16_t mode, uint32_t addr, uint16_t length,
+void emit_object(const Output& o, uint16_t mode, uint32_t addr, uint16_t length,
                  const uint8_t* data) {
-  cv.out.sink->put(ObjectValue{mode, addr, length, std::span<const uint8_t>(data, length)});
+  o.out.sink->put(ObjectValue{mode, addr, length, std::span<const uint8_t>(data, length)});
 }
 
-void emit_module(Converter& cv, uint32_t modix, const char* name) {
-  cv.out.sink->put(ModuleValue{modix, name});
+void emit_module(const Output& o, uint32_t modix, const char* name) {
+  o.out.sink->put(ModuleValue{modix, name});
 }
 
-void emit_addr_flag(Converter& cv, uint32_t addr, uint32_t flag) {
-  cv.out.sink->put(AddrFlagValue{addr, flag});
+void emit_addr_flag(const Output& o, uint32_t addr, uint32_t flag) {
+  o.out.sink->put(AddrFlagValue{addr, flag});
 }
 
 }  // namespace tek

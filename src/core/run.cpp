@@ -8,7 +8,6 @@
 #include "core/debuginfo/typeids.hpp"
 #include "core/errors.hpp"
 #include "core/reader/companion.hpp"
-#include "core/reader/stream.hpp"
 #include "core/reader/units.hpp"
 #include "core/sinks/dump_printer.hpp"
 #include "core/sinks/type_check.hpp"
@@ -30,14 +29,14 @@ PassEnd run_pass(Converter& cv, int pass) {
   clear_unit_tables(cv.units);
   cv.diag.pass = pass;
   // The input may have been opened before the run created its outputs.
-  if (!input_open(cv) && !open_input(cv)) fatal_file_error(ERR_OPEN, cv.rd.source.path);
+  if (!cv.rd.is_open() && !cv.rd.open()) fatal_file_error(ERR_OPEN, cv.rd.source.path);
   cv.out.sink->begin_pass(pass);
-  emit_predefined_types(cv);
-  init_companion(cv);
+  emit_predefined_types(cv.output(), cv.reporter());
+  init_companion(cv.comp);
   const PassEnd end = read_records(cv);
-  if (cv.syms.sym.pending == 1) flush_symbol(cv);
-  free_companion(cv);
-  close_input(cv);
+  if (cv.syms.sym.pending == 1) flush_symbol(symbol_context(cv));
+  free_companion(cv.comp);
+  cv.rd.close();
   clear_unit_tables(cv.units);
   cv.out.sink->end_pass();
   if (end == PassEnd::Early) ++cv.diag.early_ends;

@@ -52,8 +52,8 @@ SymbolState* pointer_target(SymbolsState& ss) {
 
 }  // namespace
 
-void emit_aggregate(Converter& cv) {
-  SymbolsState& ss = cv.syms;
+void emit_aggregate(const SymbolContext& cx) {
+  SymbolsState& ss = cx.syms;
   SymbolState& tag = ss.tag;
   const uint8_t category = tag.kind >> 2;
   ss.member_count -= 1;
@@ -64,11 +64,11 @@ void emit_aggregate(Converter& cv) {
   t.name = tag.name;
   switch (category) {
     case TAG_ENUM:
-      set_sid(cv, tag.own_id);
+      set_sid(cx.types, tag.own_id);
       t.kind = K_ENUM;
       break;
     case TAG_STRUCT:
-      t.kind = is_cl(cv, tag.name) ? K_CLASS : K_STRUCT;
+      t.kind = is_cl(cx.comp, tag.name) ? K_CLASS : K_STRUCT;
       t.size = tag.size;
       break;
     case TAG_UNION:
@@ -78,8 +78,8 @@ void emit_aggregate(Converter& cv) {
     default:
       return;  // no aggregate tag: nothing describes the body
   }
-  t.selfix = static_cast<uint32_t>(get_sid(cv, tag.own_id));
-  emit_type(cv, t);
+  t.selfix = static_cast<uint32_t>(get_sid(cx.types, cx.rep, tag.own_id));
+  emit_type(cx.out, cx.rep, t);
 
   for (int32_t i = 0; i < m; ++i) {
     SymbolState& member = member_slot(ss, i);
@@ -87,21 +87,21 @@ void emit_aggregate(Converter& cv) {
     if (category == TAG_ENUM) {
       v.value = member.value;
     } else {
-      if (is_bcl(cv, member.name))
+      if (is_bcl(cx.comp, member.name))
         member.name[0] = '\0';
-      else if (const std::string* r = find_rename(cv, member.name))
+      else if (const std::string* r = find_rename(cx.comp, member.name))
         set_member_name(member.name, *r);
-      v.typeix = static_cast<uint32_t>(resolved_type(cv, member));
+      v.typeix = static_cast<uint32_t>(resolved_type(cx.types, cx.rep, member));
       v.offset = member.value;
     }
     v.name = member.name;
-    emit_member(cv, v);
+    emit_member(cx.out, v);
   }
 }
 
-PassStep handle_aggr(Converter& cv) {
-  SymbolsState& ss = cv.syms;
-  uint32_t b = get_byte(cv);
+PassStep handle_aggr(const SymbolContext& cx) {
+  SymbolsState& ss = cx.syms;
+  uint32_t b = cx.rd.get_byte();
   if ((b & 0x80) == 0) {
     ss.tag = ss.sym;
     ss.member_count = 1;
@@ -109,52 +109,51 @@ PassStep handle_aggr(Converter& cv) {
   } else {
     // With no body open there is nothing to describe: writing the aggregate would give a TYPE
     // record whose count announces 0xFFFFFFFF members.
-    if (ss.member_count != 0) emit_aggregate(cv);
+    if (ss.member_count != 0) emit_aggregate(cx);
     pop_aggregate_level(ss);
   }
-  consume_trailer(cv);
+  cx.rd.consume_trailer();
   return PassStep::Continue;
 }
 
-PassStep handle_arrtype(Converter& cv) {
-  SymbolsState& ss = cv.syms;
-  TypeIdState& ts = cv.types;
+PassStep handle_arrtype(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const Output& o,
+                        const Reporter& rep) {
   const uint16_t first = ts.anon;
-  skip_fields(cv, teka::ARRTYPE_LEAD);
-  const uint32_t n = get_byte(cv);
-  set_sid(cv, first);
+  rd.skip_fields(teka::ARRTYPE_LEAD);
+  const uint32_t n = rd.get_byte();
+  set_sid(ts, first);
   for (uint32_t i = 0; i < n; ++i) {
     TypeValue t;
     t.kind = K_ARRAY;
-    t.selfix = static_cast<uint32_t>(get_sid(cv, ts.anon));
-    skip_fields(cv, teka::ARRTYPE_DIMENSION_LEAD);
-    t.limit = get_addr(cv) + 1;
+    t.selfix = static_cast<uint32_t>(get_sid(ts, rep, ts.anon));
+    rd.skip_fields(teka::ARRTYPE_DIMENSION_LEAD);
+    t.limit = rd.get_addr() + 1;
     if (i + 1 == n) {
-      t.typeix = static_cast<uint32_t>(resolved_type(cv, ss.sym));
+      t.typeix = static_cast<uint32_t>(resolved_type(ts, rep, ss.sym));
     } else {
       ts.anon = static_cast<uint16_t>(ts.anon + 1);
-      set_sid(cv, ts.anon);
-      t.typeix = static_cast<uint32_t>(get_sid(cv, ts.anon));
+      set_sid(ts, ts.anon);
+      t.typeix = static_cast<uint32_t>(get_sid(ts, rep, ts.anon));
     }
     t.reserved = 0;
-    emit_type(cv, t);
+    emit_type(o, rep, t);
   }
   ts.anon = static_cast<uint16_t>(ts.anon + 1);
   if (ss.member_count >= 2) {
     SymbolState& last = member_slot(ss, ss.member_count - 2);
-    if (last.typeix == ss.sym.typeix) last.typeix = get_sid(cv, first);
+    if (last.typeix == ss.sym.typeix) last.typeix = get_sid(ts, rep, first);
   }
   ss.sym.typeix = -1;
   ss.sym.type_ref = first;
-  skip_rec(cv);
+  rd.skip_rec();
   return PassStep::Continue;
 }
 
-PassStep handle_dpt(Converter& cv) {
-  SymbolsState& ss = cv.syms;
+PassStep handle_dpt(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const Output& o,
+                    const Reporter& rep) {
   SymbolState* target = pointer_target(ss);
-  uint32_t p = get_byte(cv) & 0x0F;
-  if (p == 0) p = cv.settings.default_ptr_size ? 4 : 2;
+  uint32_t p = rd.get_byte() & 0x0F;
+  if (p == 0) p = o.settings.default_ptr_size ? 4 : 2;
   uint8_t kind = 0;
   switch (p) {
     case 2:
@@ -165,37 +164,37 @@ PassStep handle_dpt(Converter& cv) {
       kind = K_32POINTER;
       break;
     case 15:
-      if (cv.units.addr_width == 2) {
+      if (rd.addr_width() == 2) {
         kind = K_16POINTER;
-      } else if (cv.units.addr_width == 3 || cv.units.addr_width == 4) {
+      } else if (rd.addr_width() == 3 || rd.addr_width() == 4) {
         kind = K_32POINTER;
       } else {
-        say(cv, "Found invalid pointer type (DPT)\n");
-        record_problem(cv, Severity::PassEnd,
-                       "pointer size 15 takes the address width, which no UNIT record has set; "
-                       "the pass ends here");
+        rep.say("Found invalid pointer type (DPT)\n");
+        rep.problem(Severity::PassEnd,
+                    "pointer size 15 takes the address width, which no UNIT record has set; "
+                    "the pass ends here");
         return PassStep::End;
       }
       break;
     default:
-      say(cv, "Found invalid pointer type %02x (DPT)\n", p);
-      record_problem(cv, Severity::Warning,
-                     "pointer size %u is not 2, 3, 4 or 15; the record is skipped", p);
-      consume_trailer(cv);
+      rep.say("Found invalid pointer type %02x (DPT)\n", p);
+      rep.problem(Severity::Warning, "pointer size %u is not 2, 3, 4 or 15; the record is skipped",
+                  p);
+      rd.consume_trailer();
       return PassStep::Continue;
   }
   if (target) {
-    const uint16_t id = cv.types.anon;
-    set_sid(cv, id);
+    const uint16_t id = ts.anon;
+    set_sid(ts, id);
     TypeValue t;
     t.kind = kind;
-    t.selfix = static_cast<uint32_t>(get_sid(cv, id));
-    t.typeix = static_cast<uint32_t>(resolved_type(cv, *target));
-    emit_type(cv, t);
-    target->typeix = get_sid(cv, id);
-    cv.types.anon = static_cast<uint16_t>(id + 1);
+    t.selfix = static_cast<uint32_t>(get_sid(ts, rep, id));
+    t.typeix = static_cast<uint32_t>(resolved_type(ts, rep, *target));
+    emit_type(o, rep, t);
+    target->typeix = get_sid(ts, rep, id);
+    ts.anon = static_cast<uint16_t>(id + 1);
   }
-  consume_trailer(cv);
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 

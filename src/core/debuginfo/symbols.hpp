@@ -5,11 +5,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/emit.hpp"
 #include "core/pass_step.hpp"
+#include "core/report.hpp"
 
 namespace tek {
 
-struct Converter;
+class RecordReader;
+struct UnitState;
+struct CompanionState;
+struct TypeIdState;
+struct SourceState;
 
 // The symbol being assembled. Member slots, the tag state and saved levels hold whole copies.
 struct SymbolState {
@@ -55,23 +61,40 @@ struct SymbolsState {
   uint32_t scope_end = 0;
 };
 
+// What writing a symbol out takes: the reader (whose record place the diagnostics name), the
+// symbol and type state, the unit state that sections, processors and address forms come from,
+// the companion renames, and the output.
+struct SymbolContext {
+  RecordReader& rd;
+  SymbolsState& syms;
+  TypeIdState& types;
+  UnitState& units;
+  const CompanionState& comp;
+  Output out;
+  Reporter rep;
+};
+
 SymbolState& member_slot(SymbolsState& ss, int32_t slot);
 // The symbol's type: typeix, or get_sid of type_ref when typeix is -1.
-int32_t resolved_type(Converter& cv, const SymbolState& s);
+int32_t resolved_type(TypeIdState& ts, const Reporter& rep, const SymbolState& s);
 void reset_symbols_for_pass(SymbolsState& ss);
 
-void push_aggregate_level(Converter& cv);
-void flush_symbol(Converter& cv);
+void push_aggregate_level(SymbolsState& ss);
+void flush_symbol(const SymbolContext& cx);
 
-PassStep handle_symbol(Converter& cv);
-PassStep handle_attr(Converter& cv);
-PassStep handle_functype(Converter& cv);
-PassStep handle_blkend(Converter& cv);
+PassStep handle_symbol(const SymbolContext& cx);
+PassStep handle_attr(RecordReader& rd, SymbolsState& ss);
+PassStep handle_functype(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const Output& o,
+                         const Reporter& rep);
+PassStep handle_blkend(const SymbolContext& cx);
+PassStep handle_dbgunit(const SymbolContext& cx, SourceState& src);
 
 // Aggregates, arrays and pointers.
-void emit_aggregate(Converter& cv);
-PassStep handle_aggr(Converter& cv);
-PassStep handle_arrtype(Converter& cv);
-PassStep handle_dpt(Converter& cv);
+void emit_aggregate(const SymbolContext& cx);
+PassStep handle_aggr(const SymbolContext& cx);
+PassStep handle_arrtype(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const Output& o,
+                        const Reporter& rep);
+PassStep handle_dpt(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const Output& o,
+                    const Reporter& rep);
 
 }  // namespace tek

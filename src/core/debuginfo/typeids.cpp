@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/converter.hpp"
 #include "core/emit.hpp"
+#include "core/record_reader.hpp"
+#include "core/report.hpp"
+#include "core/settings.hpp"
 
 namespace tek {
 
@@ -69,8 +71,7 @@ void reset_type_ids(TypeIdState& ts) {
   ts.anon = ANON_FIRST;
 }
 
-void set_sid(Converter& cv, uint16_t id) {
-  TypeIdState& ts = cv.types;
+void set_sid(TypeIdState& ts, uint16_t id) {
   ts.registrations += 1;
   // The id 0xFFFF marks a free slot: registering it takes no slot. A full table keeps nothing.
   if (id == FREE_ID || ts.used >= TYPE_SLOTS) return;
@@ -84,66 +85,51 @@ void set_sid(Converter& cv, uint16_t id) {
   ts.used += 1;
 }
 
-int32_t get_sid(Converter& cv, uint16_t id) {
-  TypeIdState& ts = cv.types;
+int32_t get_sid(TypeIdState& ts, const Reporter& rep, uint16_t id) {
   const TypeIdState::IdEntry* page = ts.pages[id / TypeIdState::PAGE_SIZE].get();
   if (id != FREE_ID && page) {
     const TypeIdState::IdEntry& e = page[id % TypeIdState::PAGE_SIZE];
     if (e.stamp == ts.fill)
       return ts.selfix_base + static_cast<int32_t>(e.first_slot) + SELFIX_FIRST;
   }
-  say(cv, "undefined id (get_sid)\n");
+  rep.say("undefined id (get_sid)\n");
   const int32_t undefined = ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
-  record_problem(cv, Severity::Warning,
-                 "type id 0x%04x is not defined; the reference gets selfix %d, which no TYPE "
-                 "record has",
-                 id, undefined);
+  rep.problem(Severity::Warning,
+              "type id 0x%04x is not defined; the reference gets selfix %d, which no TYPE "
+              "record has",
+              id, undefined);
   return undefined;
 }
 
-void rebase_type_ids(Converter& cv) {
-  TypeIdState& ts = cv.types;
+void rebase_type_ids(TypeIdState& ts) {
   ts.selfix_base = ts.registrations;
   new_fill(ts);
 }
 
-uint8_t function_kind(const Converter& cv) {
-  return (cv.settings.far_all || cv.types.far_functions) ? K_FARFUNC : K_FUNCTION;
+uint8_t function_kind(const TypeIdState& ts, const Settings& settings) {
+  return (settings.far_all || ts.far_functions) ? K_FARFUNC : K_FUNCTION;
 }
 
-void emit_predefined_types(Converter& cv) {
+void emit_predefined_types(const Output& o, const Reporter& rep) {
   for (size_t i = 0; i < PREDEFINED_COUNT; ++i) {
     TypeValue v;
     v.kind = PREDEFINED_KINDS[i];
     v.selfix = PREDEFINED_FIRST + static_cast<uint32_t>(i);
-    emit_type(cv, v);
+    emit_type(o, rep, v);
   }
 }
 
-PassStep handle_basetype(Converter& cv) {
+PassStep handle_basetype(RecordReader& rd, TypeIdState& ts) {
   // The type's name, which no record holds, read byte by byte with the field reader: bytes past
   // the end of a short body read as zero and consume nothing.
-  uint32_t n = get_byte(cv);
-  for (uint32_t i = 0; i < n; ++i) get_byte(cv);
-  uint32_t index = get_byte(cv);
-  uint32_t code = get_byte(cv);
-  uint32_t size = get_addr(cv) & 0xFF;
-  uint32_t flags = get_byte(cv);
-  skip_rec(cv);
-  if (index < cv.types.basic.size()) cv.types.basic[index] = basic_type_value(code, size, flags);
-  return PassStep::Continue;
-}
-
-PassStep handle_dbgunit(Converter& cv) {
-  if (cv.syms.sym.pending == 1) flush_symbol(cv);
-  uint32_t flags = get_byte(cv);
-  cv.rd.debug_level = (flags >> 4) ? cv.rd.file_debug_level : 1;
-  cv.types.far_functions = (flags & 0x0F) == 0;
-  cv.units.current_unit = static_cast<int32_t>(get_word(cv));
-  skip_fields(cv, teka::DBGUNIT_AFTER_UNIT_INDEX);
-  skip_rec(cv);
-  cv.src.file_count = 0;
-  cv.types.anon = ANON_FIRST;
+  uint32_t n = rd.get_byte();
+  for (uint32_t i = 0; i < n; ++i) rd.get_byte();
+  uint32_t index = rd.get_byte();
+  uint32_t code = rd.get_byte();
+  uint32_t size = rd.get_addr() & 0xFF;
+  uint32_t flags = rd.get_byte();
+  rd.skip_rec();
+  if (index < ts.basic.size()) ts.basic[index] = basic_type_value(code, size, flags);
   return PassStep::Continue;
 }
 

@@ -9,7 +9,10 @@
 
 namespace tek {
 
-struct Converter;
+class Reporter;
+struct Output;
+struct Settings;
+class RecordReader;
 
 constexpr uint32_t TYPE_SLOTS = 0x4000;
 constexpr int32_t SELFIX_FIRST = 288;  // selfix of slot 0 at selfix base 0
@@ -37,13 +40,14 @@ struct TypeIdState {
 };
 
 void reset_type_ids(TypeIdState& ts);
-void set_sid(Converter& cv, uint16_t id);
-int32_t get_sid(Converter& cv, uint16_t id);
-void rebase_type_ids(Converter& cv);
-uint8_t function_kind(const Converter& cv);
+void set_sid(TypeIdState& ts, uint16_t id);
+// The selfix of a registered id; an id that is not registered is reported and gets a selfix
+// that no TYPE record has.
+int32_t get_sid(TypeIdState& ts, const Reporter& rep, uint16_t id);
+void rebase_type_ids(TypeIdState& ts);
+uint8_t function_kind(const TypeIdState& ts, const Settings& settings);
 
-void emit_predefined_types(Converter& cv);
-PassStep handle_basetype(Converter& cv);
-PassStep handle_dbgunit(Converter& cv);
+void emit_predefined_types(const Output& o, const Reporter& rep);
+PassStep handle_basetype(RecordReader& rd, TypeIdState& ts);
 
 }  // namespace tek

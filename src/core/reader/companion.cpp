@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/converter.hpp"
 #include "core/reader/read_all.hpp"
+#include "core/report.hpp"
 
 namespace tek {
 
@@ -150,54 +150,53 @@ CompanionLookup directory_lookup(const std::string& dir) {
   };
 }
 
-void init_companion(Converter& cv) {
-  cv.comp.table = std::make_shared<CompanionTable>();
-  cv.comp.loaded.clear();
+void init_companion(CompanionState& cs) {
+  cs.table = std::make_shared<CompanionTable>();
+  cs.loaded.clear();
 }
 
-void free_companion(Converter& cv) {
-  cv.comp.table.reset();
-  cv.comp.loaded.clear();
+void free_companion(CompanionState& cs) {
+  cs.table.reset();
+  cs.loaded.clear();
 }
 
 // A companion file is read once per pass: loading the same file again installs the same
 // entries, so later loads reuse what the first one gave.
-void load_companion(Converter& cv, const std::string& source) {
-  if (!cv.units.h8) return;
+void load_companion(CompanionState& cs, bool h8, const Reporter& rep, const std::string& source) {
+  if (!h8) return;
   std::string path = companion_file_name(source);
-  auto it = cv.comp.loaded.find(path);
-  if (it == cv.comp.loaded.end()) {
+  auto it = cs.loaded.find(path);
+  if (it == cs.loaded.end()) {
     std::optional<std::shared_ptr<const CompanionTable>> table;
-    if (cv.comp.lookup) {
-      std::optional<std::string> text = cv.comp.lookup(path);
+    if (cs.lookup) {
+      std::optional<std::string> text = cs.lookup(path);
       if (text) table = parse_companion(*text);
       if (!text)
-        record_problem(cv, Severity::Warning,
-                       "companion file '%s' of source file '%s' not found; its renames and class "
-                       "marks are not applied",
-                       path.c_str(), source.c_str());
+        rep.problem(Severity::Warning,
+                    "companion file '%s' of source file '%s' not found; its renames and class "
+                    "marks are not applied",
+                    path.c_str(), source.c_str());
       else if (!table)
-        record_problem(cv, Severity::Warning,
-                       "companion file '%s' does not begin with [HD]; it is not used",
-                       path.c_str());
+        rep.problem(Severity::Warning,
+                    "companion file '%s' does not begin with [HD]; it is not used", path.c_str());
     }
-    it = cv.comp.loaded.emplace(path, std::move(table)).first;
+    it = cs.loaded.emplace(path, std::move(table)).first;
   }
-  if (it->second) cv.comp.table = *it->second;
+  if (it->second) cs.table = *it->second;
 }
 
-const std::string* find_rename(const Converter& cv, const char* name) {
-  if (!starts(name) || !cv.comp.table) return nullptr;
-  auto it = cv.comp.table->rename.find(name);
-  return it == cv.comp.table->rename.end() ? nullptr : &it->second;
+const std::string* find_rename(const CompanionState& cs, const char* name) {
+  if (!starts(name) || !cs.table) return nullptr;
+  auto it = cs.table->rename.find(name);
+  return it == cs.table->rename.end() ? nullptr : &it->second;
 }
 
-bool is_cl(const Converter& cv, const char* name) {
-  return starts(name) && cv.comp.table && cv.comp.table->cl_names.count(name) != 0;
+bool is_cl(const CompanionState& cs, const char* name) {
+  return starts(name) && cs.table && cs.table->cl_names.count(name) != 0;
 }
 
-bool is_bcl(const Converter& cv, const char* name) {
-  return starts(name) && cv.comp.table && cv.comp.table->bcl_names.count(name) != 0;
+bool is_bcl(const CompanionState& cs, const char* name) {
+  return starts(name) && cs.table && cs.table->bcl_names.count(name) != 0;
 }
 
 }  // namespace tek

@@ -13,7 +13,7 @@
 
 namespace tek {
 
-struct Converter;
+class Reporter;
 
 struct CompanionEntry {
   std::string s1;  // kind: "cl" or "bcl" are tested
@@ -58,12 +58,14 @@ std::string companion_file_name(const std::string& source);
 void store_entry(CompanionTable& t, uint32_t index, CompanionEntry e);
 void index_companion(CompanionTable& t);
 
-void init_companion(Converter& cv);
-void free_companion(Converter& cv);
-void load_companion(Converter& cv, const std::string& source);
+void init_companion(CompanionState& cs);
+void free_companion(CompanionState& cs);
+// Loads the companion file of a source file, for an H8 unit; a file that is missing or not one
+// is reported.
+void load_companion(CompanionState& cs, bool h8, const Reporter& rep, const std::string& source);
 // Replacement name for a symbol name, if the companion table has one.
-const std::string* find_rename(const Converter& cv, const char* name);
-bool is_cl(const Converter& cv, const char* name);
-bool is_bcl(const Converter& cv, const char* name);
+const std::string* find_rename(const CompanionState& cs, const char* name);
+bool is_cl(const CompanionState& cs, const char* name);
+bool is_bcl(const CompanionState& cs, const char* name);
 
 }  // namespace tek

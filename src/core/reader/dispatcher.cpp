@@ -31,18 +31,46 @@ struct Handled {
   bool ends_pass;
 };
 
+// The dispatcher is where the converter's state meets the handlers: each entry hands its handler
+// the reader and the state that handler uses.
 constexpr Handled HANDLED[] = {
-    {UNIT, handle_unit, true},          {CL, handle_cl, true},
-    {SECT, handle_sect, true},          {DATA, handle_data, true},
-    {ZERO, handle_zero, true},          {REPEAT, handle_repeat, true},
-    {DBGUNIT, handle_dbgunit, true},    {BLKEND, handle_blkend, false},
-    {SRCFILES, handle_srcfiles, true},  {BASETYPE, handle_basetype, true},
-    {SYMBOL, handle_symbol, true},      {ATTR, handle_attr, true},
-    {AGGR, handle_aggr, false},         {AGGR2, handle_aggr, false},
-    {ARRTYPE, handle_arrtype, true},    {DPT, handle_dpt, true},
-    {FUNCTYPE, handle_functype, false}, {CURFILE, handle_curfile, true},
-    {LOCATE, handle_locate, true},      {LINES, handle_lines, true},
-    {AFLAG, handle_aflag, true},
+    {UNIT, [](Converter& cv) { return handle_unit(cv.rd, cv.units, cv.syms, cv.output()); }, true},
+    {CL, [](Converter& cv) { return handle_cl(cv.rd, cv.units, cv.settings, cv.reporter()); },
+     true},
+    {SECT, [](Converter& cv) { return handle_sect(cv.rd, cv.units, cv.reporter()); }, true},
+    {DATA, [](Converter& cv) { return handle_data(cv.rd, cv.units, cv.output()); }, true},
+    {ZERO, [](Converter& cv) { return handle_zero(cv.rd, cv.units, cv.output()); }, true},
+    {REPEAT, [](Converter& cv) { return handle_repeat(cv.rd, cv.units, cv.output()); }, true},
+    {DBGUNIT, [](Converter& cv) { return handle_dbgunit(symbol_context(cv), cv.src); }, true},
+    {BLKEND, [](Converter& cv) { return handle_blkend(symbol_context(cv)); }, false},
+    {SRCFILES,
+     [](Converter& cv) {
+       return handle_srcfiles(cv.rd, cv.src, cv.types, cv.comp, cv.units.h8, cv.reporter());
+     },
+     true},
+    {BASETYPE, [](Converter& cv) { return handle_basetype(cv.rd, cv.types); }, true},
+    {SYMBOL, [](Converter& cv) { return handle_symbol(symbol_context(cv)); }, true},
+    {ATTR, [](Converter& cv) { return handle_attr(cv.rd, cv.syms); }, true},
+    {AGGR, [](Converter& cv) { return handle_aggr(symbol_context(cv)); }, false},
+    {AGGR2, [](Converter& cv) { return handle_aggr(symbol_context(cv)); }, false},
+    {ARRTYPE,
+     [](Converter& cv) {
+       return handle_arrtype(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter());
+     },
+     true},
+    {DPT,
+     [](Converter& cv) { return handle_dpt(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter()); },
+     true},
+    {FUNCTYPE,
+     [](Converter& cv) {
+       return handle_functype(cv.rd, cv.syms, cv.types, cv.output(), cv.reporter());
+     },
+     false},
+    {CURFILE, [](Converter& cv) { return handle_curfile(cv.rd, cv.src); }, true},
+    {LOCATE, [](Converter& cv) { return handle_locate(cv.rd, cv.units, cv.reporter()); }, true},
+    {LINES, [](Converter& cv) { return handle_lines(cv.rd, cv.src, cv.units, cv.output()); }, true},
+    {AFLAG, [](Converter& cv) { return handle_aflag(cv.rd, cv.units, cv.output(), cv.reporter()); },
+     true},
 };
 
 std::array<RecordEntry, 256> build_table() {
@@ -62,15 +90,6 @@ void reset_pass_state(Converter& cv) {
   cv.units.current_unit = -1;
 }
 
-// Reads the next record's type byte and length, noting where the record begins.
-inline uint32_t next_record(Converter& cv) {
-  cv.rd.record_offset = input_offset(cv.rd.in);
-  const uint32_t code = get_rectype(cv);
-  cv.rd.record_code = static_cast<uint8_t>(code);
-  get_reclen(cv);
-  return code;
-}
-
 // A record code that no record has: the input was cut short (past its end every byte reads as
 // 0), or it is damaged here.
 [[gnu::cold]] void invalid_record(Converter& cv) {
@@ -85,31 +104,31 @@ inline uint32_t next_record(Converter& cv) {
 
 }  // namespace
 
-PassStep handle_hdr(Converter& cv) {
-  uint32_t header_type = get_byte(cv);
+PassStep handle_hdr(RecordReader& rd, const Output& o, const Reporter& rep) {
+  uint32_t header_type = rd.get_byte();
   if (header_type > 15) {
-    say(cv, "Invalid record type (HDR)\n");
-    record_problem(cv, Severity::PassEnd,
-                   "header type %u is not one of 0 to 15; the pass ends here", header_type);
+    rep.say("Invalid record type (HDR)\n");
+    rep.problem(Severity::PassEnd, "header type %u is not one of 0 to 15; the pass ends here",
+                header_type);
     return PassStep::End;
   }
-  skip_fields(cv, teka::HDR_UNINTERPRETED);
-  int32_t level = static_cast<int32_t>(get_byte(cv));
-  cv.rd.file_debug_level = level;
-  cv.rd.debug_level = level;
-  skip_rec(cv);
+  rd.skip_fields(teka::HDR_UNINTERPRETED);
+  int32_t level = static_cast<int32_t>(rd.get_byte());
+  rd.file_debug_level = level;
+  rd.debug_level = level;
+  rd.skip_rec();
   HeaderValue v;
   v.ver = 118;
   v.compiler = 6;
   v.compiler_ver = 0;
   v.cpu = 0;
-  emit_header(cv, v);
+  emit_header(o, v);
   return PassStep::Continue;
 }
 
 PassEnd read_records(Converter& cv) {
   reset_pass_state(cv);
-  uint32_t code = next_record(cv);
+  uint32_t code = cv.rd.next_record();
   if (code != HDR) {
     input_problem(cv, Severity::PassEnd, "%s",
                   past_input_end(cv.rd.in, 0)
@@ -117,19 +136,19 @@ PassEnd read_records(Converter& cv) {
                       : "not a TEKA object file: it does not begin with an HDR record");
     return PassEnd::Early;
   }
-  if (handle_hdr(cv) == PassStep::End) return PassEnd::Early;
+  if (handle_hdr(cv.rd, cv.output(), cv.reporter()) == PassStep::End) return PassEnd::Early;
   for (;;) {
-    code = next_record(cv);
+    code = cv.rd.next_record();
     const RecordEntry& e = TABLE[code];
     switch (e.disposition) {
       case Disposition::Handled:
         if (e.handler(cv) == PassStep::End && e.ends_pass) return PassEnd::Early;
         break;
       case Disposition::Skipped:
-        skip_rec(cv);
+        cv.rd.skip_rec();
         break;
       case Disposition::End:
-        skip_rec(cv);
+        cv.rd.skip_rec();
         return PassEnd::AtEnd;
       case Disposition::Invalid:
         invalid_record(cv);

@@ -8,6 +8,9 @@
 namespace tek {
 
 struct Converter;
+class RecordReader;
+struct Output;
+class Reporter;
 
 using Handler = PassStep (*)(Converter&);
 
@@ -19,6 +22,6 @@ enum class PassEnd : uint8_t {
 // Reads the input from its HDR record to END.
 PassEnd read_records(Converter& cv);
 
-PassStep handle_hdr(Converter& cv);
+PassStep handle_hdr(RecordReader& rd, const Output& o, const Reporter& rep);
 
 }  // namespace tek

@@ -7,12 +7,14 @@
 
 namespace tek {
 
-struct Converter;
+class RecordReader;
+struct UnitState;
+struct Output;
 
 constexpr uint32_t CHUNK_SIZE = 256;
 
-PassStep handle_data(Converter& cv);
-PassStep handle_zero(Converter& cv);
-PassStep handle_repeat(Converter& cv);
+PassStep handle_data(RecordReader& rd, UnitState& us, const Output& o);
+PassStep handle_zero(RecordReader& rd, UnitState& us, const Output& o);
+PassStep handle_repeat(RecordReader& rd, UnitState& us, const Output& o);
 
 }  // namespace tek

@@ -3,9 +3,12 @@
 #include <iterator>
 #include <new>
 
-#include "core/converter.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
-#include "core/errors.hpp"
+#include "core/reader/companion.hpp"
+#include "core/reader/units.hpp"
+#include "core/record_reader.hpp"
+#include "core/report.hpp"
 
 namespace tek {
 
@@ -15,10 +18,10 @@ const std::string EMPTY;
 
 // Appends n name characters read with get_byte; the name ends at its first 0 byte and keeps at
 // most 255 characters.
-void read_part(Converter& cv, std::string& name, bool& ended) {
-  uint32_t n = get_byte(cv);
+void read_part(RecordReader& rd, std::string& name, bool& ended) {
+  uint32_t n = rd.get_byte();
   for (uint32_t i = 0; i < n; ++i) {
-    char c = static_cast<char>(get_byte(cv));
+    char c = static_cast<char>(rd.get_byte());
     if (c == '\0') ended = true;
     if (!ended && name.size() < 255) name.push_back(c);
   }
@@ -42,53 +45,54 @@ const std::string& source_name(const SourceState& ss, uint32_t slot) {
   return it == ss.names.end() ? EMPTY : it->second;
 }
 
-PassStep handle_srcfiles(Converter& cv) {
-  SourceState& ss = cv.src;
-  rebase_type_ids(cv);
-  uint32_t k = get_word(cv);
+PassStep handle_srcfiles(RecordReader& rd, SourceState& ss, TypeIdState& ts, CompanionState& cs,
+                         bool h8, const Reporter& rep) {
+  rebase_type_ids(ts);
+  uint32_t k = rd.get_word();
   std::string name;
   for (uint32_t i = 0; i < k; ++i) {
     const uint32_t slot = static_cast<uint32_t>(ss.file_count + i);
-    if (cv.rd.rec_len == 0) {
+    if (rd.remaining() == 0) {
       // The body is used up: every remaining entry reads as an empty name. Storing them one by
       // one would give the same slots and the same companion table, at the cost of a loop that
       // a 5-byte record can make 65535 entries long.
       clear_slots(ss, slot, k - i);
-      load_companion(cv, std::string());
+      load_companion(cs, h8, rep, std::string());
       break;
     }
     name.clear();
     bool ended = false;
-    read_part(cv, name, ended);
-    read_part(cv, name, ended);
-    skip_fields(cv, teka::SRCFILES_ENTRY_TAIL);
+    read_part(rd, name, ended);
+    read_part(rd, name, ended);
+    rd.skip_fields(teka::SRCFILES_ENTRY_TAIL);
     if (name.empty())
       ss.names.erase(slot);
     else
       ss.names[slot] = name;
-    load_companion(cv, name);
+    load_companion(cs, h8, rep, name);
   }
   ss.file_count += k;
-  consume_trailer(cv);
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 
-PassStep handle_curfile(Converter& cv) {
-  cv.src.current_file = static_cast<uint16_t>(get_word(cv));
-  consume_trailer(cv);
+PassStep handle_curfile(RecordReader& rd, SourceState& ss) {
+  ss.current_file = static_cast<uint16_t>(rd.get_word());
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 
-PassStep handle_lines(Converter& cv) {
-  emit_file(cv, source_name(cv.src, cv.src.current_file).c_str());
-  uint32_t k = get_word(cv);
+PassStep handle_lines(RecordReader& rd, const SourceState& ss, const UnitState& us,
+                      const Output& o) {
+  emit_file(o, source_name(ss, ss.current_file).c_str());
+  uint32_t k = rd.get_word();
   for (uint32_t i = 0; i < k; ++i) {
-    uint32_t line = get_word(cv);
-    uint32_t offset = get_addr(cv);
-    emit_line(cv, line, convert_addr(cv, cv.units.location + offset));
+    uint32_t line = rd.get_word();
+    uint32_t offset = rd.get_addr();
+    emit_line(o, line, convert_addr(us, o.settings, us.location + offset));
   }
-  emit_end_line(cv, 0);
-  consume_trailer(cv);
+  emit_end_line(o, 0);
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 

@@ -9,7 +9,12 @@
 
 namespace tek {
 
-struct Converter;
+struct TypeIdState;
+struct CompanionState;
+class Reporter;
+class RecordReader;
+struct UnitState;
+struct Output;
 
 struct SourceState {
   // File-name slots, kept sparse: a slot absent from the map holds an empty name. Slots are
@@ -21,8 +26,11 @@ struct SourceState {
 
 const std::string& source_name(const SourceState& ss, uint32_t slot);
 
-PassStep handle_srcfiles(Converter& cv);
-PassStep handle_curfile(Converter& cv);
-PassStep handle_lines(Converter& cv);
+// H8 units load the companion file of each source file.
+PassStep handle_srcfiles(RecordReader& rd, SourceState& ss, TypeIdState& ts, CompanionState& cs,
+                         bool h8, const Reporter& rep);
+PassStep handle_curfile(RecordReader& rd, SourceState& ss);
+PassStep handle_lines(RecordReader& rd, const SourceState& ss, const UnitState& us,
+                      const Output& o);
 
 }  // namespace tek

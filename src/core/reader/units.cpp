@@ -3,9 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "core/converter.hpp"
+#include "core/debuginfo/symbols.hpp"
 #include "core/emit.hpp"
-#include "core/errors.hpp"
+#include "core/record_reader.hpp"
+#include "core/report.hpp"
+#include "core/settings.hpp"
 #include "format/teka/processors.hpp"
 #include "format/teka/records.hpp"
 
@@ -13,19 +15,19 @@ namespace tek {
 
 namespace {
 
-PassStep invalid_section(Converter& cv, const char* record, uint32_t section) {
-  say(cv, "Invalid section number (%s)\n", record);
-  const Unit* u = current_unit(cv);
+PassStep invalid_section(const UnitState& us, const Reporter& rep, const char* record,
+                         uint32_t section) {
+  rep.say("Invalid section number (%s)\n", record);
+  const Unit* u = current_unit(us);
   if (!u)
-    record_problem(cv, Severity::PassEnd, "section %u, but no unit is open; the pass ends here",
-                   section);
-  else if (cv.rd.record_code == teka::CL)
-    record_problem(cv, Severity::PassEnd,
-                   "the unit declares %u sections and this would be one more; the pass ends here",
-                   u->section_count);
+    rep.problem(Severity::PassEnd, "section %u, but no unit is open; the pass ends here", section);
+  else if (rep.record_code() == teka::CL)
+    rep.problem(Severity::PassEnd,
+                "the unit declares %u sections and this would be one more; the pass ends here",
+                u->section_count);
   else
-    record_problem(cv, Severity::PassEnd,
-                   "section %u is not defined in this unit; the pass ends here", section);
+    rep.problem(Severity::PassEnd, "section %u is not defined in this unit; the pass ends here",
+                section);
   return PassStep::End;
 }
 
@@ -49,76 +51,75 @@ void clear_unit_tables(UnitState& us) {
   us.section_name_index.clear();
 }
 
-const Unit* opened_unit(const Converter& cv, int32_t index) {
-  const auto& units = cv.units.units;
-  if (index < 0 || static_cast<size_t>(index) >= units.size()) return nullptr;
-  const Unit& u = units[static_cast<size_t>(index)];
+const Unit* opened_unit(const UnitState& us, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= us.units.size()) return nullptr;
+  const Unit& u = us.units[static_cast<size_t>(index)];
   return u.opened ? &u : nullptr;
 }
 
-const Unit* current_unit(const Converter& cv) {
-  return opened_unit(cv, cv.units.current_unit);
+const Unit* current_unit(const UnitState& us) {
+  return opened_unit(us, us.current_unit);
 }
 
-int current_processor(const Converter& cv) {
-  const Unit* u = current_unit(cv);
+int current_processor(const UnitState& us) {
+  const Unit* u = current_unit(us);
   return u ? u->processor : 0;
 }
 
-bool is_section_name(const Converter& cv, const char* name) {
-  return cv.units.section_name_index.count(name) != 0;
+bool is_section_name(const UnitState& us, const char* name) {
+  return us.section_name_index.count(name) != 0;
 }
 
-bool has_section(const Converter& cv, uint32_t n) {
-  return unit_has_section(current_unit(cv), n);
+bool has_section(const UnitState& us, uint32_t n) {
+  return unit_has_section(current_unit(us), n);
 }
 
-uint32_t section_base(const Converter& cv, uint32_t n) {
-  return section_of(current_unit(cv), n).base;
+uint32_t section_base(const UnitState& us, uint32_t n) {
+  return section_of(current_unit(us), n).base;
 }
 
-uint8_t section_kind(const Converter& cv, uint32_t n) {
-  return section_of(current_unit(cv), n).kind;
+uint8_t section_kind(const UnitState& us, uint32_t n) {
+  return section_of(current_unit(us), n).kind;
 }
 
-int identify_processor(Converter& cv) {
+int identify_processor(RecordReader& rd, UnitState& us) {
   char name[256];
-  get_name(cv, name);
+  rd.get_name(name);
   if (name[0] == 'H' && name[1] == '8') {
-    cv.units.h8 = true;
+    us.h8 = true;
     return PROC_H8S2600;
   }
   if (name[0] == 'S' && name[1] == 'H') return PROC_SH7032;
   int code = processor_code_in(name);
-  if (code == PROC_RI10) cv.units.ri_mode = 1;
-  if (code == PROC_RI20) cv.units.ri_mode = 2;
+  if (code == PROC_RI10) us.ri_mode = 1;
+  if (code == PROC_RI20) us.ri_mode = 2;
   return code < 0 ? 0 : code;
 }
 
-int get_register(Converter& cv) {
+int get_register(RecordReader& rd, const UnitState& us) {
   char name[256];
-  get_name(cv, name);
-  int n = register_number(current_processor(cv), name);
+  rd.get_name(name);
+  int n = register_number(current_processor(us), name);
   if (n >= 0) return n;
-  if (cv.units.ri_mode != 0) {
+  if (us.ri_mode != 0) {
     int x = ri_extra_register(name);
     if (x >= 0) return x | 0x80;
   }
   return 0;
 }
 
-int addr_form(const Converter& cv) {
-  if (cv.units.segmented == 0) return 0;
-  if (cv.settings.m16) return 2;
-  const Unit* u = current_unit(cv);
+int addr_form(const UnitState& us, const Settings& settings) {
+  if (us.segmented == 0) return 0;
+  if (settings.m16) return 2;
+  const Unit* u = current_unit(us);
   uint8_t width = u ? u->space_width : 0;
   if (width == 20) return 1;
   if (width == 24) return 2;
   return 0;
 }
 
-uint32_t convert_addr(const Converter& cv, uint32_t a) {
-  switch (addr_form(cv)) {
+uint32_t convert_addr(const UnitState& us, const Settings& settings, uint32_t a) {
+  switch (addr_form(us, settings)) {
     case 1:
       return ((a >> 4) & 0xFFFF) << 16 | (a & 0xF);
     case 2:
@@ -128,109 +129,106 @@ uint32_t convert_addr(const Converter& cv, uint32_t a) {
   }
 }
 
-PassStep handle_unit(Converter& cv) {
-  UnitState& us = cv.units;
-  skip_fields(cv, teka::UNIT_LEAD);
+PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const Output& o) {
+  rd.skip_fields(teka::UNIT_LEAD);
   us.current_unit += 1;
   const size_t index = static_cast<size_t>(us.current_unit);
-  uint32_t sections = get_word(cv);
+  uint32_t sections = rd.get_word();
   if (us.units.size() <= index) us.units.resize(index + 1);
   Unit& u = us.units[index];
   u = Unit{};
   u.section_count = sections;
   u.opened = true;
   us.current_section = 0;
-  skip_fields(cv, teka::UNIT_AFTER_SECTION_COUNT);
-  uint32_t flags = get_byte(cv);
-  if (us.addr_width == 0) us.addr_width = static_cast<uint16_t>(flags & 0x0F);
+  rd.skip_fields(teka::UNIT_AFTER_SECTION_COUNT);
+  uint32_t flags = rd.get_byte();
+  if (rd.addr_width() == 0) rd.set_addr_width(static_cast<uint16_t>(flags & 0x0F));
   us.segmented = static_cast<int32_t>(flags & 0x80);
-  us.units[index].space_width = static_cast<uint8_t>(get_byte(cv));
-  skip_fields(cv, teka::UNIT_AFTER_SPACE_WIDTH);
+  us.units[index].space_width = static_cast<uint8_t>(rd.get_byte());
+  rd.skip_fields(teka::UNIT_AFTER_SPACE_WIDTH);
   char module[256];
-  get_name(cv, module);
+  rd.get_name(module);
   const uint32_t modix = static_cast<uint32_t>(us.current_unit + 1);
-  emit_module(cv, modix, module);
-  us.units[index].processor = identify_processor(cv);
-  cv.out.sink->unit_processor(modix, us.units[index].processor);
-  cv.out.sink->unit_address_form(modix, addr_form(cv));
-  skip_rec(cv);
-  cv.syms.scope_start = cv.syms.scope_end = 0;
+  emit_module(o, modix, module);
+  us.units[index].processor = identify_processor(rd, us);
+  o.out.sink->unit_processor(modix, us.units[index].processor);
+  o.out.sink->unit_address_form(modix, addr_form(us, o.settings));
+  rd.skip_rec();
+  syms.scope_start = syms.scope_end = 0;
   return PassStep::Continue;
 }
 
-PassStep handle_cl(Converter& cv) {
-  UnitState& us = cv.units;
-  uint32_t flags = get_byte(cv);
+PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep) {
+  uint32_t flags = rd.get_byte();
   if (flags & 0x08) {
-    say(cv, "Not support record (CL)\n");
-    record_problem(
-        cv, Severity::PassEnd,
-        "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here", flags);
+    rep.say("Not support record (CL)\n");
+    rep.problem(Severity::PassEnd,
+                "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
+                flags);
     return PassStep::End;
   }
-  if (!has_section(cv, us.current_section)) return invalid_section(cv, "CL", us.current_section);
+  if (!has_section(us, us.current_section))
+    return invalid_section(us, rep, "CL", us.current_section);
   Unit& u = us.units[static_cast<size_t>(us.current_unit)];
   Section& sect = u.sections[us.current_section];
-  sect.base = get_addr(cv);
-  if (addr_form(cv) != 0) sect.base += get_addr(cv);
-  skip_fields(cv, teka::CL_AFTER_BASE);
+  sect.base = rd.get_addr();
+  if (addr_form(us, settings) != 0) sect.base += rd.get_addr();
+  rd.skip_fields(teka::CL_AFTER_BASE);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
-    say(cv, "Section buffer overflow\n");
-    record_problem(cv, Severity::PassEnd,
-                   "more than %zu section names in the input; the pass ends here",
-                   static_cast<size_t>(MAX_SECTION_NAMES));
+    rep.say("Section buffer overflow\n");
+    rep.problem(Severity::PassEnd, "more than %zu section names in the input; the pass ends here",
+                static_cast<size_t>(MAX_SECTION_NAMES));
     return PassStep::End;
   }
-  uint32_t n = get_byte(cv);
+  uint32_t n = rd.get_byte();
   char raw[256];
-  get_block(cv, reinterpret_cast<uint8_t*>(raw), n);
+  rd.get_block(reinterpret_cast<uint8_t*>(raw), n);
   raw[n] = '\0';
   std::string name(raw);  // ends at the first 0 byte
   if (us.section_name_index.insert(name).second) us.section_names.push_back(name);
   if (us.ri_mode == 2) sect.kind = name.find("PR_") != std::string::npos;
-  consume_trailer(cv);
+  rd.consume_trailer();
   us.current_section += 1;
   return PassStep::Continue;
 }
 
-PassStep handle_sect(Converter& cv) {
-  uint32_t unit = get_word(cv);
-  uint32_t sect = get_word(cv);
-  const Unit* u = opened_unit(cv, static_cast<int32_t>(unit));
+PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep) {
+  uint32_t unit = rd.get_word();
+  uint32_t sect = rd.get_word();
+  const Unit* u = opened_unit(us, static_cast<int32_t>(unit));
   if (!unit_has_section(u, sect)) {
-    say(cv, "Invalid section number (SECT)\n");
+    rep.say("Invalid section number (SECT)\n");
     if (u)
-      record_problem(cv, Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit,
-                     sect);
+      rep.problem(Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit, sect);
     else
-      record_problem(cv, Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
+      rep.problem(Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
     return PassStep::End;
   }
-  cv.units.current_unit = static_cast<int32_t>(unit);
-  consume_trailer(cv);
-  cv.units.location = section_of(u, sect).base;
+  us.current_unit = static_cast<int32_t>(unit);
+  rd.consume_trailer();
+  us.location = section_of(u, sect).base;
   return PassStep::Continue;
 }
 
-PassStep handle_locate(Converter& cv) {
-  uint32_t sect = get_word(cv);
-  if (!has_section(cv, sect)) return invalid_section(cv, "LOCATE", sect);
-  cv.units.current_section = static_cast<uint16_t>(sect);
-  cv.units.location = section_base(cv, sect);
-  consume_trailer(cv);
+PassStep handle_locate(RecordReader& rd, UnitState& us, const Reporter& rep) {
+  uint32_t sect = rd.get_word();
+  if (!has_section(us, sect)) return invalid_section(us, rep, "LOCATE", sect);
+  us.current_section = static_cast<uint16_t>(sect);
+  us.location = section_base(us, sect);
+  rd.consume_trailer();
   return PassStep::Continue;
 }
 
-PassStep handle_aflag(Converter& cv) {
-  uint32_t sect = get_word(cv);
-  if (!has_section(cv, sect)) return invalid_section(cv, "AFLAG", sect);
-  uint32_t addr = section_base(cv, sect) + get_addr(cv);
-  uint32_t flag = get_byte(cv);
-  if (current_processor(cv) == PROC_ARM) {
-    if (flag == 1) emit_addr_flag(cv, addr, 1);
-    if (flag == 2) emit_addr_flag(cv, addr, 0);
+PassStep handle_aflag(RecordReader& rd, const UnitState& us, const Output& o, const Reporter& rep) {
+  uint32_t sect = rd.get_word();
+  if (!has_section(us, sect)) return invalid_section(us, rep, "AFLAG", sect);
+  uint32_t addr = section_base(us, sect) + rd.get_addr();
+  uint32_t flag = rd.get_byte();
+  if (current_processor(us) == PROC_ARM) {
+    if (flag == 1) emit_addr_flag(o, addr, 1);
+    if (flag == 2) emit_addr_flag(o, addr, 0);
   }
-  skip_rec(cv);
+  rd.skip_rec();
   return PassStep::Continue;
 }
 

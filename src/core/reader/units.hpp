@@ -11,7 +11,11 @@
 
 namespace tek {
 
-struct Converter;
+class Reporter;
+struct Output;
+struct SymbolsState;
+class RecordReader;
+struct Settings;
 
 struct Section {
   uint32_t base = 0;  // unconverted
@@ -38,9 +42,8 @@ struct UnitState {
 
   int32_t current_unit = -1;
   uint16_t current_section = 0;
-  uint32_t location = 0;    // current location, unconverted; survives passes
-  uint16_t addr_width = 0;  // first nonzero UNIT width, never reset
-  int32_t segmented = 0;    // 0 or 0x80, from the latest UNIT record
+  uint32_t location = 0;  // current location, unconverted; survives passes
+  int32_t segmented = 0;  // 0 or 0x80, from the latest UNIT record
   bool h8 = false;
   uint8_t ri_mode = 0;  // 1 after an RI10 unit, 2 after an RI20 unit
 };
@@ -48,25 +51,28 @@ struct UnitState {
 void clear_unit_tables(UnitState& us);
 
 // The current unit when a UNIT record of this pass opened it, else nullptr.
-const Unit* current_unit(const Converter& cv);
-const Unit* opened_unit(const Converter& cv, int32_t index);
+const Unit* current_unit(const UnitState& us);
+const Unit* opened_unit(const UnitState& us, int32_t index);
 // Processor code of the current unit; 0 (MC68000) for a unit that is not opened.
-int current_processor(const Converter& cv);
-bool is_section_name(const Converter& cv, const char* name);
+int current_processor(const UnitState& us);
+bool is_section_name(const UnitState& us, const char* name);
 // Section n of the current unit, when that unit is opened and has the section.
-bool has_section(const Converter& cv, uint32_t n);
-uint32_t section_base(const Converter& cv, uint32_t n);
-uint8_t section_kind(const Converter& cv, uint32_t n);
+bool has_section(const UnitState& us, uint32_t n);
+uint32_t section_base(const UnitState& us, uint32_t n);
+uint8_t section_kind(const UnitState& us, uint32_t n);
 
-int identify_processor(Converter& cv);
-int get_register(Converter& cv);
-int addr_form(const Converter& cv);
-uint32_t convert_addr(const Converter& cv, uint32_t a);
+// Reads a processor name and gives its code; notes H8 and RI units.
+int identify_processor(RecordReader& rd, UnitState& us);
+// Reads a register name and gives its number for the current unit's processor.
+int get_register(RecordReader& rd, const UnitState& us);
+// The address form of the current unit: 0 plain, 1 and 2 the segmented forms (-m16 forces 2).
+int addr_form(const UnitState& us, const Settings& settings);
+uint32_t convert_addr(const UnitState& us, const Settings& settings, uint32_t a);
 
-PassStep handle_unit(Converter& cv);
-PassStep handle_cl(Converter& cv);
-PassStep handle_sect(Converter& cv);
-PassStep handle_locate(Converter& cv);
-PassStep handle_aflag(Converter& cv);
+PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const Output& o);
+PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep);
+PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep);
+PassStep handle_locate(RecordReader& rd, UnitState& us, const Reporter& rep);
+PassStep handle_aflag(RecordReader& rd, const UnitState& us, const Output& o, const Reporter& rep);
 
 }  // namespace tek
