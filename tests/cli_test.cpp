@@ -206,7 +206,6 @@ TEST_F(CliTest, EachWayARunEndsHasItsStatus) {
       {"budget", [] { tek::stop_run(tek::STOP_BUDGET); }, "", nullptr, -1, false},
       {"console", [] { tek::stop_run(tek::STOP_CONSOLE); }, "", nullptr, 255, true},
       {"strict", [] { tek::stop_run(tek::STOP_STRICT); }, "", nullptr, 2, true},
-      {"stop under its old name", [] { tek::fatal_error(tek::STOP_STRICT); }, "", nullptr, 2, true},
       {"open", [] { tek::fatal_file_error(tek::ERR_OPEN, "x.abs", "it is gone"); },
        "Error : Cannot open file\n", "cannot open 'x.abs': it is gone", 255, true},
       {"seek", [] { tek::fatal_error(tek::ERR_SEEK); }, "Error : Seek error\n", "seek error", 255,

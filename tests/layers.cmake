@@ -2,8 +2,9 @@
 # (src/format) include only formats; the converter core (src/core) the core and the formats;
 # the ELF back end (src/elf) those and itself; the library (src/api, include/) nothing of the
 # tools; the tools (tekconv, ctxdump) only the public headers and their own files. Inside the
-# core, the sinks know no reader or symbol state, the symbol and type state (debuginfo) does not
-# reach into the record reader, and the reader knows no sink of its own.
+# core, the sinks know no reader or symbol state, the symbol and type state (debuginfo) uses the
+# record reader (core/record_reader.hpp) but not the dispatcher and unit handling of reader/,
+# and the reader knows no sink of its own.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
 set(allowed_elf "format/|core/|elf/")

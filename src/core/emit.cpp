@@ -62,7 +62,7 @@ void emit_type(const Output& o, const Reporter& rep, const TypeValue& v) {
     rep.problem(Severity::Error,
                 "the TYPE record made here has the undefined kind %u; the run stops",
                 static_cast<unsigned>(v.kind));
-    fatal_error(STOP_UNDEFINED_TYPE);
+    stop_run(STOP_UNDEFINED_TYPE);
   }
 }
 

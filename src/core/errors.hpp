@@ -55,11 +55,6 @@ struct Stopped {
 [[noreturn]] inline void stop_run(StopReason reason) {
   throw Stopped{reason};
 }
-// The same stop under the name that the record sinks and the ELF back end call it by; it throws
-// Stopped, never Fatal.
-[[noreturn]] inline void fatal_error(StopReason reason) {
-  stop_run(reason);
-}
 
 // The message of an error code, or nullptr when the table has no such code.
 const char* error_message(ErrorCode code);
