@@ -1,11 +1,11 @@
 // The compact storage of the records that the ELF writer collects: names in blocks, arrays
 // grown by blocks, input places in 8 bytes, type indices by selfix.
-#include "elf/model.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "elf/model.hpp"
 
 namespace {
 

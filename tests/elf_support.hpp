@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "format/teka/processors.hpp"
 #include "core/sinks/ctx_feed.hpp"
 #include "elf/model.hpp"
 #include "elf/sink.hpp"
 #include "format/ctx/ctxfile.hpp"
+#include "format/teka/processors.hpp"
 #include "optional_tools.hpp"
 #include "support.hpp"
 

@@ -48,7 +48,7 @@ class NameStore {
  public:
   Name add(std::string_view s) {
     if (s.empty()) return {};
-    if (blocks_.empty() || used_ + s.size() > BLOCK) {                  // also after a long name
+    if (blocks_.empty() || used_ + s.size() > BLOCK) {               // also after a long name
       if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
       blocks_.push_back(std::make_unique<char[]>(std::max(BLOCK, s.size())));
       used_ = 0;
