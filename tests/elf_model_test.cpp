@@ -34,6 +34,9 @@ TEST(ElfModelStore, NamesReadBackAcrossBlocks) {
     EXPECT_EQ(refs[i].empty(), names[i].empty()) << i;
     EXPECT_EQ(store.view(refs[i]), names[i]) << i;
   }
+  // Each name is kept once: adding it again, after the table has grown, gives its first place.
+  for (size_t i = names.size(); i-- > 0;) EXPECT_EQ(store.add(names[i]).at, refs[i].at) << i;
+  EXPECT_NE(store.add("nam").at, store.add("name").at);
 }
 
 TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {
@@ -62,6 +65,37 @@ TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {
   EXPECT_EQ(got.back(), 4099u * 7);
 }
 
+TEST(ElfModelStore, LineRowsReadBackAsAdded) {
+  // Blocks of rows whose changes are small, large, negative and whole-range, an empty block,
+  // and enough rows that the bytes cross many storage blocks.
+  std::vector<std::vector<tek::LineValue>> blocks = {
+      {{10, 0x100}, {11, 0x104}, {9, 0x102}, {0, 0}, {0xFFFFFFFF, 0xFFFFFFFF}, {1, 0}},
+      {},
+      {{0xFFFFFFFF, 0}, {0, 0xFFFFFFFF}},
+  };
+  std::vector<tek::LineValue> many;
+  for (uint32_t i = 0; i < 20000; ++i) many.push_back({i * 3 % 1000, i * 0x10001u});
+  blocks.push_back(many);
+  tek::LineRows rows;
+  std::vector<tek::LineRows::Run> runs;
+  for (const auto& b : blocks) {
+    runs.push_back(rows.start());
+    for (const tek::LineValue& v : b) {
+      rows.add(v);
+      ++runs.back().count;
+    }
+  }
+  EXPECT_GT(rows.size(), size_t{3} * 4096);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    std::vector<tek::LineValue> got(runs[i].begin(), runs[i].end());
+    ASSERT_EQ(got.size(), blocks[i].size()) << i;
+    for (size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(got[k].line, blocks[i][k].line) << i << " " << k;
+      EXPECT_EQ(got[k].addr, blocks[i][k].addr) << i << " " << k;
+    }
+  }
+}
+
 TEST(ElfModelStore, PackedPlaceRoundTrips) {
   const InputPlace places[] = {
       {0, 0, false},
@@ -81,7 +115,7 @@ TEST(ElfModelStore, PackedPlaceRoundTrips) {
 
 TEST(ElfModelStore, TypeIndexKeepsFirstDefinition) {
   TypeIndex ix;
-  ix.size_for(4);  // a flat part of 1032 selfixes
+  ix.size_for(4, UINT32_MAX);  // a flat part of 1032 selfixes
   struct Case {
     uint32_t selfix, index;
     bool fresh;

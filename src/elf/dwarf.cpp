@@ -39,12 +39,12 @@ uint32_t end32(uint64_t hi) {
 constexpr uint64_t INDEX_TYPE = uint64_t{1} << 32;
 
 // A source file name split at its last '/' or backslash (DOS paths have backslashes).
-std::pair<std::string, std::string> split_path(const std::string& path) {
+std::pair<std::string, std::string> split_path(std::string_view path) {
   size_t at = path.find_last_of("/\\");
-  if (at == std::string::npos) return {"", path};
+  if (at == std::string_view::npos) return {"", std::string(path)};
   // A root keeps its separator ("/", "C:\\").
   size_t dir_end = at == 0 || (at == 2 && path[1] == ':') ? at + 1 : at;
-  return {path.substr(0, dir_end), path.substr(at + 1)};
+  return {std::string(path.substr(0, dir_end)), std::string(path.substr(at + 1))};
 }
 
 // An empty file name would end the line program's file table.
@@ -91,9 +91,9 @@ class DwarfBuilder {
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
     for (size_t cu = 0; cu < p_.cus.size(); ++cu) unit(cu, std::move(unit_lines[cu]));
     w_.resolve_refs([&](uint64_t key) -> std::optional<uint32_t> {
-      if (key < die_flat_.size()) {
-        if (die_flat_[key] == NONE) return std::nullopt;
-        return die_flat_[key];
+      if (const uint32_t ti = type_of_key(key); ti != TypeIndex::NONE) {
+        if (die_of_type_[ti] == NONE) return std::nullopt;
+        return die_of_type_[ti];
       }
       auto it = die_at_.find(key);
       if (it == die_at_.end()) return std::nullopt;
@@ -148,17 +148,20 @@ class DwarfBuilder {
   // Each type is placed in the first unit that uses it; types no unit uses go to the first
   // unit. References between units are DW_FORM_ref_addr, like all type references.
   static constexpr uint32_t NONE = UINT32_MAX;
-  // Type DIE offsets by key: a flat index for the keys up to a bound that the number of types
-  // keeps small, a map for any beyond.
+  // Type DIE offsets by key: by type index for the selfixes of defined types, a map for the
+  // other keys.
+  uint32_t type_of_key(uint64_t key) const {
+    return key < INDEX_TYPE ? p_.type_at.get(static_cast<uint32_t>(key)) : TypeIndex::NONE;
+  }
   void set_die(uint64_t key, uint32_t offset) {
-    if (key < die_flat_.size())
-      die_flat_[key] = offset;
+    if (const uint32_t ti = type_of_key(key); ti != TypeIndex::NONE)
+      die_of_type_[ti] = offset;
     else
       die_at_[key] = offset;
   }
 
   void assign_types() {
-    die_flat_.assign(std::min<size_t>(2 * m_.types.size() + 1024, size_t{1} << 26), NONE);
+    die_of_type_.assign(m_.types.size(), NONE);
     std::vector<int> owner(m_.types.size(), -1);
     std::vector<uint32_t> stack;
     auto walk = [&](size_t cu) {
@@ -411,7 +414,7 @@ class DwarfBuilder {
                                            [&](const LocalRec& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
     // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
-    d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? f.pub->name.c_str() : UNNAMED_FILE);
+    d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? m_.name(f.pub->name) : UNNAMED_FILE);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
@@ -452,7 +455,7 @@ class DwarfBuilder {
 
   void global(const DataSymbol& g) {
     Die d = w_.die(DW_TAG_variable, false);
-    if (!g.pub->name.empty()) d.str(DW_AT_name, g.pub->name);
+    if (!g.pub->name.empty()) d.str(DW_AT_name, m_.name(g.pub->name));
     type_attr(d, g.pub->typeix);
     if (g.pub->cls == 1) d.flag(DW_AT_external);
     elf::Bytes loc(be_);
@@ -481,16 +484,18 @@ class DwarfBuilder {
                  std::string& comp_dir) {
     std::vector<std::string> dirs;
     std::vector<LineFile> files;
-    std::unordered_map<std::string, uint32_t> file_index, dir_index;
+    std::unordered_map<uint32_t, uint32_t> file_index;  // by name: each is stored once
+    std::unordered_map<std::string, uint32_t> dir_index;
     std::vector<LineRow> rows;
     size_t row_count = 0;
     for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
     rows.reserve(row_count);
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
-      auto [it, fresh] = file_index.try_emplace(blk.file, static_cast<uint32_t>(files.size() + 1));
+      auto [it, fresh] =
+          file_index.try_emplace(blk.file.at, static_cast<uint32_t>(files.size() + 1));
       if (fresh) {
-        auto [dir, base] = split_path(blk.file);
+        auto [dir, base] = split_path(m_.name(blk.file));
         if (base.empty()) base = UNNAMED_FILE;
         if (files.empty()) {
           name = base;
@@ -626,7 +631,7 @@ class DwarfBuilder {
   elf::Bytes loc_{be_};
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
-  std::vector<uint32_t> die_flat_;
+  std::vector<uint32_t> die_of_type_;
   bool wide_index_ = false;  // an array needs the unsigned index type
 };
 

@@ -36,38 +36,28 @@ struct ElfWarning {
   std::string text;
 };
 
-// A name of the collected records in its NameStore.
+// A name of the collected records: its place in the NameStore, 0 for the empty name.
 struct Name {
-  uint32_t at = 0, len = 0;  // at: block << 20 | offset in the block
-  bool empty() const { return len == 0; }
+  uint32_t at = 0;
+  bool empty() const { return at == 0; }
 };
 
-// Names of the collected records, one after the other in blocks of 1 MiB (a longer name in a
-// block of its own).
+// The names of the collected records, each kept once as its length (ULEB128) and its bytes, in
+// blocks of 1 MiB (a longer name in a block of its own). Every unit repeats the type and member
+// names of the headers it includes, so most names are met many times: a repeat costs only its
+// 4-byte reference. A place is the block's number (12 bits) and the offset in the block.
 class NameStore {
  public:
-  Name add(std::string_view s) {
-    if (s.empty()) return {};
-    if (blocks_.empty() || used_ + s.size() > BLOCK) {               // also after a long name
-      if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
-      blocks_.push_back(std::make_unique<char[]>(std::max(BLOCK, s.size())));
-      used_ = 0;
-    }
-    s.copy(blocks_.back().get() + used_, s.size());
-    const Name n{static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_),
-                 static_cast<uint32_t>(s.size())};
-    used_ += s.size();
-    return n;
-  }
-  std::string_view view(Name n) const {
-    if (n.len == 0) return {};
-    return {blocks_[n.at >> 20].get() + (n.at & (BLOCK - 1)), n.len};
-  }
+  Name add(std::string_view s);
+  std::string_view view(Name n) const;
 
  private:
   static constexpr size_t BLOCK = size_t{1} << 20;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  void grow_table();
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
+  std::vector<uint32_t> table_;  // open addressing by hash: places, 0 for a free slot
+  size_t count_ = 0;
 };
 
 // An array that grows by blocks of fixed size: no copy when it grows, elements never move.
@@ -138,6 +128,10 @@ struct LocalRec {
   uint32_t cls = 0, offset = 0, typeix = 0;
   Name name;
 };
+struct PublicRec {
+  uint32_t mode = 0, addr = 0, cls = 0, typeix = 0, modix = 0;
+  Name name;
+};
 // A member keeps the field that the kind of its type uses: value (enumeration), bitoffs and
 // bitsize (bit-field structure) or offset (any other).
 struct MemberRec {
@@ -154,7 +148,7 @@ struct MemberRec {
 // type (retix) or the typeix of a pointer, array or typedef; the second number is a function's
 // argument count, an array's bound (limit) or a BIT type's offset.
 struct TypeFields {
-  uint32_t kind = 0, selfix = 0, size = 0;
+  uint32_t selfix = 0, size = 0;
   union {
     uint32_t typeix = 0;
     uint32_t retix;
@@ -164,8 +158,9 @@ struct TypeFields {
     uint32_t argc;
     uint32_t offs;
   };
-  uint8_t sign = 0;
   Name name;
+  uint8_t kind = 0;  // a TYPE record's kind is one byte
+  uint8_t sign = 0;
 };
 
 // An OBJECT record's bytes, appended to the file at offset when the record arrived.
@@ -190,9 +185,87 @@ struct LooseLocal {
   ptrdiff_t after_scope = -1;
 };
 
+// The line rows of the line blocks, one after the other, each as its change from the row before
+// it in its block (line and address as zigzag ULEB128): a row mostly takes two or three bytes.
+class LineRows {
+ public:
+  // A block's rows: count rows from byte first.
+  struct Run {
+    const LineRows* of = nullptr;
+    uint64_t first = 0;
+    uint32_t count = 0;
+
+    class const_iterator {
+     public:
+      using iterator_category = std::input_iterator_tag;
+      using value_type = LineValue;
+      using difference_type = std::ptrdiff_t;
+      using pointer = const LineValue*;
+      using reference = const LineValue&;
+      const_iterator() = default;
+      const_iterator(const LineRows* of, uint64_t at, uint32_t left)
+          : of_(of), at_(at), left_(left) {
+        if (left_ > 0) next();
+      }
+      const LineValue& operator*() const { return v_; }
+      const LineValue* operator->() const { return &v_; }
+      const_iterator& operator++() {
+        if (--left_ > 0) next();
+        return *this;
+      }
+      bool operator==(const const_iterator& o) const { return left_ == o.left_; }
+      bool operator!=(const const_iterator& o) const { return left_ != o.left_; }
+
+     private:
+      void next() {
+        v_.line += static_cast<uint32_t>(of_->delta(at_));
+        v_.addr += static_cast<uint32_t>(of_->delta(at_));
+      }
+      const LineRows* of_ = nullptr;
+      uint64_t at_ = 0;
+      uint32_t left_ = 0;
+      LineValue v_;
+    };
+    const_iterator begin() const { return {of, first, count}; }
+    const_iterator end() const { return {}; }
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+  };
+
+  // Starts a block: its rows are those added from now on.
+  Run start() {
+    last_ = {};
+    return {this, bytes_.size(), 0};
+  }
+  void add(const LineValue& v) {
+    put(int64_t{v.line} - last_.line);
+    put(int64_t{v.addr} - last_.addr);
+    last_ = v;
+  }
+  uint64_t size() const { return bytes_.size(); }
+
+ private:
+  void put(int64_t d) {
+    uint64_t z = static_cast<uint64_t>(d) << 1 ^ static_cast<uint64_t>(d >> 63);
+    for (; z > 0x7F; z >>= 7) bytes_.push_back(static_cast<uint8_t>(z | 0x80));
+    bytes_.push_back(static_cast<uint8_t>(z));
+  }
+  int64_t delta(uint64_t& at) const {
+    uint64_t z = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const uint8_t b = bytes_[at++];
+      z |= uint64_t{b & 0x7Fu} << shift;
+      if (!(b & 0x80)) break;
+    }
+    return static_cast<int64_t>(z >> 1) ^ -static_cast<int64_t>(z & 1);
+  }
+  Chunked<uint8_t> bytes_;
+  LineValue last_;
+};
+
 struct LineBlock {
-  std::string file;
-  Slice<LineValue> lines;
+  Name file;
+  LineRows::Run lines;
   size_t module = SIZE_MAX;  // index in ElfModel::modules of the unit it came in (none: max)
 };
 
@@ -228,11 +301,11 @@ struct ElfModel {
   NameStore names;
   Chunked<LocalRec> locals;    // of the scopes
   Chunked<MemberRec> members;  // of the types
-  Chunked<LineValue> lines;    // of the line blocks
+  LineRows lines;              // of the line blocks
   std::vector<ModuleValue> modules;
   std::vector<InputPlace> module_at;                        // by index in modules
   std::unordered_map<uint32_t, int> processor_of, form_of;  // by modix
-  Chunked<PublicValue> publics;
+  Chunked<PublicRec> publics;
   std::vector<ScopeRec> scopes;
   bool scope_open = false;
   std::vector<LooseLocal> loose;
@@ -254,8 +327,8 @@ struct ElfModel {
 // The program derived from the records.
 
 struct Function {
-  const PublicValue* pub = nullptr;  // none for a scope whose PUBLIC was not written
-  const ScopeRec* scope = nullptr;   // none for a function without a scope
+  const PublicRec* pub = nullptr;   // none for a scope whose PUBLIC was not written
+  const ScopeRec* scope = nullptr;  // none for a function without a scope
   uint32_t lo = 0;
   uint64_t hi = 0;  // first address after the function
   size_t cu = 0;
@@ -265,7 +338,7 @@ struct Function {
 };
 
 struct DataSymbol {
-  const PublicValue* pub;
+  const PublicRec* pub;
   uint32_t addr;
   size_t cu;
 };
@@ -288,8 +361,10 @@ struct Cu {
 class TypeIndex {
  public:
   static constexpr uint32_t NONE = UINT32_MAX;
-  void size_for(size_t types) {
-    flat_.assign(std::min<size_t>(2 * types + 1024, size_t{1} << 26), NONE);
+  // The flat part covers the selfixes up to the highest one met, within a bound the number of
+  // types keeps small.
+  void size_for(size_t types, uint32_t max_selfix) {
+    flat_.assign(std::min({2 * types + 1024, size_t{max_selfix} + 1, size_t{1} << 26}), NONE);
   }
   // Keeps the first index of a selfix; false when the selfix had one.
   bool try_emplace(uint32_t selfix, uint32_t i) {

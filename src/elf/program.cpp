@@ -449,7 +449,9 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
-  p.type_at.size_for(m.types.size());
+  uint32_t max_selfix = 0;
+  for (const TypeRec& t : m.types) max_selfix = std::max(max_selfix, t.t.selfix);
+  p.type_at.size_for(m.types.size(), max_selfix);
   for (size_t i = 0; i < m.types.size(); ++i)
     if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
@@ -459,7 +461,7 @@ Program derive_program(ElfModel& m) {
   std::unordered_map<uint32_t, std::vector<size_t>> function_publics;
   std::vector<bool> matched(m.publics.size(), false);
   for (size_t i = 0; i < m.publics.size(); ++i) {
-    const PublicValue& pub = m.publics[i];
+    const PublicRec& pub = m.publics[i];
     if (p.is_function_type(pub.typeix)) function_publics[pub.addr].push_back(i);
   }
   std::vector<size_t> cu_of_scope(m.scopes.size(), 0);
@@ -486,7 +488,7 @@ Program derive_program(ElfModel& m) {
     p.functions.push_back(f);
   }
   for (size_t i = 0; i < m.publics.size(); ++i) {
-    const PublicValue& pub = m.publics[i];
+    const PublicRec& pub = m.publics[i];
     uint32_t addr = p.linear(pub.addr);
     if (p.is_function_type(pub.typeix)) {
       if (!matched[i]) {
@@ -515,8 +517,8 @@ Program derive_program(ElfModel& m) {
     ptrdiff_t f = p.function_at(addr);
     if (f >= 0) p.functions[f].labels.push_back({name, addr});
   };
-  for (const PublicValue& pub : m.publics)
-    if (p.is_void_type(pub.typeix)) label(pub.name, p.linear(pub.addr));
+  for (const PublicRec& pub : m.publics)
+    if (p.is_void_type(pub.typeix)) label(m.name(pub.name), p.linear(pub.addr));
   for (const ScopeRec& scope : m.scopes)
     for (const LocalRec& l : scope.locals) {
       if (l.cls == 2 && p.is_void_type(l.typeix)) label(m.name(l.name), p.linear(l.offset));

@@ -1,5 +1,7 @@
 #include "elf/sink.hpp"
 
+#include <algorithm>
+
 #include "elf/image.hpp"
 #include "elf/model.hpp"
 #include "elf/symbols.hpp"
@@ -21,11 +23,6 @@ ElfSink::ElfSink(elf::Output& out, uint64_t budget)
 }
 ElfSink::~ElfSink() = default;
 
-// A line block's rows: the rows that come next.
-static Slice<LineValue> lines_from_here(const ElfModel& m) {
-  return {&m.lines, static_cast<uint32_t>(m.lines.size()), 0};
-}
-
 // Main stream.
 InputPlace ElfSink::here() const {
   return here_ ? here_() : InputPlace{};
@@ -40,18 +37,18 @@ void ElfSink::record(const ModuleValue& v) {
 }
 void ElfSink::record(const PublicValue& v) {
   budget_.charge(16);
-  m_->publics.push_back(v);
+  m_->publics.push_back({v.mode, v.addr, v.cls, v.typeix, v.modix, m_->names.add(v.name)});
 }
 void ElfSink::record(const FileValue& v) {
-  m_->blocks.push_back({v.name, lines_from_here(*m_), m_->modules.size() - 1});
+  m_->blocks.push_back({m_->names.add(v.name), m_->lines.start(), m_->modules.size() - 1});
   m_->block_open = true;
 }
 void ElfSink::record(const LineValue& v) {
   budget_.charge(9);
   if (!m_->block_open)  // no FILE yet
-    m_->blocks.push_back({"", lines_from_here(*m_), m_->modules.size() - 1});
+    m_->blocks.push_back({Name{}, m_->lines.start(), m_->modules.size() - 1});
   m_->block_open = true;
-  m_->lines.push_back(v);
+  m_->lines.add(v);
   ++m_->blocks.back().lines.count;
 }
 void ElfSink::record(const EndLineValue&) {
@@ -107,7 +104,7 @@ void ElfSink::record(const SetLocalValue& v) {
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
   TypeFields t;
-  t.kind = v.kind;
+  t.kind = static_cast<uint8_t>(std::min<uint32_t>(v.kind, 0xFF));  // 0xFF: no kind
   t.selfix = v.selfix;
   t.size = v.size;
   switch (kind_info(v.kind).cls) {

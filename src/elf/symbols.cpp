@@ -52,34 +52,34 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
       extended.push_back({static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE - 1), section});
   };
   sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
-  std::unordered_map<const PublicValue*, const Function*> function_of;
+  std::unordered_map<const PublicRec*, const Function*> function_of;
   for (const Function& f : p.functions)
     if (f.pub) function_of[f.pub] = &f;
   // A symbol's size ends by the top of the address space.
   auto within = [](uint32_t addr, uint64_t size) {
     return static_cast<uint32_t>(std::min(size, (uint64_t{1} << 32) - addr));
   };
-  auto public_sym = [&](const PublicValue& pub, uint8_t bind) {
+  auto public_sym = [&](const PublicRec& pub, uint8_t bind) {
     uint32_t addr = p.linear(pub.addr);
     auto f = function_of.find(&pub);
     if (f != function_of.end()) {
       uint64_t size = f->second->scope ? f->second->hi - f->second->lo : 0;
       // The ARM ELF ABI marks a Thumb function by bit 0 of its symbol's value.
-      sym(pub.name, thumb(addr) ? addr | 1 : addr, within(addr, size), bind, elf::STT_FUNC,
+      sym(m.name(pub.name), thumb(addr) ? addr | 1 : addr, within(addr, size), bind, elf::STT_FUNC,
           section_of(addr));
     } else {
       const TypeRec* t = p.type(pub.typeix);
       bool untyped = !t || t->t.kind == K_VOID;
-      sym(pub.name, addr, within(addr, p.type_size(pub.typeix)), bind,
+      sym(m.name(pub.name), addr, within(addr, p.type_size(pub.typeix)), bind,
           untyped ? elf::STT_NOTYPE : elf::STT_OBJECT, section_of(addr));
     }
   };
-  std::vector<std::vector<const PublicValue*>> locals_of(p.cus.size());
-  for (const PublicValue& pub : m.publics)
+  std::vector<std::vector<const PublicRec*>> locals_of(p.cus.size());
+  for (const PublicRec& pub : m.publics)
     if (pub.cls != 1) locals_of[p.cu_of_modix(pub.modix)].push_back(&pub);
   for (size_t cu = 0; cu < p.cus.size(); ++cu) {
     sym(m.modules[cu].name, 0, 0, elf::STB_LOCAL, elf::STT_FILE, elf::SHN_ABS);
-    for (const PublicValue* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
+    for (const PublicRec* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
   }
   // ARM address flags: flag 1 starts Thumb code, flag 0 ARM code ($t and $a mapping symbols).
   for (const AddrFlagValue& af : m.addr_flags) {
@@ -87,7 +87,7 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
     sym(af.flag ? "$t" : "$a", addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(addr));
   }
   uint32_t first_global = static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE);
-  for (const PublicValue& pub : m.publics)
+  for (const PublicRec& pub : m.publics)
     if (pub.cls == 1) public_sym(pub, elf::STB_GLOBAL);
 
   const uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);

@@ -1,0 +1,71 @@
+#include <functional>
+
+#include "elf/model.hpp"
+
+namespace tek {
+
+namespace {
+
+size_t uleb_size(size_t v) {
+  size_t n = 1;
+  while (v >>= 7) ++n;
+  return n;
+}
+
+}  // namespace
+
+Name NameStore::add(std::string_view s) {
+  if (s.empty()) return {};
+  if (table_.empty()) table_.assign(1024, 0);
+  const size_t mask = table_.size() - 1;
+  size_t i = std::hash<std::string_view>{}(s)&mask;
+  for (; table_[i] != 0; i = (i + 1) & mask)
+    if (view(Name{table_[i]}) == s) return Name{table_[i]};
+
+  const size_t need = uleb_size(s.size()) + s.size();
+  if (blocks_.empty() || used_ + need > BLOCK) {                   // also after a long name
+    if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
+    // Place 0 is the empty name: the first block leaves its first byte unused.
+    const size_t skip = blocks_.empty() ? 1 : 0;
+    blocks_.push_back(std::make_unique<uint8_t[]>(std::max(BLOCK, skip + need)));
+    used_ = skip;
+  }
+  const Name n{static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_)};
+  uint8_t* p = blocks_.back().get() + used_;
+  for (size_t len = s.size();; len >>= 7) {
+    *p++ = static_cast<uint8_t>((len & 0x7F) | (len > 0x7F ? 0x80 : 0));
+    if (len <= 0x7F) break;
+  }
+  s.copy(reinterpret_cast<char*>(p), s.size());
+  used_ += need;
+
+  table_[i] = n.at;
+  if (++count_ * 4 > table_.size() * 3) grow_table();
+  return n;
+}
+
+std::string_view NameStore::view(Name n) const {
+  if (n.empty()) return {};
+  const uint8_t* p = blocks_[n.at >> 20].get() + (n.at & (BLOCK - 1));
+  size_t len = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const uint8_t b = *p++;
+    len |= size_t{b & 0x7Fu} << shift;
+    if (!(b & 0x80)) break;
+  }
+  return {reinterpret_cast<const char*>(p), len};
+}
+
+void NameStore::grow_table() {
+  std::vector<uint32_t> old(table_.size() * 2, 0);
+  old.swap(table_);
+  const size_t mask = table_.size() - 1;
+  for (uint32_t at : old) {
+    if (at == 0) continue;
+    size_t i = std::hash<std::string_view>{}(view(Name{at})) & mask;
+    while (table_[i] != 0) i = (i + 1) & mask;
+    table_[i] = at;
+  }
+}
+
+}  // namespace tek
