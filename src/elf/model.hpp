@@ -56,7 +56,10 @@ class NameStore {
   void grow_table();
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
-  std::vector<uint32_t> table_;  // open addressing by hash: places, 0 for a free slot
+  struct Slot {
+    uint32_t at = 0, hash = 0;  // at 0: a free slot
+  };
+  std::vector<Slot> table_;  // open addressing by hash
   size_t count_ = 0;
 };
 

@@ -16,11 +16,12 @@ size_t uleb_size(size_t v) {
 
 Name NameStore::add(std::string_view s) {
   if (s.empty()) return {};
-  if (table_.empty()) table_.assign(1024, 0);
+  if (table_.empty()) table_.resize(1024);
   const size_t mask = table_.size() - 1;
-  size_t i = std::hash<std::string_view>{}(s)&mask;
-  for (; table_[i] != 0; i = (i + 1) & mask)
-    if (view(Name{table_[i]}) == s) return Name{table_[i]};
+  const uint32_t h = static_cast<uint32_t>(std::hash<std::string_view>{}(s));
+  size_t i = h & mask;
+  for (; table_[i].at != 0; i = (i + 1) & mask)
+    if (table_[i].hash == h && view(Name{table_[i].at}) == s) return Name{table_[i].at};
 
   const size_t need = uleb_size(s.size()) + s.size();
   if (blocks_.empty() || used_ + need > BLOCK) {                   // also after a long name
@@ -39,7 +40,7 @@ Name NameStore::add(std::string_view s) {
   s.copy(reinterpret_cast<char*>(p), s.size());
   used_ += need;
 
-  table_[i] = n.at;
+  table_[i] = {n.at, h};
   if (++count_ * 4 > table_.size() * 3) grow_table();
   return n;
 }
@@ -57,14 +58,14 @@ std::string_view NameStore::view(Name n) const {
 }
 
 void NameStore::grow_table() {
-  std::vector<uint32_t> old(table_.size() * 2, 0);
+  std::vector<Slot> old(table_.size() * 2);
   old.swap(table_);
   const size_t mask = table_.size() - 1;
-  for (uint32_t at : old) {
-    if (at == 0) continue;
-    size_t i = std::hash<std::string_view>{}(view(Name{at})) & mask;
-    while (table_[i] != 0) i = (i + 1) & mask;
-    table_[i] = at;
+  for (const Slot& s : old) {
+    if (s.at == 0) continue;
+    size_t i = s.hash & mask;
+    while (table_[i].at != 0) i = (i + 1) & mask;
+    table_[i] = s;
   }
 }
 
