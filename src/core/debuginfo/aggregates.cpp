@@ -3,9 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "core/converter.hpp"
+#include "core/companion_state.hpp"
 #include "core/debuginfo/symbols.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
+#include "core/record_reader.hpp"
 
 namespace tek {
 

@@ -5,9 +5,14 @@
 #include <new>
 #include <string>
 
-#include "core/converter.hpp"
+#include "core/companion_state.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
 #include "core/errors.hpp"
+#include "core/record_reader.hpp"
+#include "core/settings.hpp"
+#include "core/source_state.hpp"
+#include "core/unit_state.hpp"
 #include "format/teka/processors.hpp"
 #include "format/teka/records.hpp"
 
