@@ -17,17 +17,18 @@ namespace {
 
 PassStep invalid_section(const UnitState& us, const Reporter& rep, const char* record,
                          uint32_t section) {
-  rep.say("Invalid section number (%s)\n", record);
+  const std::string console = console_text("Invalid section number (%s)\n", record);
   const Unit* u = current_unit(us);
   if (!u)
-    rep.problem(Severity::PassEnd, "section %u, but no unit is open; the pass ends here", section);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "section %u, but no unit is open; the pass ends here", section);
   else if (rep.record_code() == teka::CL)
-    rep.problem(Severity::PassEnd,
-                "the unit declares %u sections and this would be one more; the pass ends here",
-                u->section_count);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "the unit declares %u sections and this would be one more; the pass ends here",
+              u->section_count);
   else
-    rep.problem(Severity::PassEnd, "section %u is not defined in this unit; the pass ends here",
-                section);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "section %u is not defined in this unit; the pass ends here", section);
   return PassStep::End;
 }
 
@@ -79,10 +80,9 @@ PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const 
 PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep) {
   uint32_t flags = rd.get_byte();
   if (flags & 0x08) {
-    rep.say("Not support record (CL)\n");
-    rep.problem(Severity::PassEnd,
-                "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
-                flags);
+    rep.fault(Severity::PassEnd, "Not support record (CL)\n",
+              "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
+              flags);
     return PassStep::End;
   }
   if (!has_section(us, us.current_section))
@@ -93,9 +93,9 @@ PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, co
   if (addr_form(us, settings) != 0) sect.base += rd.get_addr();
   rd.skip_fields(teka::CL_AFTER_BASE);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
-    rep.say("Section buffer overflow\n");
-    rep.problem(Severity::PassEnd, "more than %zu section names in the input; the pass ends here",
-                static_cast<size_t>(MAX_SECTION_NAMES));
+    rep.fault(Severity::PassEnd, "Section buffer overflow\n",
+              "more than %zu section names in the input; the pass ends here",
+              static_cast<size_t>(MAX_SECTION_NAMES));
     return PassStep::End;
   }
   uint32_t n = rd.get_byte();
@@ -115,11 +115,12 @@ PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep) {
   uint32_t sect = rd.get_word();
   const Unit* u = opened_unit(us, static_cast<int32_t>(unit));
   if (!unit_has_section(u, sect)) {
-    rep.say("Invalid section number (SECT)\n");
+    const char* console = "Invalid section number (SECT)\n";
     if (u)
-      rep.problem(Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit, sect);
+      rep.fault(Severity::PassEnd, console, "unit %u has no section %u; the pass ends here", unit,
+                sect);
     else
-      rep.problem(Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
+      rep.fault(Severity::PassEnd, console, "unit %u is not defined; the pass ends here", unit);
     return PassStep::End;
   }
   us.current_unit = static_cast<int32_t>(unit);
