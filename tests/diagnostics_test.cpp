@@ -317,6 +317,128 @@ TEST_F(DiagnosticsTest, CoreReportsOffsetAndRecord) {
   }
 }
 
+// Every problem that the console names is reported to the diagnostics right after its console
+// message. The handler writes into the console, so the run's text shows each message followed
+// by its diagnostic, in the order of the two.
+TEST_F(DiagnosticsTest, EachConsoleMessageIsFollowedByItsDiagnostic) {
+  struct Case {
+    const char* name;
+    Builder input;
+    std::string console;
+    std::string diagnostic;  // "[severity] text"
+    std::string after = {};  // the lines of a problem met later in the run
+  };
+  auto with = [](Builder b, const std::function<void(Builder&)>& add) {
+    add(b);
+    b.end();
+    return b;
+  };
+  const std::string end = "[pass end] ";
+  const std::string warn = "[warning] ";
+  Builder sections;  // 0x3FFF distinct section names, then one more CL record
+  sections.hdr().unit("a", "MC68000", 0x3FFF, 0x04);
+  for (int i = 0; i < 0x3FFE; ++i) sections.cl(0x100, "S" + std::to_string(i));
+  sections.unit("b", "MC68000", 2, 0x04).cl(0x5000, "P").cl(0x6000, "Q").end();
+  Builder members = program();  // a body with one member more than the table holds
+  members.symbol(structure(0x30, "S", 4)).aggr_begin();
+  for (int i = 0; i < 0x4001; ++i) members.symbol(member("m", 1, 0));
+  members.aggr_end().end();
+  Builder no_unit;
+  no_unit.hdr().locate(0).end();
+  Builder bad_header;
+  bad_header.hdr(16).end();
+  Builder cut = program();
+  cut.symbol(var("v", 1, 4));
+  const Case cases[] = {
+      {"HDR of an undefined type", bad_header, "Invalid record type (HDR)\n",
+       end + "HDR record: header type 16 is not one of 0 to 15; the pass ends here"},
+      {"CL of an unsupported form", with(program(), [](Builder& b) { b.cl(0x4000, "X", 0x08); }),
+       "Not support record (CL)\n",
+       end + "CL record: flag 0x08 is set (flags 0x08), a form that is not supported; the pass "
+             "ends here"},
+      {"CL past the declared sections", with(program(), [](Builder& b) { b.cl(0x4000, "X"); }),
+       "Invalid section number (CL)\n",
+       end + "CL record: the unit declares 3 sections and this would be one more; the pass ends "
+             "here"},
+      {"CL past the section name table", sections, "Section buffer overflow\n",
+       end + "CL record: more than 16383 section names in the input; the pass ends here"},
+      {"SECT of an undefined unit", with(program(), [](Builder& b) { b.sect(4, 0); }),
+       "Invalid section number (SECT)\n",
+       end + "SECT record: unit 4 is not defined; the pass ends here"},
+      {"SECT of an undefined section", with(program(), [](Builder& b) { b.sect(0, 3); }),
+       "Invalid section number (SECT)\n",
+       end + "SECT record: unit 0 has no section 3; the pass ends here"},
+      {"LOCATE before any unit", no_unit, "Invalid section number (LOCATE)\n",
+       end + "LOCATE record: section 0, but no unit is open; the pass ends here"},
+      {"AFLAG of an undefined section", with(program(), [](Builder& b) { b.aflag(5, 0, 1); }),
+       "Invalid section number (AFLAG)\n",
+       end + "AFLAG record: section 5 is not defined in this unit; the pass ends here"},
+      {"SYMBOL in an undefined section",
+       with(program(), [](Builder& b) { b.symbol(var("v", 7, 0)); }),
+       "Invalid section number (SYMBOL)\n",
+       end + "SYMBOL record: section 7 is not defined in this unit; the symbol 'v' is dropped and "
+             "the pass ends here"},
+      {"member outside a body", with(program(), [](Builder& b) { b.symbol(member("m", 1, 0)); }),
+       "logic error (member set)\n",
+       warn + "SYMBOL record: member 'm' is outside an aggregate body; it is dropped"},
+      {"tag without a body", with(program(), [](Builder& b) { b.symbol(structure(0x30, "T", 4)); }),
+       "logic error (tag set)\n",
+       warn + "SYMBOL record: tag 'T' has no aggregate body after it; it is dropped"},
+      {"member table full", members, "The number of members exceeded 16384\n",
+       end + "SYMBOL record: aggregate body with more than 16384 members; the pass ends here",
+       // The member the table had no room for is still pending when the pass ends.
+       "logic error (member set)\n" + warn +
+           "SYMBOL record: member 'm' is outside an aggregate body; it is dropped\n"},
+      {"reference to an undefined type id",
+       with(program(),
+            [](Builder& b) {
+              b.symbol(sym(R::VARIABLE, "v", R::type_id(0x55), R::in_section(2, 1, 0, 4)));
+            }),
+       "undefined id (get_sid)\n",
+       warn + "SYMBOL record: type id 0x0055 is not defined; the reference gets selfix " +
+           std::to_string(UNDEFINED_SELFIX) + ", which no TYPE record has"},
+      {"DPT of an undefined size", with(program(), [](Builder& b) { b.dpt(7); }),
+       "Found invalid pointer type 07 (DPT)\n",
+       warn + "DPT record: pointer size 7 is not 2, 3, 4 or 15; the record is skipped"},
+      {"DPT of the address width, which is not set",
+       with(program("SH7032", 0x00), [](Builder& b) { b.dpt(15); }),
+       "Found invalid pointer type (DPT)\n",
+       end + "DPT record: pointer size 15 takes the address width, which no UNIT record has set; "
+             "the pass ends here"},
+      {"unknown record code",
+       with(program(), [](Builder& b) { b.record(0x12, R::Fields().u8(0)); }), "Invalid record\n",
+       end + "record code 0x12 is not a TEKA record; the pass ends here"},
+      {"input cut short", cut, "Invalid record\n", end + CUT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* console = ::open_memstream(&text, &size);
+    ASSERT_NE(console, nullptr);
+    auto cv = std::make_unique<tek::Converter>();
+    cv->out.console = console;
+    cv->diag.handler = [&](const tek::Diagnostic& d) {
+      std::fprintf(console, "[%s] %s\n",
+                   d.severity == tek::Severity::Warning ? "warning" : "pass end", d.text.c_str());
+    };
+    cv->rd.source = tek::InputSource{{}, true, c.input.bytes()};
+    EXPECT_EQ(tek::run_protected(
+                  *cv,
+                  [&] {
+                    tek::dump_records(*cv);
+                    return 0;
+                  },
+                  nullptr),
+              0);
+    std::fclose(console);
+    const std::string out(text, size);
+    std::free(text);
+    // No dump category is selected: the console holds the problem's lines alone.
+    EXPECT_EQ(out, c.console + c.diagnostic + "\n" + c.after);
+  }
+}
+
 // The library hands its caller the diagnostics that tekconv -v lists, in every run mode: the same
 // problems, places and texts, with their severities; a fatal error is one too.
 TEST_F(DiagnosticsTest, TheLibraryReportsWhatTheCommandLineLists) {

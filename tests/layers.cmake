@@ -2,9 +2,11 @@
 # (src/format) include only formats; the converter core (src/core) the core and the formats;
 # the ELF back end (src/elf) those and itself; the library (src/api, include/) nothing of the
 # tools; the tools (tekconv, ctxdump) only the public headers and their own files. Inside the
-# core, the sinks know no reader or symbol state, the symbol and type state (debuginfo) uses the
-# record reader (core/record_reader.hpp) but not the dispatcher and unit handling of reader/,
-# and the reader knows no sink of its own.
+# core, the sinks know no reader or symbol state; the symbol and type state (debuginfo) uses the
+# record reader and the unit, companion and source state (core/record_reader.hpp,
+# core/unit_state.hpp, core/companion_state.hpp, core/source_state.hpp) but neither the record
+# handlers of reader/ nor the whole converter (core/converter.hpp); the reader knows no sink of
+# its own.
 set(allowed_format "format/")
 set(allowed_core "format/|core/")
 set(allowed_elf "format/|core/|elf/")
@@ -12,7 +14,7 @@ set(allowed_api "format/|core/|elf/|tekconv/|api/")
 set(allowed_tools/tekconv "tekconv/|tools/tekconv/")
 set(allowed_tools/ctxdump "tekconv/|tools/ctxdump/")
 set(forbidden_core_sinks "core/reader/|core/debuginfo/|core/converter.hpp|core/run.hpp")
-set(forbidden_core_debuginfo "core/reader/|core/sinks/|core/run.hpp")
+set(forbidden_core_debuginfo "core/reader/|core/sinks/|core/converter.hpp|core/run.hpp")
 set(forbidden_core_reader "core/sinks/|core/run.hpp")
 set(problems "")
 foreach(layer format core elf api tools/tekconv tools/ctxdump)

@@ -211,7 +211,10 @@ struct Verifier {
   // The record that refers to a type, as the problem names it.
   template <class V>
   std::string referrer(const V& v, const Field<V>&) const {
-    return tag_name(RecordInfo<V>::tag) + (" " + bracketed(name_of(v)));
+    // Appended in place: GCC 12 at -O3 takes " " + a temporary for an overlapping copy.
+    std::string text(tag_name(RecordInfo<V>::tag));
+    text.append(" ").append(bracketed(name_of(v)));
+    return text;
   }
   std::string referrer(const TypeValue& t, const Field<TypeValue>& f) const {
     return type_label(t.kind, t.selfix) + (f.member == &TypeValue::retix ? " retix" : "");

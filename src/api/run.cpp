@@ -216,7 +216,10 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
   }
   // A missing input creates nothing.
   const bool from_memory = job.input.kind == Source::Kind::Memory;
-  if (!from_memory && !cv.rd.open()) tek::fatal_file_error(tek::ERR_OPEN, input);
+  if (!from_memory) {
+    if (const tek::SysResult opened = cv.rd.open(); !opened)
+      tek::fatal_file_error(tek::ERR_OPEN, input, opened);
+  }
   const bool named = job.target.kind != Target::Kind::BesideInput;
   tek::ContextStreams& s = files.streams;
 
@@ -245,8 +248,9 @@ int convert(tek::Converter& cv, const Job& job, RunFiles& files,
       tek::out_open_memory(s.type, &type);
     } else {
       files.output.create(name, s.main, named);
-      if (!tek::out_open_unnamed(s.type, name) || !tek::out_open_unnamed(s.local, name))
-        tek::fatal_file_error(tek::ERR_CREATE, name);
+      tek::SysResult made = tek::out_open_unnamed(s.type, name);
+      if (made) made = tek::out_open_unnamed(s.local, name);
+      if (!made) tek::fatal_file_error(tek::ERR_CREATE, name, made);
     }
     tek::convert_into(cv, s);
     if (to_memory) {
@@ -273,8 +277,8 @@ int check(tek::Converter& cv, const Job& job, RunFiles& files) {
     if (scratch_is_input(scratch, input))
       tek::fatal_file_error(tek::ERR_CREATE, scratch, "it is the input file");
     Held held(files.watch);
-    if (!tek::out_open(files.scratch, scratch.c_str(), true))
-      tek::fatal_file_error(tek::ERR_CREATE, scratch);
+    if (const tek::SysResult made = tek::out_open(files.scratch, scratch.c_str(), true); !made)
+      tek::fatal_file_error(tek::ERR_CREATE, scratch, made);
     files.scratch_name = scratch;
     if (files.watch) files.watch->track(scratch);
   }

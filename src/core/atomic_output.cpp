@@ -56,7 +56,8 @@ void AtomicOutput::create(const std::string& given, OutFile& out, bool named_by_
   const std::string& name = dest.path;
   if (to_stdout_ || to_device_) {
     // Built in an unnamed temporary (the ELF writer reads back what it wrote), copied out whole.
-    if (!out_open_unnamed(out, "./")) fatal_file_error(ERR_CREATE, given);
+    if (const SysResult made = out_open_unnamed(out, "./"); !made)
+      fatal_file_error(ERR_CREATE, given, made);
     out_ = &out;
     out.name = given;
     return;

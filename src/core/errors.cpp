@@ -35,6 +35,10 @@ void fatal_file_error(ErrorCode code, const std::string& path) {
   throw Fatal{code, path, saved};
 }
 
+void fatal_file_error(ErrorCode code, const std::string& path, const SysResult& why) {
+  throw Fatal{code, path, why.sys_errno()};
+}
+
 void fatal_file_error(ErrorCode code, const std::string& path, const char* reason) {
   throw Fatal{code, path, 0, reason};
 }

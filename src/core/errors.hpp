@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "core/sys_result.hpp"
+
 namespace tek {
 
 // Codes of the error table: each one is raised by the run and has a message.
@@ -49,6 +51,8 @@ struct Stopped {
 }
 // A system call on the file failed: errno at the time of the call is the reason.
 [[noreturn]] void fatal_file_error(ErrorCode code, const std::string& path);
+// A system call on the file failed, for the reason the result carries.
+[[noreturn]] void fatal_file_error(ErrorCode code, const std::string& path, const SysResult& why);
 // The converter refuses the file for a reason of its own.
 [[noreturn]] void fatal_file_error(ErrorCode code, const std::string& path, const char* reason);
 

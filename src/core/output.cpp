@@ -17,22 +17,22 @@ namespace {
 
 constexpr size_t COPY_BUFFER_SIZE = 0x8000;
 
-bool write_all(int fd, const uint8_t* data, size_t n) {
+SysResult write_all(int fd, const uint8_t* data, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, data, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return SysResult::failed(errno);
     }
     data += w;
     n -= static_cast<size_t>(w);
   }
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool out_open(OutFile& f, const char* path, bool read_back) {
+SysResult out_open(OutFile& f, const char* path, bool read_back) {
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   if (read_back) {
     // A stream that is read back is a file of this run's own: whatever carries its name (a
@@ -41,10 +41,10 @@ bool out_open(OutFile& f, const char* path, bool read_back) {
     flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
   }
   int fd = ::open(path, flags, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) return SysResult::failed(errno);
   out_attach(f, fd);
   f.name = path;
-  return true;
+  return {};
 }
 
 void out_attach(OutFile& f, int fd) {
@@ -56,7 +56,7 @@ void out_attach(OutFile& f, int fd) {
   f.name.clear();
 }
 
-bool out_open_unnamed(OutFile& f, const std::string& near) {
+SysResult out_open_unnamed(OutFile& f, const std::string& near) {
   const size_t slash = near.rfind('/');
   std::string dir;
   if (slash == std::string::npos)
@@ -68,11 +68,11 @@ bool out_open_unnamed(OutFile& f, const std::string& near) {
     std::string name = dir;
     name.append("/.tekconv-XXXXXX");
     fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
+    if (fd < 0) return SysResult::failed(errno);
+    ::unlink(name.c_str());
   }
-  if (fd < 0) return false;
   out_attach(f, fd);
-  return true;
+  return {};
 }
 
 void out_open_memory(OutFile& f, std::vector<uint8_t>* memory) {
@@ -90,9 +90,9 @@ void out_flush(OutFile& f) {
     f.used = 0;
     return;
   }
-  bool ok = write_all(f.fd, f.buf.get(), f.used);
+  const SysResult written = write_all(f.fd, f.buf.get(), f.used);
   f.used = 0;
-  if (!ok) fatal_file_error(ERR_WRITE, f.name);
+  if (!written) fatal_file_error(ERR_WRITE, f.name, written);
 }
 
 // Fills the buffer to the brim before each write, so that the file grows by whole buffers.
@@ -138,7 +138,7 @@ void out_close_quietly(OutFile& f) {
   if (f.memory && f.used)
     f.memory->insert(f.memory->end(), f.buf.get(), f.buf.get() + f.used);
   else
-    write_all(f.fd, f.buf.get(), f.used);
+    (void)write_all(f.fd, f.buf.get(), f.used);  // the run stops here either way
   out_discard(f);
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/sys_result.hpp"
+
 namespace tek {
 
 constexpr size_t OUT_BUFFER_SIZE = 1 << 18;
@@ -23,14 +25,15 @@ struct OutFile {
   bool is_open() const { return fd >= 0 || memory; }
 };
 
-// Opens a file for writing ("wb"), or for writing and reading back ("w+b"). False on failure.
-bool out_open(OutFile& f, const char* path, bool read_back);
+// Opens a file for writing ("wb"), or for writing and reading back ("w+b"); a failure carries
+// the system's reason.
+SysResult out_open(OutFile& f, const char* path, bool read_back);
 // Takes an open descriptor (for writing, and reading back when the stream is appended).
 void out_attach(OutFile& f, int fd);
 // Opens a stream on an unnamed temporary file in the directory of the path near (or, where the
 // file system has none, a file removed as soon as it is made): nothing to remove, whatever ends
-// the run, and no name another run could meet. False on failure.
-bool out_open_unnamed(OutFile& f, const std::string& near);
+// the run, and no name another run could meet. A failure carries the reason of the last attempt.
+SysResult out_open_unnamed(OutFile& f, const std::string& near);
 // A stream whose bytes are appended to *memory.
 void out_open_memory(OutFile& f, std::vector<uint8_t>* memory);
 

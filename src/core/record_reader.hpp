@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "core/sys_result.hpp"
 #include "format/teka/fields.hpp"
 
 namespace tek {
@@ -67,11 +68,11 @@ class RecordReader {
   RecordReader& operator=(const RecordReader&) = delete;
   ~RecordReader() { close(); }
 
-  // Opens the input source for a pass; false when it cannot be opened or is a directory (errno
-  // tells why).
-  bool open();
+  // Opens the input source for a pass; fails, with the reason, when it cannot be opened or is a
+  // directory (EISDIR).
+  SysResult open();
   // Makes a file the input source and opens it.
-  bool open(const char* path);
+  SysResult open(const char* path);
   void close();
   // True while an input is open (until the end of the pass).
   bool is_open() const { return in.fd >= 0 || in.data != nullptr; }

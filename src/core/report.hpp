@@ -1,10 +1,12 @@
 // What a record handler needs to report a problem with the record it reads: the console, for
 // the message that the input has always printed there, and the diagnostics, which name the
-// record by the place the reader noted.
+// record by the place the reader noted. A problem that has a console message reports both in
+// one call (fault), so that neither goes without the other.
 #pragma once
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "core/diagnostics.hpp"
 #include "core/record_reader.hpp"
@@ -17,16 +19,29 @@ class Reporter {
   Reporter(FILE* const& console, DiagnosticsState& diag, const RecordReader& rd)
       : console_(console), diag_(diag), rd_(rd) {}
 
-  // Formatted output to the console.
-  [[gnu::format(printf, 2, 3)]] int say(const char* fmt, ...) const {
+  // A problem with the current record that the console has always named: the console's message
+  // as it stands, then the diagnostic, as problem() reports it.
+  [[gnu::cold, gnu::format(printf, 4, 5)]] void fault(Severity severity, const char* console,
+                                                      const char* fmt, ...) const {
+    std::fputs(console, console_);
     va_list ap;
     va_start(ap, fmt);
-    int n = vfprintf(console_, fmt, ap);
+    report_at(diag_, rd_.place(), severity, true, fmt, ap);
     va_end(ap);
-    return n;
   }
 
-  // A problem with the current record, as record_problem reports it.
+  // The same for a problem with the framing of the input rather than a record of a known kind:
+  // the diagnostic does not name the record.
+  [[gnu::cold, gnu::format(printf, 4, 5)]] void input_fault(Severity severity, const char* console,
+                                                            const char* fmt, ...) const {
+    std::fputs(console, console_);
+    va_list ap;
+    va_start(ap, fmt);
+    report_at(diag_, rd_.place(), severity, false, fmt, ap);
+    va_end(ap);
+  }
+
+  // A problem with the current record that the console does not name.
   [[gnu::cold, gnu::format(printf, 3, 4)]] void problem(Severity severity, const char* fmt,
                                                         ...) const {
     va_list ap;
@@ -43,5 +58,18 @@ class Reporter {
   DiagnosticsState& diag_;
   const RecordReader& rd_;
 };
+
+// A console message that carries values, formatted as the console would print it.
+[[gnu::cold, gnu::format(printf, 1, 2)]] inline std::string console_text(const char* fmt, ...) {
+  va_list ap, again;
+  va_start(ap, fmt);
+  va_copy(again, ap);
+  const int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  std::string s(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, again);
+  va_end(again);
+  va_end(ap);
+  return s;
+}
 
 }  // namespace tek

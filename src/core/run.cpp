@@ -29,7 +29,10 @@ PassEnd run_pass(Converter& cv, int pass) {
   clear_unit_tables(cv.units);
   cv.diag.pass = pass;
   // The input may have been opened before the run created its outputs.
-  if (!cv.rd.is_open() && !cv.rd.open()) fatal_file_error(ERR_OPEN, cv.rd.source.path);
+  if (!cv.rd.is_open()) {
+    if (const SysResult opened = cv.rd.open(); !opened)
+      fatal_file_error(ERR_OPEN, cv.rd.source.path, opened);
+  }
   cv.out.sink->begin_pass(pass);
   emit_predefined_types(cv.output(), cv.reporter());
   init_companion(cv.comp);

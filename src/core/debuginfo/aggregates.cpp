@@ -3,9 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "core/converter.hpp"
+#include "core/companion_state.hpp"
 #include "core/debuginfo/symbols.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
+#include "core/record_reader.hpp"
 
 namespace tek {
 
@@ -169,17 +171,16 @@ PassStep handle_dpt(RecordReader& rd, SymbolsState& ss, TypeIdState& ts, const O
       } else if (rd.addr_width() == 3 || rd.addr_width() == 4) {
         kind = K_32POINTER;
       } else {
-        rep.say("Found invalid pointer type (DPT)\n");
-        rep.problem(Severity::PassEnd,
-                    "pointer size 15 takes the address width, which no UNIT record has set; "
-                    "the pass ends here");
+        rep.fault(Severity::PassEnd, "Found invalid pointer type (DPT)\n",
+                  "pointer size 15 takes the address width, which no UNIT record has set; "
+                  "the pass ends here");
         return PassStep::End;
       }
       break;
     default:
-      rep.say("Found invalid pointer type %02x (DPT)\n", p);
-      rep.problem(Severity::Warning, "pointer size %u is not 2, 3, 4 or 15; the record is skipped",
-                  p);
+      rep.fault(Severity::Warning,
+                console_text("Found invalid pointer type %02x (DPT)\n", p).c_str(),
+                "pointer size %u is not 2, 3, 4 or 15; the record is skipped", p);
       rd.consume_trailer();
       return PassStep::Continue;
   }

@@ -5,9 +5,14 @@
 #include <new>
 #include <string>
 
-#include "core/converter.hpp"
+#include "core/companion_state.hpp"
+#include "core/debuginfo/typeids.hpp"
 #include "core/emit.hpp"
 #include "core/errors.hpp"
+#include "core/record_reader.hpp"
+#include "core/settings.hpp"
+#include "core/source_state.hpp"
+#include "core/unit_state.hpp"
 #include "format/teka/processors.hpp"
 #include "format/teka/records.hpp"
 
@@ -36,11 +41,10 @@ void apply_rename(const CompanionState& cs, char* name) {
 }
 
 bool invalid_section(const Reporter& rep, SymbolState& s, uint32_t sect) {
-  rep.say("Invalid section number (SYMBOL)\n");
-  rep.problem(Severity::PassEnd,
-              "section %u is not defined in this unit; the symbol '%s' is dropped and the pass "
-              "ends here",
-              sect, s.name);
+  rep.fault(Severity::PassEnd, "Invalid section number (SYMBOL)\n",
+            "section %u is not defined in this unit; the symbol '%s' is dropped and the pass "
+            "ends here",
+            sect, s.name);
   s.pending = 0;
   return false;
 }
@@ -323,16 +327,14 @@ void write_symbol(const SymbolContext& cx, SymbolState& s) {
       emit_function_symbol(cx, s);
       break;
     case MEMBER:
-      cx.rep.say("logic error (member set)\n");
-      cx.rep.problem(Severity::Warning, "member '%s' is outside an aggregate body; it is dropped",
-                     s.name);
+      cx.rep.fault(Severity::Warning, "logic error (member set)\n",
+                   "member '%s' is outside an aggregate body; it is dropped", s.name);
       break;
     case ENUM_TAG:
     case STRUCT_TAG:
     case UNION_TAG:
-      cx.rep.say("logic error (tag set)\n");
-      cx.rep.problem(Severity::Warning, "tag '%s' has no aggregate body after it; it is dropped",
-                     s.name);
+      cx.rep.fault(Severity::Warning, "logic error (tag set)\n",
+                   "tag '%s' has no aggregate body after it; it is dropped", s.name);
       break;
     default:
       break;
@@ -414,9 +416,9 @@ PassStep handle_symbol(const SymbolContext& cx) {
   cx.rd.skip_rec();
   if (ss.member_count != 0 && s.pending == 1) {
     if (ss.member_count - 1 >= MAX_MEMBERS) {
-      cx.rep.say("The number of members exceeded %d\n", MAX_MEMBERS);
-      cx.rep.problem(Severity::PassEnd,
-                     "aggregate body with more than %d members; the pass ends here", MAX_MEMBERS);
+      cx.rep.fault(Severity::PassEnd,
+                   console_text("The number of members exceeded %d\n", MAX_MEMBERS).c_str(),
+                   "aggregate body with more than %d members; the pass ends here", MAX_MEMBERS);
       return PassStep::End;
     }
     member_slot(ss, ss.member_count - 1) = s;

@@ -92,12 +92,11 @@ int32_t get_sid(TypeIdState& ts, const Reporter& rep, uint16_t id) {
     if (e.stamp == ts.fill)
       return ts.selfix_base + static_cast<int32_t>(e.first_slot) + SELFIX_FIRST;
   }
-  rep.say("undefined id (get_sid)\n");
   const int32_t undefined = ts.selfix_base + static_cast<int32_t>(TYPE_SLOTS) + SELFIX_FIRST;
-  rep.problem(Severity::Warning,
-              "type id 0x%04x is not defined; the reference gets selfix %d, which no TYPE "
-              "record has",
-              id, undefined);
+  rep.fault(Severity::Warning, "undefined id (get_sid)\n",
+            "type id 0x%04x is not defined; the reference gets selfix %d, which no TYPE "
+            "record has",
+            id, undefined);
   return undefined;
 }
 

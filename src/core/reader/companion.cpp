@@ -70,10 +70,6 @@ void unquote(std::string& s) {
   }
 }
 
-bool starts(const char* name) {
-  return name && name[0] != '\0';
-}
-
 }  // namespace
 
 std::string companion_file_name(const std::string& source) {
@@ -150,16 +146,6 @@ CompanionLookup directory_lookup(const std::string& dir) {
   };
 }
 
-void init_companion(CompanionState& cs) {
-  cs.table = std::make_shared<CompanionTable>();
-  cs.loaded.clear();
-}
-
-void free_companion(CompanionState& cs) {
-  cs.table.reset();
-  cs.loaded.clear();
-}
-
 // A companion file is read once per pass: loading the same file again installs the same
 // entries, so later loads reuse what the first one gave.
 void load_companion(CompanionState& cs, bool h8, const Reporter& rep, const std::string& source) {
@@ -183,20 +169,6 @@ void load_companion(CompanionState& cs, bool h8, const Reporter& rep, const std:
     it = cs.loaded.emplace(path, std::move(table)).first;
   }
   if (it->second) cs.table = *it->second;
-}
-
-const std::string* find_rename(const CompanionState& cs, const char* name) {
-  if (!starts(name) || !cs.table) return nullptr;
-  auto it = cs.table->rename.find(name);
-  return it == cs.table->rename.end() ? nullptr : &it->second;
-}
-
-bool is_cl(const CompanionState& cs, const char* name) {
-  return starts(name) && cs.table && cs.table->cl_names.count(name) != 0;
-}
-
-bool is_bcl(const CompanionState& cs, const char* name) {
-  return starts(name) && cs.table && cs.table->bcl_names.count(name) != 0;
 }
 
 }  // namespace tek

@@ -93,13 +93,15 @@ void reset_pass_state(Converter& cv) {
 // A record code that no record has: the input was cut short (past its end every byte reads as
 // 0), or it is damaged here.
 [[gnu::cold]] void invalid_record(Converter& cv) {
-  say(cv, "Invalid record\n");
+  const char* console = "Invalid record\n";
+  const Reporter& rep = cv.reporter();
   if (past_input_end(cv.rd.in, cv.rd.record_offset))
-    input_problem(cv, Severity::PassEnd,
-                  "the input ends before its END record (cut short?); the pass ends here");
+    rep.input_fault(Severity::PassEnd, console,
+                    "the input ends before its END record (cut short?); the pass ends here");
   else
-    input_problem(cv, Severity::PassEnd,
-                  "record code 0x%02x is not a TEKA record; the pass ends here", cv.rd.record_code);
+    rep.input_fault(Severity::PassEnd, console,
+                    "record code 0x%02x is not a TEKA record; the pass ends here",
+                    cv.rd.record_code);
 }
 
 }  // namespace
@@ -107,9 +109,8 @@ void reset_pass_state(Converter& cv) {
 PassStep handle_hdr(RecordReader& rd, const Output& o, const Reporter& rep) {
   uint32_t header_type = rd.get_byte();
   if (header_type > 15) {
-    rep.say("Invalid record type (HDR)\n");
-    rep.problem(Severity::PassEnd, "header type %u is not one of 0 to 15; the pass ends here",
-                header_type);
+    rep.fault(Severity::PassEnd, "Invalid record type (HDR)\n",
+              "header type %u is not one of 0 to 15; the pass ends here", header_type);
     return PassStep::End;
   }
   rd.skip_fields(teka::HDR_UNINTERPRETED);

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "core/pass_step.hpp"
+#include "core/source_state.hpp"
 
 namespace tek {
 
@@ -15,14 +15,6 @@ class Reporter;
 class RecordReader;
 struct UnitState;
 struct Output;
-
-struct SourceState {
-  // File-name slots, kept sparse: a slot absent from the map holds an empty name. Slots are
-  // overwritten, never cleared, and survive debug units and passes.
-  std::unordered_map<uint32_t, std::string> names;
-  int64_t file_count = 0;  // slots filled in the current debug unit
-  uint16_t current_file = 0;
-};
 
 const std::string& source_name(const SourceState& ss, uint32_t slot);
 

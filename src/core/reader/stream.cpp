@@ -12,12 +12,12 @@
 
 namespace tek {
 
-bool RecordReader::open(const char* path) {
+SysResult RecordReader::open(const char* path) {
   source = InputSource{path, false, {}};
   return open();
 }
 
-bool RecordReader::open() {
+SysResult RecordReader::open() {
   close();
   in.consumed = 0;
   if (source.in_memory) {
@@ -25,17 +25,16 @@ bool RecordReader::open() {
     in.pos = 0;
     in.len = source.bytes.size();
     in.at_eof = true;  // nothing to read beyond the bytes at hand
-    return true;
+    return {};
   }
   int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return SysResult::failed(errno);
   struct stat st;
   const bool failed = ::fstat(fd, &st) != 0;
   if (failed || S_ISDIR(st.st_mode)) {
-    const int reason = failed ? errno : EISDIR;
+    const SysResult refused = SysResult::failed(failed ? errno : EISDIR);
     ::close(fd);
-    errno = reason;
-    return false;
+    return refused;
   }
   if (!in.buf) in.buf.reset(new (std::nothrow) uint8_t[INPUT_BUFFER_SIZE]);
   if (!in.buf) {
@@ -46,7 +45,7 @@ bool RecordReader::open() {
   in.data = in.buf.get();
   in.pos = in.len = 0;
   in.at_eof = false;
-  return true;
+  return {};
 }
 
 void RecordReader::close() {

@@ -17,70 +17,22 @@ namespace {
 
 PassStep invalid_section(const UnitState& us, const Reporter& rep, const char* record,
                          uint32_t section) {
-  rep.say("Invalid section number (%s)\n", record);
+  const std::string console = console_text("Invalid section number (%s)\n", record);
   const Unit* u = current_unit(us);
   if (!u)
-    rep.problem(Severity::PassEnd, "section %u, but no unit is open; the pass ends here", section);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "section %u, but no unit is open; the pass ends here", section);
   else if (rep.record_code() == teka::CL)
-    rep.problem(Severity::PassEnd,
-                "the unit declares %u sections and this would be one more; the pass ends here",
-                u->section_count);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "the unit declares %u sections and this would be one more; the pass ends here",
+              u->section_count);
   else
-    rep.problem(Severity::PassEnd, "section %u is not defined in this unit; the pass ends here",
-                section);
+    rep.fault(Severity::PassEnd, console.c_str(),
+              "section %u is not defined in this unit; the pass ends here", section);
   return PassStep::End;
 }
 
-bool unit_has_section(const Unit* u, uint32_t n) {
-  return u && n < u->section_count;
-}
-
-Section section_of(const Unit* u, uint32_t n) {
-  if (!unit_has_section(u, n)) return {};
-  auto it = u->sections.find(n);
-  return it == u->sections.end() ? Section{} : it->second;
-}
-
 }  // namespace
-
-void clear_unit_tables(UnitState& us) {
-  us.units.clear();
-  us.units.shrink_to_fit();
-  us.section_names.clear();
-  us.section_names.shrink_to_fit();
-  us.section_name_index.clear();
-}
-
-const Unit* opened_unit(const UnitState& us, int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= us.units.size()) return nullptr;
-  const Unit& u = us.units[static_cast<size_t>(index)];
-  return u.opened ? &u : nullptr;
-}
-
-const Unit* current_unit(const UnitState& us) {
-  return opened_unit(us, us.current_unit);
-}
-
-int current_processor(const UnitState& us) {
-  const Unit* u = current_unit(us);
-  return u ? u->processor : 0;
-}
-
-bool is_section_name(const UnitState& us, const char* name) {
-  return us.section_name_index.count(name) != 0;
-}
-
-bool has_section(const UnitState& us, uint32_t n) {
-  return unit_has_section(current_unit(us), n);
-}
-
-uint32_t section_base(const UnitState& us, uint32_t n) {
-  return section_of(current_unit(us), n).base;
-}
-
-uint8_t section_kind(const UnitState& us, uint32_t n) {
-  return section_of(current_unit(us), n).kind;
-}
 
 int identify_processor(RecordReader& rd, UnitState& us) {
   char name[256];
@@ -94,39 +46,6 @@ int identify_processor(RecordReader& rd, UnitState& us) {
   if (code == PROC_RI10) us.ri_mode = 1;
   if (code == PROC_RI20) us.ri_mode = 2;
   return code < 0 ? 0 : code;
-}
-
-int get_register(RecordReader& rd, const UnitState& us) {
-  char name[256];
-  rd.get_name(name);
-  int n = register_number(current_processor(us), name);
-  if (n >= 0) return n;
-  if (us.ri_mode != 0) {
-    int x = ri_extra_register(name);
-    if (x >= 0) return x | 0x80;
-  }
-  return 0;
-}
-
-int addr_form(const UnitState& us, const Settings& settings) {
-  if (us.segmented == 0) return 0;
-  if (settings.m16) return 2;
-  const Unit* u = current_unit(us);
-  uint8_t width = u ? u->space_width : 0;
-  if (width == 20) return 1;
-  if (width == 24) return 2;
-  return 0;
-}
-
-uint32_t convert_addr(const UnitState& us, const Settings& settings, uint32_t a) {
-  switch (addr_form(us, settings)) {
-    case 1:
-      return ((a >> 4) & 0xFFFF) << 16 | (a & 0xF);
-    case 2:
-      return ((a >> 8) & 0xFFFF) << 16 | (a & 0xFF);
-    default:
-      return a;
-  }
 }
 
 PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const Output& o) {
@@ -161,10 +80,9 @@ PassStep handle_unit(RecordReader& rd, UnitState& us, SymbolsState& syms, const 
 PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, const Reporter& rep) {
   uint32_t flags = rd.get_byte();
   if (flags & 0x08) {
-    rep.say("Not support record (CL)\n");
-    rep.problem(Severity::PassEnd,
-                "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
-                flags);
+    rep.fault(Severity::PassEnd, "Not support record (CL)\n",
+              "flag 0x08 is set (flags 0x%02x), a form that is not supported; the pass ends here",
+              flags);
     return PassStep::End;
   }
   if (!has_section(us, us.current_section))
@@ -175,9 +93,9 @@ PassStep handle_cl(RecordReader& rd, UnitState& us, const Settings& settings, co
   if (addr_form(us, settings) != 0) sect.base += rd.get_addr();
   rd.skip_fields(teka::CL_AFTER_BASE);
   if (us.section_names.size() >= MAX_SECTION_NAMES) {
-    rep.say("Section buffer overflow\n");
-    rep.problem(Severity::PassEnd, "more than %zu section names in the input; the pass ends here",
-                static_cast<size_t>(MAX_SECTION_NAMES));
+    rep.fault(Severity::PassEnd, "Section buffer overflow\n",
+              "more than %zu section names in the input; the pass ends here",
+              static_cast<size_t>(MAX_SECTION_NAMES));
     return PassStep::End;
   }
   uint32_t n = rd.get_byte();
@@ -197,11 +115,12 @@ PassStep handle_sect(RecordReader& rd, UnitState& us, const Reporter& rep) {
   uint32_t sect = rd.get_word();
   const Unit* u = opened_unit(us, static_cast<int32_t>(unit));
   if (!unit_has_section(u, sect)) {
-    rep.say("Invalid section number (SECT)\n");
+    const char* console = "Invalid section number (SECT)\n";
     if (u)
-      rep.problem(Severity::PassEnd, "unit %u has no section %u; the pass ends here", unit, sect);
+      rep.fault(Severity::PassEnd, console, "unit %u has no section %u; the pass ends here", unit,
+                sect);
     else
-      rep.problem(Severity::PassEnd, "unit %u is not defined; the pass ends here", unit);
+      rep.fault(Severity::PassEnd, console, "unit %u is not defined; the pass ends here", unit);
     return PassStep::End;
   }
   us.current_unit = static_cast<int32_t>(unit);
