@@ -416,21 +416,14 @@ TEST_F(DiagnosticsTest, EachConsoleMessageIsFollowedByItsDiagnostic) {
     size_t size = 0;
     FILE* console = ::open_memstream(&text, &size);
     ASSERT_NE(console, nullptr);
-    auto cv = std::make_unique<tek::Converter>();
-    cv->out.console = console;
-    cv->diag.handler = [&](const tek::Diagnostic& d) {
-      std::fprintf(console, "[%s] %s\n",
-                   d.severity == tek::Severity::Warning ? "warning" : "pass end", d.text.c_str());
+    tekconv::Options o;
+    o.console = console;
+    o.diagnostics = [&](const tekconv::Diagnostic& d) {
+      using S = tekconv::Diagnostic::Severity;
+      std::fprintf(console, "[%s] %s\n", d.severity == S::Warning ? "warning" : "pass end",
+                   d.text.c_str());
     };
-    cv->rd.source = tek::InputSource{{}, true, c.input.bytes()};
-    EXPECT_EQ(tek::run_protected(
-                  *cv,
-                  [&] {
-                    tek::dump_records(*cv);
-                    return 0;
-                  },
-                  nullptr),
-              0);
+    EXPECT_EQ(tekconv::dump(c.input.bytes(), tekconv::Dump{}, o), 0);
     std::fclose(console);
     const std::string out(text, size);
     std::free(text);

@@ -23,10 +23,9 @@ class Reporter {
   // as it stands, then the diagnostic, as problem() reports it.
   [[gnu::cold, gnu::format(printf, 4, 5)]] void fault(Severity severity, const char* console,
                                                       const char* fmt, ...) const {
-    std::fputs(console, console_);
     va_list ap;
     va_start(ap, fmt);
-    report_at(diag_, rd_.place(), severity, true, fmt, ap);
+    console_then_report(severity, true, console, fmt, ap);
     va_end(ap);
   }
 
@@ -34,10 +33,9 @@ class Reporter {
   // the diagnostic does not name the record.
   [[gnu::cold, gnu::format(printf, 4, 5)]] void input_fault(Severity severity, const char* console,
                                                             const char* fmt, ...) const {
-    std::fputs(console, console_);
     va_list ap;
     va_start(ap, fmt);
-    report_at(diag_, rd_.place(), severity, false, fmt, ap);
+    console_then_report(severity, false, console, fmt, ap);
     va_end(ap);
   }
 
@@ -54,6 +52,12 @@ class Reporter {
   uint8_t record_code() const { return rd_.record_code; }
 
  private:
+  void console_then_report(Severity severity, bool named, const char* console, const char* fmt,
+                           va_list ap) const {
+    std::fputs(console, console_);
+    report_at(diag_, rd_.place(), severity, named, fmt, ap);
+  }
+
   FILE* const& console_;
   DiagnosticsState& diag_;
   const RecordReader& rd_;
