@@ -33,10 +33,11 @@ TEST(ElfModelStore, NamesReadBackAcrossBlocks) {
   for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(refs[i].empty(), names[i].empty()) << i;
     EXPECT_EQ(store.view(refs[i]), names[i]) << i;
+    EXPECT_LT(refs[i].id, store.size()) << i;
   }
-  // Each name is kept once: adding it again, after the table has grown, gives its first place.
-  for (size_t i = names.size(); i-- > 0;) EXPECT_EQ(store.add(names[i]).at, refs[i].at) << i;
-  EXPECT_NE(store.add("nam").at, store.add("name").at);
+  // Each name is kept once: adding it again, after the table has grown, gives its first number.
+  for (size_t i = names.size(); i-- > 0;) EXPECT_EQ(store.add(names[i]).id, refs[i].id) << i;
+  EXPECT_NE(store.add("nam").id, store.add("name").id);
 }
 
 TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {

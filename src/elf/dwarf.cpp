@@ -153,6 +153,13 @@ class DwarfBuilder {
   uint32_t type_of_key(uint64_t key) const {
     return key < INDEX_TYPE ? p_.type_at.get(static_cast<uint32_t>(key)) : TypeIndex::NONE;
   }
+  // The offset in .debug_str of a name of the records, kept by the name's number.
+  uint32_t str_of(Name n) {
+    uint32_t& offset = str_of_name_[n.id];
+    if (offset == NONE) offset = w_.string(m_.name(n));
+    return offset;
+  }
+
   void set_die(uint64_t key, uint32_t offset) {
     if (const uint32_t ti = type_of_key(key); ti != TypeIndex::NONE)
       die_of_type_[ti] = offset;
@@ -252,7 +259,7 @@ class DwarfBuilder {
 
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
-    if (!mv.name.empty()) d.str(DW_AT_name, m_.name(mv.name));
+    if (!mv.name.empty()) d.strp(DW_AT_name, str_of(mv.name));
     if (!p_.cut_member.count({agg.t.selfix, index})) type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (kind_info(agg.t.kind).members == MemberForm::BitField) {
@@ -277,7 +284,7 @@ class DwarfBuilder {
                          : t.kind == K_CLASS ? DW_TAG_class_type
                                              : DW_TAG_structure_type;
         Die d = w_.die(tag, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
+        if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, t.size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
@@ -288,13 +295,13 @@ class DwarfBuilder {
       }
       case KindClass::Enum: {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
-        if (!t.name.empty()) d.str(DW_AT_name, m_.name(t.name));
+        if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
         set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
         for (const MemberRec& mv : m_.members_of(tr)) {
           Die e = w_.die(DW_TAG_enumerator, false);
-          e.str(DW_AT_name, m_.name(mv.name))
+          e.strp(DW_AT_name, str_of(mv.name))
               .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
           w_.put(e);
         }
@@ -352,7 +359,7 @@ class DwarfBuilder {
       }
       case KindClass::Typedef: {
         Die d = w_.die(DW_TAG_typedef, false);
-        d.str(DW_AT_name, m_.name(t.name));
+        d.strp(DW_AT_name, str_of(t.name));
         ref_attr(d, t, t.typeix);
         set_die(t.selfix, w_.put(d));
         return;
@@ -393,7 +400,7 @@ class DwarfBuilder {
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
-    if (!l.name.empty()) d.str(DW_AT_name, m_.name(l.name));
+    if (!l.name.empty()) d.strp(DW_AT_name, str_of(l.name));
     type_attr(d, l.typeix);
     if (!p_.no_location.count(&l)) d.expr(DW_AT_location, location(l));
     w_.put(d);
@@ -414,7 +421,10 @@ class DwarfBuilder {
                                            [&](const LocalRec& l) { return !is_label(l); }));
     Die d = w_.die(DW_TAG_subprogram, children);
     // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
-    d.str(DW_AT_name, f.pub && !f.pub->name.empty() ? m_.name(f.pub->name) : UNNAMED_FILE);
+    if (f.pub && !f.pub->name.empty())
+      d.strp(DW_AT_name, str_of(f.pub->name));
+    else
+      d.str(DW_AT_name, UNNAMED_FILE);
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
@@ -455,7 +465,7 @@ class DwarfBuilder {
 
   void global(const DataSymbol& g) {
     Die d = w_.die(DW_TAG_variable, false);
-    if (!g.pub->name.empty()) d.str(DW_AT_name, m_.name(g.pub->name));
+    if (!g.pub->name.empty()) d.strp(DW_AT_name, str_of(g.pub->name));
     type_attr(d, g.pub->typeix);
     if (g.pub->cls == 1) d.flag(DW_AT_external);
     elf::Bytes loc(be_);
@@ -493,7 +503,7 @@ class DwarfBuilder {
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
       auto [it, fresh] =
-          file_index.try_emplace(blk.file.at, static_cast<uint32_t>(files.size() + 1));
+          file_index.try_emplace(blk.file.id, static_cast<uint32_t>(files.size() + 1));
       if (fresh) {
         auto [dir, base] = split_path(m_.name(blk.file));
         if (base.empty()) base = UNNAMED_FILE;
@@ -632,6 +642,7 @@ class DwarfBuilder {
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;
+  std::vector<uint32_t> str_of_name_ = std::vector<uint32_t>(m_.names.size(), NONE);
   bool wide_index_ = false;  // an array needs the unsigned index type
 };
 

@@ -36,31 +36,34 @@ struct ElfWarning {
   std::string text;
 };
 
-// A name of the collected records: its place in the NameStore, 0 for the empty name.
+// A name of the collected records: its number in the NameStore, 0 for the empty name.
 struct Name {
-  uint32_t at = 0;
-  bool empty() const { return at == 0; }
+  uint32_t id = 0;
+  bool empty() const { return id == 0; }
 };
 
 // The names of the collected records, each kept once as its length (ULEB128) and its bytes, in
 // blocks of 1 MiB (a longer name in a block of its own). Every unit repeats the type and member
 // names of the headers it includes, so most names are met many times: a repeat costs only its
-// 4-byte reference. A place is the block's number (12 bits) and the offset in the block.
+// 4-byte reference. The names are numbered in the order they first come, so what is made of a
+// name (its offset in a string table) can be kept by number.
 class NameStore {
  public:
   Name add(std::string_view s);
   std::string_view view(Name n) const;
+  // The numbers of the names are below this.
+  size_t size() const { return places_.size(); }
 
  private:
   static constexpr size_t BLOCK = size_t{1} << 20;
   void grow_table();
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
+  std::vector<uint32_t> places_{0};  // by number: the block (12 bits) and the offset in it
   struct Slot {
-    uint32_t at = 0, hash = 0;  // at 0: a free slot
+    uint32_t id = 0, hash = 0;  // id 0: a free slot
   };
   std::vector<Slot> table_;  // open addressing by hash
-  size_t count_ = 0;
 };
 
 // An array that grows by blocks of fixed size: no copy when it grows, elements never move.

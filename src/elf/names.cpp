@@ -20,18 +20,17 @@ Name NameStore::add(std::string_view s) {
   const size_t mask = table_.size() - 1;
   const uint32_t h = static_cast<uint32_t>(std::hash<std::string_view>{}(s));
   size_t i = h & mask;
-  for (; table_[i].at != 0; i = (i + 1) & mask)
-    if (table_[i].hash == h && view(Name{table_[i].at}) == s) return Name{table_[i].at};
+  for (; table_[i].id != 0; i = (i + 1) & mask)
+    if (table_[i].hash == h && view(Name{table_[i].id}) == s) return Name{table_[i].id};
 
   const size_t need = uleb_size(s.size()) + s.size();
   if (blocks_.empty() || used_ + need > BLOCK) {                   // also after a long name
     if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
-    // Place 0 is the empty name: the first block leaves its first byte unused.
-    const size_t skip = blocks_.empty() ? 1 : 0;
-    blocks_.push_back(std::make_unique<uint8_t[]>(std::max(BLOCK, skip + need)));
-    used_ = skip;
+    blocks_.push_back(std::make_unique<uint8_t[]>(std::max(BLOCK, need)));
+    used_ = 0;
   }
-  const Name n{static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_)};
+  const Name n{static_cast<uint32_t>(places_.size())};
+  places_.push_back(static_cast<uint32_t>((blocks_.size() - 1) << 20 | used_));
   uint8_t* p = blocks_.back().get() + used_;
   for (size_t len = s.size();; len >>= 7) {
     *p++ = static_cast<uint8_t>((len & 0x7F) | (len > 0x7F ? 0x80 : 0));
@@ -40,14 +39,15 @@ Name NameStore::add(std::string_view s) {
   s.copy(reinterpret_cast<char*>(p), s.size());
   used_ += need;
 
-  table_[i] = {n.at, h};
-  if (++count_ * 4 > table_.size() * 3) grow_table();
+  table_[i] = {n.id, h};
+  if ((places_.size() - 1) * 4 > table_.size() * 3) grow_table();
   return n;
 }
 
 std::string_view NameStore::view(Name n) const {
   if (n.empty()) return {};
-  const uint8_t* p = blocks_[n.at >> 20].get() + (n.at & (BLOCK - 1));
+  const uint32_t at = places_[n.id];
+  const uint8_t* p = blocks_[at >> 20].get() + (at & (BLOCK - 1));
   size_t len = 0;
   for (unsigned shift = 0;; shift += 7) {
     const uint8_t b = *p++;
@@ -62,9 +62,9 @@ void NameStore::grow_table() {
   old.swap(table_);
   const size_t mask = table_.size() - 1;
   for (const Slot& s : old) {
-    if (s.at == 0) continue;
+    if (s.id == 0) continue;
     size_t i = s.hash & mask;
-    while (table_[i].at != 0) i = (i + 1) & mask;
+    while (table_[i].id != 0) i = (i + 1) & mask;
     table_[i] = s;
   }
 }

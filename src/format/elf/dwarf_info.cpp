@@ -111,8 +111,10 @@ Die& Die::flag(Attr at) {
   return *this;
 }
 Die& Die::str(Attr at, std::string_view s) {
-  elf::Bytes& info = spec(at, DW_FORM_strp);
-  info.u32(w_->string(s));
+  return strp(at, w_->string(s));
+}
+Die& Die::strp(Attr at, uint32_t offset) {
+  spec(at, DW_FORM_strp).u32(offset);
   return *this;
 }
 Die& Die::ref(Attr at, uint64_t key) {

@@ -41,6 +41,8 @@ class Die {
   Die& sdata(Attr at, int64_t v);
   Die& flag(Attr at);
   Die& str(Attr at, std::string_view s);
+  // A string already in .debug_str, by its offset there (InfoWriter::string).
+  Die& strp(Attr at, uint32_t offset);
   Die& ref(Attr at, uint64_t key);
   Die& sec_offset(Attr at, uint32_t offset);
   Die& expr(Attr at, const elf::Bytes& ops);
@@ -150,6 +152,8 @@ class InfoWriter {
   elf::Bytes abbrev() const { return abbrevs_.bytes(); }
   const elf::Bytes& str() const { return strings_.bytes(); }
   elf::Bytes& str() { return strings_.bytes(); }
+  // The offset of s in .debug_str, where it is added when it is not there yet.
+  uint32_t string(std::string_view s) { return strings_.add(s); }
 
  private:
   friend class Die;
@@ -168,7 +172,6 @@ class InfoWriter {
   uint32_t block_end(uint32_t lo, const RefCursor& next, size_t l) const;
   void read_block(elf::Bytes& block, uint32_t lo, uint32_t hi);
   void write_block(const elf::Bytes& block, uint32_t lo);
-  uint32_t string(std::string_view s) { return strings_.add(s); }
   void add_ref(uint64_t key);
 
   elf::Bytes info_;  // from offset flushed_ on
