@@ -50,6 +50,9 @@ struct Name {
 class NameStore {
  public:
   Name add(std::string_view s);
+  // Stores s without looking for it: for names that are seldom repeated (public symbols), which
+  // would only fill the table that finds the repeated ones.
+  Name add_new(std::string_view s);
   std::string_view view(Name n) const;
   // The numbers of the names are below this.
   size_t size() const { return places_.size(); }
@@ -64,6 +67,7 @@ class NameStore {
     uint32_t id = 0, hash = 0;  // id 0: a free slot
   };
   std::vector<Slot> table_;  // open addressing by hash
+  size_t in_table_ = 0;
 };
 
 // An array that grows by blocks of fixed size: no copy when it grows, elements never move.

@@ -22,7 +22,14 @@ Name NameStore::add(std::string_view s) {
   size_t i = h & mask;
   for (; table_[i].id != 0; i = (i + 1) & mask)
     if (table_[i].hash == h && view(Name{table_[i].id}) == s) return Name{table_[i].id};
+  const Name n = add_new(s);
+  table_[i] = {n.id, h};
+  if (++in_table_ * 4 > table_.size() * 3) grow_table();
+  return n;
+}
 
+Name NameStore::add_new(std::string_view s) {
+  if (s.empty()) return {};
   const size_t need = uleb_size(s.size()) + s.size();
   if (blocks_.empty() || used_ + need > BLOCK) {                   // also after a long name
     if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
@@ -38,9 +45,6 @@ Name NameStore::add(std::string_view s) {
   }
   s.copy(reinterpret_cast<char*>(p), s.size());
   used_ += need;
-
-  table_[i] = {n.id, h};
-  if ((places_.size() - 1) * 4 > table_.size() * 3) grow_table();
   return n;
 }
 

@@ -37,7 +37,7 @@ void ElfSink::record(const ModuleValue& v) {
 }
 void ElfSink::record(const PublicValue& v) {
   budget_.charge(16);
-  m_->publics.push_back({v.mode, v.addr, v.cls, v.typeix, v.modix, m_->names.add(v.name)});
+  m_->publics.push_back({v.mode, v.addr, v.cls, v.typeix, v.modix, m_->names.add_new(v.name)});
 }
 void ElfSink::record(const FileValue& v) {
   m_->blocks.push_back({m_->names.add(v.name), m_->lines.start(), m_->modules.size() - 1});
