@@ -9,13 +9,14 @@
 
 #include <array>
 #include <functional>
-#include <memory>
+#include <optional>
 
-#include "core/converter.hpp"
-#include "core/run.hpp"
+#include "core/errors.hpp"
 #include "core/sinks/context_writer.hpp"
 #include "core/sinks/dump_printer.hpp"
+#include "emit_state.hpp"
 #include "format/ctx/dump.hpp"
+#include "format/teka/records.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -23,31 +24,31 @@ using tekrec::Builder;
 
 namespace {
 
-using tek::Converter;
 using tek::TypeValue;
 
 class EmitTest : public TempDirTest {};
 
 enum Stream { MAIN, TYPE, LOCAL };
 using Streams = std::array<Bytes, 3>;
-using Emit = std::function<void(Converter&)>;
+using Emit = std::function<void(EmitState&)>;
 
-// What emit operations wrote to the three streams of a fresh converter and printed, and the exit
-// status of a run they ended (0 if none).
+// What emit operations wrote to the three streams of a fresh output and printed, the stop that
+// ended them (if any), and the diagnostics they reported.
 struct Emitted {
   Streams streams;
   std::string printed;
-  int status = 0;
+  std::optional<tek::StopReason> stop;
+  std::vector<tek::Diagnostic> diagnostics;
 };
 
-// The dump printer that switch_to_dump makes the sink of the running converter.
+// The dump printer that switch_to_dump makes the sink of the running output.
 tek::RecordSink* type_dump = nullptr;
-// The streams of the running converter.
+// The streams of the running output.
 tek::ContextStreams* streams_of_run = nullptr;
 
 // Emit operations from here on print TYPE and MEMBER lines instead of writing records.
-void switch_to_dump(Converter& cv) {
-  cv.out.sink = type_dump;
+void switch_to_dump(EmitState& s) {
+  s.out.sink = type_dump;
 }
 
 Emitted run(uint32_t dump_mask, const Emit& emit) {
@@ -56,8 +57,8 @@ Emitted run(uint32_t dump_mask, const Emit& emit) {
   FILE* console = ::open_memstream(&text, &size);
   Emitted e;
   {
-    auto cv = std::make_unique<Converter>();
-    cv->out.console = console;
+    EmitState s;
+    s.out.console = console;
     tek::ContextStreams streams;
     EXPECT_TRUE(tek::out_open(streams.main, "main.bin", false));
     EXPECT_TRUE(tek::out_open(streams.type, "type.bin", true));
@@ -67,14 +68,13 @@ Emitted run(uint32_t dump_mask, const Emit& emit) {
     tek::DumpPrinter types(console, 0x02, UINT64_MAX);
     type_dump = &types;
     streams_of_run = &streams;
-    cv->out.sink = dump_mask ? static_cast<tek::RecordSink*>(&printer) : &writer;
-    e.status = tek::run_protected(
-        *cv,
-        [&] {
-          emit(*cv);
-          return 0;
-        },
-        nullptr);
+    s.out.sink = dump_mask ? static_cast<tek::RecordSink*>(&printer) : &writer;
+    try {
+      emit(s);
+    } catch (const tek::Stopped& stop) {
+      e.stop = stop.reason;
+    }
+    e.diagnostics = s.diagnostics;
     // The streams are closed as they are, and not joined.
     for (tek::OutFile* f : {&streams.main, &streams.type, &streams.local})
       tek::out_close_quietly(*f);
@@ -110,13 +110,13 @@ const uint8_t DATA[256] = {0xDE, 0xAD, 0x01};
 // An emit operation called with the given values.
 template <class Op, class... Args>
 Emit call(Op op, Args... args) {
-  return [=](Converter& cv) { op(cv.output(), args...); };
+  return [=](EmitState& s) { op(s.output, args...); };
 }
 
 std::vector<RecordCase> record_cases() {
   auto type = [](TypeValue v, Bytes bytes, std::string line) {
-    return RecordCase{[v](Converter& cv) { tek::emit_type(cv.output(), cv.reporter(), v); }, TYPE,
-                      bytes, line};
+    return RecordCase{[v](EmitState& s) { tek::emit_type(s.output, s.reporter, v); }, TYPE, bytes,
+                      line};
   };
   std::vector<RecordCase> cases = {
       {call(tek::emit_header, tek::HeaderValue{0x01020304, 0x0506, 0x0708090A, 0x0B0C}),
@@ -229,13 +229,13 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
     SCOPED_TRACE(c.kind);
     size_t written = 0;
     // The kind stays until the next TYPE record: a MEMBER in a conversion, then in the dump.
-    Emitted e = run(0, [&](Converter& cv) {
+    Emitted e = run(0, [&](EmitState& s) {
       if (c.kind != 0)
-        tek::emit_type(cv.output(), cv.reporter(), {.kind = c.kind, .selfix = 0x300, .name = ""});
+        tek::emit_type(s.output, s.reporter, {.kind = c.kind, .selfix = 0x300, .name = ""});
       written = streams_of_run->type.written;
-      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
-      switch_to_dump(cv);
-      tek::emit_member(cv.output(), {0x106, 4, 7, 3, 5, "y"});
+      tek::emit_member(s.output, {0x106, 4, 7, 3, 5, "y"});
+      switch_to_dump(s);
+      tek::emit_member(s.output, {0x106, 4, 7, 3, 5, "y"});
     });
     const Bytes& types = e.streams[TYPE];
     EXPECT_BYTES(Bytes(types.begin() + static_cast<long>(written), types.end()), c.member);
@@ -245,12 +245,12 @@ TEST_F(EmitTest, MemberLayoutFollowsTheLastTypeKind) {
 
 // Records whose names go through each layout that carries one, and the FILE record, which
 // prints its name in a format of its own.
-void emit_named(Converter& cv, const std::string& name) {
-  tek::emit_public(cv.output(), {0, 0x10, 1, 0x120, 1, name});
-  tek::emit_file(cv.output(), name.c_str());
-  tek::emit_type(cv.output(), cv.reporter(), {.kind = 13, .selfix = 0x120, .name = name});
-  tek::emit_member(cv.output(), {.typeix = 0x106, .name = name});
-  tek::emit_type(cv.output(), cv.reporter(),
+void emit_named(EmitState& s, const std::string& name) {
+  tek::emit_public(s.output, {0, 0x10, 1, 0x120, 1, name});
+  tek::emit_file(s.output, name.c_str());
+  tek::emit_type(s.output, s.reporter, {.kind = 13, .selfix = 0x120, .name = name});
+  tek::emit_member(s.output, {.typeix = 0x106, .name = name});
+  tek::emit_type(s.output, s.reporter,
                  {.kind = 21, .selfix = 0x122, .typeix = 0x106, .name = name});
 }
 
@@ -258,7 +258,7 @@ TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
   const std::string longest(255, 'n');
   for (const auto& [given, s] : {std::pair{longest + "xyz", longest},
                                  std::pair{std::string("ab\0cd", 5), std::string("ab")}}) {
-    const Emit emit = [given = given](Converter& cv) { emit_named(cv, given); };
+    const Emit emit = [given = given](EmitState& s) { emit_named(s, given); };
     Bytes types = Ctx().aggregate(13, 0x120, 0, 0, s).member(0x106, 0, s).bytes();
     Bytes td = typedef_record(0x122, 0x106, s);
     types.insert(types.end(), td.begin(), td.end());
@@ -269,33 +269,47 @@ TEST_F(EmitTest, NamesAreCutAt255BytesAndAtAZeroByte) {
                   line::mem(0x106, 0, s) + line::tdef(0x122, 0x106, s));
   }
   // The dump prints a name cut to its length.
-  const Emit print = [](Converter& cv) {
-    tek::print_name(cv.out.console, std::string_view("abcdef", 3));
-    tek::print_name(cv.out.console, "");
+  const Emit print = [](EmitState& s) {
+    tek::print_name(s.out.console, std::string_view("abcdef", 3));
+    tek::print_name(s.out.console, "");
   };
   EXPECT_EQ(run(0xFFFFFFFF, print).printed, "[abc][]");
 }
 
-TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPartWithStatus1) {
+// The TYPE record of an undefined kind is handed on, reported at the record being read, and then
+// stops the run with the undefined-type stop (which the top of the run turns into
+// "\nUndefined type" and status 1).
+TEST_F(EmitTest, UndefinedKindStopsAfterTheCommonPart) {
   for (uint32_t kind : {0u, 29u, 255u}) {
     for (uint32_t mask : {0u, 0x02u, 0x04u}) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", mask " << mask);
-      Emitted e = run(mask, [kind](Converter& cv) {
-        tek::emit_header(cv.output(), {118, 6, 0, 0});
-        tek::emit_type(cv.output(), cv.reporter(),
+      Emitted e = run(mask, [kind](EmitState& s) {
+        tek::emit_header(s.output, {118, 6, 0, 0});
+        s.rd.set_place({0x1234, tek::teka::DPT});
+        tek::emit_type(s.output, s.reporter,
                        {.kind = kind, .selfix = 0x140, .typeix = 0x106, .name = "x"});
+        ADD_FAILURE() << "the run goes on after the undefined kind";
       });
-      EXPECT_EQ(e.status, 1);
+      EXPECT_EQ(e.stop, tek::STOP_UNDEFINED_TYPE);
+      ASSERT_EQ(e.diagnostics.size(), 1u);
+      const tek::Diagnostic& d = e.diagnostics[0];
+      EXPECT_EQ(d.severity, tek::Severity::Error);
+      EXPECT_TRUE(d.located);
+      EXPECT_EQ(d.offset, 0x1234u);
+      EXPECT_EQ(d.record, tek::teka::DPT);
+      EXPECT_EQ(d.text, line::fmt("DPT record: the TYPE record made here has the undefined kind "
+                                  "%u; the run stops",
+                                  kind));
       const std::string head = mask ? line::header() : "";
       if (mask == 0x02) {
         // The kind has no name of its own; what stands for it is left open.
         const std::string begin = head + line::fmt("\nTYPE:      type=0x%02x:", kind);
-        const std::string end = ",selfix=00000140\nUndefined type";
+        const std::string end = ",selfix=00000140";
         ASSERT_GE(e.printed.size(), begin.size() + end.size());
         EXPECT_EQ(e.printed.substr(0, begin.size()), begin);
         EXPECT_EQ(e.printed.substr(e.printed.size() - end.size()), end);
       } else {
-        EXPECT_EQ(e.printed, head + "\nUndefined type");
+        EXPECT_EQ(e.printed, head);
       }
       // The run ends here: what was written stays in the streams, which are not joined.
       expect_streams(e.streams, mask != 0

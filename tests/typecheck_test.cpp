@@ -3,12 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <set>
 
-#include "core/converter.hpp"
 #include "core/emit.hpp"
 #include "core/sinks/type_check.hpp"
+#include "emit_state.hpp"
 #include "support.hpp"
 
 using namespace tektest;
@@ -200,11 +199,11 @@ TEST_F(TypeCheckTest, Reports) {
 // ---------------------------------------------------------------------------------------------
 // The emit operations in the two passes
 
-// A converter in a check pass, with its console output captured.
+// The emit operations' state in a check pass, with its console output captured.
 struct CheckPass {
   explicit CheckPass(int32_t pass) {
-    cv->out.console = console;
-    cv->out.sink = &check;
+    state.out.console = console;
+    state.out.sink = &check;
     check.begin_pass(pass);
   }
   ~CheckPass() {
@@ -218,7 +217,7 @@ struct CheckPass {
   char* text = nullptr;
   size_t size = 0;
   FILE* console = ::open_memstream(&text, &size);
-  std::unique_ptr<tek::Converter> cv = std::make_unique<tek::Converter>();
+  EmitState state;
   tek::TypeIndexCheck check{console, UINT64_MAX};
 };
 
@@ -239,10 +238,10 @@ TEST(TypeCheckEmit, EachPassMarksOrChecksExactlyItsFields) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << ", pass " << pass);
       CheckPass c(pass);
       t.kind = kind;
-      tek::emit_type(c.cv->output(), c.cv->reporter(), t);
-      tek::emit_member(c.cv->output(), {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
-      tek::emit_public(c.cv->output(), {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
-      tek::emit_set_local(c.cv->output(), {.cls = 3, .typeix = 0x45, .name = "l"});
+      tek::emit_type(c.state.output, c.state.reporter, t);
+      tek::emit_member(c.state.output, {0x43, 0x48, 0x48, 0x48, 0x48, "m"});
+      tek::emit_public(c.state.output, {.cls = 1, .typeix = 0x44, .modix = 1, .name = "p"});
+      tek::emit_set_local(c.state.output, {.cls = 3, .typeix = 0x45, .name = "l"});
       std::string expected;
       if (by_retix.count(kind)) expected += unsolved(0x41);
       if (by_typeix.count(kind)) expected += unsolved(0x42);
