@@ -110,19 +110,22 @@ class DwarfBuilder {
 
  private:
   // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
-  bool has_die(uint32_t selfix) const {
-    const TypeRec* t = p_.type(selfix);
-    if (!t) return false;
-    const KindClass c = kind_info(t->t.kind).cls;
-    return c != KindClass::Void && c != KindClass::Unknown;
-  }
+  // A reference to a type DIE already written holds its offset at once; one to a type still to
+  // come is filled in when all units are written.
   void type_attr(Die& d, uint32_t selfix) const {
-    if (has_die(selfix)) d.ref(DW_AT_type, selfix);
+    const uint32_t ti = p_.type_at.get(selfix);
+    if (ti == TypeIndex::NONE) return;
+    const KindClass c = kind_info(m_.types[ti].t.kind).cls;
+    if (c == KindClass::Void || c == KindClass::Unknown) return;
+    if (die_of_type_[ti] != NONE)
+      d.ref_to(DW_AT_type, die_of_type_[ti]);
+    else
+      d.ref(DW_AT_type, selfix);
   }
   // The type that a pointer, array, typedef or function type refers to, unless the reference
   // closes a loop.
   void ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
-    if (!p_.cut_ref.count(t.selfix)) type_attr(d, target);
+    if (p_.cut_ref.empty() || !p_.cut_ref.count(t.selfix)) type_attr(d, target);
   }
 
   // The types that a type refers to.
@@ -260,7 +263,8 @@ class DwarfBuilder {
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
     if (!mv.name.empty()) d.strp(DW_AT_name, str_of(mv.name));
-    if (!p_.cut_member.count({agg.t.selfix, index})) type_attr(d, mv.typeix);
+    if (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index}))
+      type_attr(d, mv.typeix);
     const TypeRec* bit = p_.type(mv.typeix);
     if (kind_info(agg.t.kind).members == MemberForm::BitField) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
@@ -475,17 +479,25 @@ class DwarfBuilder {
     w_.put(d);
   }
 
-  // A stable sort of the rows by address in linear time: least significant byte first.
+  // Sorts the rows by address, stably. As a rule they ascend but for a few (a header's rows
+  // after the function that includes it): the rows that ascend from the first one stay in
+  // place, the others are sorted apart and merged in. A row set apart comes after every row
+  // kept of its address, so the merge takes the kept rows first.
   static void sort_by_address(std::vector<LineRow>& rows) {
-    std::vector<LineRow> tmp(rows.size());
-    for (int shift = 0; shift < 32; shift += 8) {
-      size_t at[257] = {};
-      for (const LineRow& r : rows) ++at[((r.addr >> shift) & 0xFF) + 1];
-      if (*std::max_element(at + 1, at + 257) == rows.size()) continue;  // one value: no move
-      for (int i = 1; i < 257; ++i) at[i] += at[i - 1];
-      for (const LineRow& r : rows) tmp[at[(r.addr >> shift) & 0xFF]++] = r;
-      rows.swap(tmp);
+    auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
+    std::vector<LineRow> apart;
+    size_t kept = 0;
+    for (const LineRow& r : rows) {
+      if (kept == 0 || r.addr >= rows[kept - 1].addr)
+        rows[kept++] = r;
+      else
+        apart.push_back(r);
     }
+    std::stable_sort(apart.begin(), apart.end(), by_addr);
+    std::vector<LineRow> sorted(rows.size());
+    std::merge(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(kept), apart.begin(),
+               apart.end(), sorted.begin(), by_addr);
+    rows.swap(sorted);
   }
 
   // The line number program of a unit; its sequences' ranges are added to ranges. The unit's
@@ -533,9 +545,16 @@ class DwarfBuilder {
     // sequences of their own, ending after their last address.
     std::vector<LineSequence> seqs;
     ptrdiff_t current = -2;
-    // The rows ascend: the first function beginning after the row only moves forward.
-    size_t next = 0;
+    // The rows ascend: the first function beginning after the row only moves forward, from
+    // the first one after the unit's first row.
     const std::vector<Function>& fns = p_.functions;
+    size_t next = rows.empty() ? 0
+                               : static_cast<size_t>(std::partition_point(
+                                                         fns.begin(), fns.end(),
+                                                         [&](const Function& f) {
+                                                           return f.lo <= rows.front().addr;
+                                                         }) -
+                                                     fns.begin());
     // A sequence is a run of the rows, which no longer change.
     for (size_t i = 0; i < rows.size(); ++i) {
       const LineRow& r = rows[i];

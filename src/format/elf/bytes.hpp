@@ -40,16 +40,21 @@ class Bytes {
   std::vector<uint8_t>& data() { return b_; }
 
   void u8(uint32_t v) { b_.push_back(static_cast<uint8_t>(v)); }
-  void u16(uint32_t v) { put(v, 2); }
-  void u32(uint32_t v) { put(v, 4); }
+  void u16(uint32_t v) {
+    room(2);
+    const uint8_t hi = static_cast<uint8_t>(v >> 8), lo = static_cast<uint8_t>(v);
+    b_.push_back(big_ ? hi : lo);
+    b_.push_back(big_ ? lo : hi);
+  }
+  void u32(uint32_t v) {
+    room(4);
+    if (big_) v = __builtin_bswap32(v);
+    for (int i = 0; i < 4; ++i) b_.push_back(static_cast<uint8_t>(v >> 8 * i));
+  }
   void uleb(uint64_t v) {
     room(10);
-    do {
-      uint8_t byte = v & 0x7F;
-      v >>= 7;
-      if (v) byte |= 0x80;
-      b_.push_back(byte);
-    } while (v);
+    for (; v > 0x7F; v >>= 7) b_.push_back(static_cast<uint8_t>(v | 0x80));
+    b_.push_back(static_cast<uint8_t>(v));
   }
   void sleb(int64_t v);
   void str(std::string_view s);  // with its terminating NUL
@@ -70,14 +75,9 @@ class Bytes {
 
  private:
   // Room for n more bytes without a reallocation on the way, so that the bytes of one field
-  // are appended without a capacity check each.
+  // are appended without growing the buffer in between.
   void room(size_t n) {
     if (b_.capacity() - b_.size() < n) b_.reserve(std::max(2 * b_.capacity(), b_.size() + n));
-  }
-  void put(uint32_t v, int width) {
-    room(4);
-    for (int i = 0; i < width; ++i)
-      b_.push_back(static_cast<uint8_t>(v >> (big_ ? 8 * (width - 1 - i) : 8 * i)));
   }
   std::vector<uint8_t> b_;
   bool big_;

@@ -15,25 +15,11 @@ uint32_t AbbrevTable::hash(const uint32_t* shape, size_t n) {
   return static_cast<uint32_t>(h >> 32);
 }
 
-bool AbbrevTable::same(uint32_t code, const uint32_t* shape, size_t n) const {
-  const uint32_t lo = start_[code - 1], hi = start_[code];
-  return hi - lo == n && std::memcmp(shapes_.data() + lo, shape, n * sizeof *shape) == 0;
-}
-
 void AbbrevTable::place(uint32_t code) {
   const size_t mask = slots_.size() - 1;
   size_t i = hashes_[code - 1] & mask;
   while (slots_[i]) i = (i + 1) & mask;
   slots_[i] = code;
-}
-
-uint32_t AbbrevTable::code(const uint32_t* shape, size_t n) {
-  // DIEs of one tag mostly come in runs of one shape (members, enumerators, locals): the code
-  // last used for the tag is tried first.
-  uint32_t& recent = recent_[shape[0] % recent_.size()];
-  if (recent && same(recent, shape, n)) return recent;
-  recent = lookup(shape, n);
-  return recent;
 }
 
 uint32_t AbbrevTable::lookup(const uint32_t* shape, size_t n) {
@@ -78,24 +64,12 @@ elf::Bytes AbbrevTable::bytes() const {
 // ---------------------------------------------------------------------------------------------
 // DIEs.
 
-elf::Bytes& Die::spec(Attr at, Form form) {
-  return w_->open(serial_, at, form);
-}
-
-Die& Die::addr(Attr at, uint32_t a) {
-  spec(at, DW_FORM_addr).u32(a);
-  return *this;
-}
 Die& Die::data1(Attr at, uint8_t v) {
   spec(at, DW_FORM_data1).u8(v);
   return *this;
 }
 Die& Die::data2(Attr at, uint16_t v) {
   spec(at, DW_FORM_data2).u16(v);
-  return *this;
-}
-Die& Die::data4(Attr at, uint32_t v) {
-  spec(at, DW_FORM_data4).u32(v);
   return *this;
 }
 Die& Die::udata(Attr at, uint64_t v) {
@@ -113,17 +87,9 @@ Die& Die::flag(Attr at) {
 Die& Die::str(Attr at, std::string_view s) {
   return strp(at, w_->string(s));
 }
-Die& Die::strp(Attr at, uint32_t offset) {
-  spec(at, DW_FORM_strp).u32(offset);
-  return *this;
-}
 Die& Die::ref(Attr at, uint64_t key) {
   spec(at, DW_FORM_ref_addr);
   w_->add_ref(key);
-  return *this;
-}
-Die& Die::sec_offset(Attr at, uint32_t offset) {
-  spec(at, DW_FORM_sec_offset).u32(offset);
   return *this;
 }
 Die& Die::expr(Attr at, const elf::Bytes& ops) {
@@ -136,29 +102,15 @@ Die& Die::expr(Attr at, const elf::Bytes& ops) {
 // ---------------------------------------------------------------------------------------------
 // The writer.
 
-InfoWriter::InfoWriter(bool big_endian) : info_(big_endian) {
-  shape_.reserve(32);
+InfoWriter::InfoWriter(bool big_endian) : info_(big_endian) {}
+
+void InfoWriter::still_open() {
+  throw std::logic_error("DWARF writer: a DIE is still open");
 }
 
-void InfoWriter::closed() const {
-  if (serial_) throw std::logic_error("DWARF writer: a DIE is still open");
-}
 
 void InfoWriter::not_open() {
   throw std::logic_error("DWARF writer: the DIE is not open");
-}
-
-Die InfoWriter::die(Tag tag, bool children) {
-  closed();
-  if (out_ && info_.size() >= flush_at_) flush();
-  serial_ = next_serial_++;
-  die_at_ = info_.size();
-  die_refs_.clear();
-  info_.u8(0);  // room for a one-byte code; put() makes more when needed
-  shape_.clear();
-  shape_.push_back(tag);
-  shape_.push_back(children);
-  return Die(*this, serial_);
 }
 
 void InfoWriter::add_ref(uint64_t key) {
@@ -174,10 +126,7 @@ void InfoWriter::add_ref(uint64_t key) {
   info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
 }
 
-uint32_t InfoWriter::put(const Die& d) {
-  if (d.serial_ != serial_ || !serial_) not_open();
-  serial_ = 0;
-  const uint32_t code = abbrevs_.code(shape_.data(), shape_.size());
+uint32_t InfoWriter::put_long(uint32_t code) {
   uint8_t buf[10];
   const size_t n = elf::encode_uleb(code, buf);
   std::vector<uint8_t>& b = info_.data();

@@ -4,9 +4,10 @@
 // their values, and put() closes it, giving its shape (tag, children flag, attribute and form
 // list) an abbreviation code, the same one for every DIE of that shape, numbered in order of
 // first use. One DIE is open at a time. Strings go to .debug_str (DW_FORM_strp), each stored
-// once. References between DIEs are DW_FORM_ref_addr to a key of the caller's choosing,
-// resolved to .debug_info offsets when all units are written, so that a DIE can refer to one
-// that comes later or lies in another unit.
+// once. References between DIEs are DW_FORM_ref_addr: to a DIE already written by its offset
+// (ref_to), otherwise to a key of the caller's choosing, resolved to .debug_info offsets when
+// all units are written, so that a DIE can refer to one that comes later or lies in another
+// unit.
 //
 // Written to an output file (stream_to), .debug_info does not stay in memory: between DIEs,
 // once a megabyte has gathered, the bytes are appended to the file, and the fields known only
@@ -33,24 +34,29 @@ class InfoWriter;
 // before put(), is an error of the caller (std::logic_error).
 class Die {
  public:
-  Die& addr(Attr at, uint32_t a);
+  // The fixed-size attributes are written inline: a DIE is a handful of them, and most of the
+  // writer's time goes to them.
+  Die& addr(Attr at, uint32_t a) { return u32(at, DW_FORM_addr, a); }
   Die& data1(Attr at, uint8_t v);
   Die& data2(Attr at, uint16_t v);
-  Die& data4(Attr at, uint32_t v);
+  Die& data4(Attr at, uint32_t v) { return u32(at, DW_FORM_data4, v); }
   Die& udata(Attr at, uint64_t v);
   Die& sdata(Attr at, int64_t v);
   Die& flag(Attr at);
   Die& str(Attr at, std::string_view s);
   // A string already in .debug_str, by its offset there (InfoWriter::string).
-  Die& strp(Attr at, uint32_t offset);
+  Die& strp(Attr at, uint32_t offset) { return u32(at, DW_FORM_strp, offset); }
   Die& ref(Attr at, uint64_t key);
-  Die& sec_offset(Attr at, uint32_t offset);
+  // A reference to a DIE already written, by its .debug_info offset.
+  Die& ref_to(Attr at, uint32_t offset) { return u32(at, DW_FORM_ref_addr, offset); }
+  Die& sec_offset(Attr at, uint32_t offset) { return u32(at, DW_FORM_sec_offset, offset); }
   Die& expr(Attr at, const elf::Bytes& ops);
 
  private:
   friend class InfoWriter;
   Die(InfoWriter& w, uint64_t serial) : w_(&w), serial_(serial) {}
   elf::Bytes& spec(Attr at, Form form);  // checks the DIE is open, adds the pair to its shape
+  Die& u32(Attr at, Form form, uint32_t v);
   InfoWriter* w_;
   uint64_t serial_;
 };
@@ -62,7 +68,14 @@ class AbbrevTable {
  public:
   AbbrevTable() : slots_(64, 0) {}
   // The code of the shape, a new one (the number of shapes so far) when it is new.
-  uint32_t code(const uint32_t* shape, size_t n);
+  uint32_t code(const uint32_t* shape, size_t n) {
+    // DIEs of one tag mostly come in runs of one shape (members, enumerators, locals): the
+    // code last used for the tag is tried first.
+    uint32_t& recent = recent_[shape[0] % recent_.size()];
+    if (recent && same(recent, shape, n)) return recent;
+    recent = lookup(shape, n);
+    return recent;
+  }
   size_t size() const { return start_.size() - 1; }
   // The .debug_abbrev contents: every shape under its code, then the terminating 0.
   elf::Bytes bytes() const;
@@ -70,7 +83,13 @@ class AbbrevTable {
  private:
   uint32_t lookup(const uint32_t* shape, size_t n);
   static uint32_t hash(const uint32_t* shape, size_t n);
-  bool same(uint32_t code, const uint32_t* shape, size_t n) const;
+  bool same(uint32_t code, const uint32_t* shape, size_t n) const {
+    const uint32_t lo = start_[code - 1], hi = start_[code];
+    if (hi - lo != n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (shapes_[lo + i] != shape[i]) return false;
+    return true;
+  }
   void place(uint32_t code);
   std::vector<uint32_t> slots_;        // codes, 0 for a free slot; a power of two
   std::vector<uint32_t> shapes_;       // all shapes, in code order
@@ -93,12 +112,30 @@ class InfoWriter {
   // The size of .debug_info so far.
   uint32_t size() const { return flushed_ + static_cast<uint32_t>(info_.size()); }
   // Opens a DIE at the end of .debug_info.
-  Die die(Tag tag, bool children);
+  Die die(Tag tag, bool children) {
+    closed();
+    if (out_ && info_.size() >= flush_at_) flush();
+    serial_ = next_serial_++;
+    die_at_ = info_.size();
+    die_refs_.clear();
+    info_.u8(0);  // room for a one-byte code; put() makes more when needed
+    shape_[0] = tag;
+    shape_[1] = children;
+    shape_n_ = 2;
+    return Die(*this, serial_);
+  }
 
   void begin_unit();
   void end_unit();
   // Closes the DIE and returns its offset in .debug_info.
-  uint32_t put(const Die& d);
+  uint32_t put(const Die& d) {
+    if (d.serial_ != serial_ || !serial_) not_open();
+    serial_ = 0;
+    const uint32_t code = abbrevs_.code(shape_.data(), shape_n_);
+    if (code >= 0x80 || !die_refs_.empty()) return put_long(code);
+    info_.data()[die_at_] = static_cast<uint8_t>(code);
+    return flushed_ + static_cast<uint32_t>(die_at_);
+  }
   // Closes the children of the latest open DIE with children.
   void end_children() {
     closed();
@@ -157,14 +194,21 @@ class InfoWriter {
 
  private:
   friend class Die;
-  void closed() const;  // checks that no DIE is open
+  void closed() const {  // checks that no DIE is open
+    if (serial_) still_open();
+  }
   // The buffer for the values of the open DIE, after adding the pair to its shape.
   elf::Bytes& open(uint64_t serial, Attr at, Form form) {
     if (serial != serial_ || !serial) not_open();
-    shape_.push_back(uint32_t{at} << 8 | form);
+    if (shape_n_ == shape_.size()) shape_.resize(2 * shape_.size());
+    shape_[shape_n_++] = uint32_t{at} << 8 | form;
     return info_;
   }
+  // put() of a DIE with a code past 127 or with references to fill in.
+  uint32_t put_long(uint32_t code);
   [[noreturn]] static void not_open();
+  [[noreturn]] static void still_open();
+
   void flush();
   // The end of the block of the streamed bytes from lo, so that no field to fill in crosses
   // it; r and l are the first reference and late length at or after lo.
@@ -186,7 +230,10 @@ class InfoWriter {
   // The open DIE: its serial (0: none), where its code goes in info_ and its shape so far.
   uint64_t serial_ = 0, next_serial_ = 1;
   size_t die_at_ = 0;
-  std::vector<uint32_t> shape_;
+  // Tag, children flag, then attribute << 8 | form, in shape_[0, shape_n_): the vector only
+  // grows, so adding a pair is a store.
+  std::vector<uint32_t> shape_ = std::vector<uint32_t>(32);
+  size_t shape_n_ = 0;
   // References: where each one lies in .debug_info, which holds the low 32 bits of its key
   // until it is resolved. The places ascend; they are kept as the differences between
   // neighbours, as ULEB128 numbers (mostly a byte each), and those of the open DIE apart until
@@ -224,5 +271,14 @@ class InfoWriter {
   bool wide_refs_ = false;
   uint32_t unit_start_ = 0;
 };
+
+inline elf::Bytes& Die::spec(Attr at, Form form) {
+  return w_->open(serial_, at, form);
+}
+
+inline Die& Die::u32(Attr at, Form form, uint32_t v) {
+  spec(at, form).u32(v);
+  return *this;
+}
 
 }  // namespace dwarf
