@@ -351,6 +351,7 @@ TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
     InfoWriter whole(big);
     write_units(whole);
     ASSERT_TRUE(whole.resolve_refs(resolve));
+    const std::vector<uint8_t> whole_info = whole.info().data();
     for (size_t flush_at : {1, 5, 64, 1000, 1 << 20}) {
       SCOPED_TRACE(testing::Message() << "flush at " << flush_at << (big ? ", big" : ""));
       std::vector<uint8_t> file;
@@ -361,10 +362,10 @@ TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
       write_units(w);
       ASSERT_TRUE(w.resolve_refs(resolve));
       EXPECT_EQ(w.output_offset(), 3u);
-      EXPECT_EQ(w.size(), whole.info().size());
+      EXPECT_EQ(w.size(), whole_info.size());
       EXPECT_TRUE(w.info().data().empty());
       std::vector<uint8_t> want(3, 0);
-      want.insert(want.end(), whole.info().data().begin(), whole.info().data().end());
+      want.insert(want.end(), whole_info.begin(), whole_info.end());
       EXPECT_EQ(file, want);
       EXPECT_EQ(w.abbrev().data(), whole.abbrev().data());
     }

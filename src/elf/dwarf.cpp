@@ -548,13 +548,11 @@ class DwarfBuilder {
     // The rows ascend: the first function beginning after the row only moves forward, from
     // the first one after the unit's first row.
     const std::vector<Function>& fns = p_.functions;
-    size_t next = rows.empty() ? 0
-                               : static_cast<size_t>(std::partition_point(
-                                                         fns.begin(), fns.end(),
-                                                         [&](const Function& f) {
-                                                           return f.lo <= rows.front().addr;
-                                                         }) -
-                                                     fns.begin());
+    auto begins_by_first_row = [&](const Function& f) { return f.lo <= rows.front().addr; };
+    size_t next = 0;
+    if (!rows.empty())
+      next = static_cast<size_t>(std::partition_point(fns.begin(), fns.end(), begins_by_first_row) -
+                                 fns.begin());
     // A sequence is a run of the rows, which no longer change.
     for (size_t i = 0; i < rows.size(); ++i) {
       const LineRow& r = rows[i];

@@ -162,9 +162,17 @@ void break_self_containment(ElfModel& m, Program& p) {
       if (j >= 0) f(SIZE_MAX, static_cast<size_t>(j));
     }
   };
+  // Only aggregates, arrays and typedefs hold types by value: the other types end every path
+  // and are in no loop, so the search does not enter them (their component stays NONE, unlike
+  // that of any aggregate).
+  auto holds = [&](size_t i) {
+    const uint32_t kind = m.types[i].t.kind;
+    return is_aggregate_kind(kind) || kind == K_ARRAY || kind == K_TYPEDEF;
+  };
   // Tarjan's strongly connected components, iteratively.
-  constexpr size_t NONE = SIZE_MAX;
-  std::vector<size_t> order(n, NONE), low(n, 0), comp(n, NONE), stack;
+  constexpr uint32_t NONE = UINT32_MAX;
+  std::vector<uint32_t> order(n, NONE), low(n, 0), comp(n, NONE);
+  std::vector<size_t> stack;
   std::vector<bool> on_stack(n, false);
   // A frame is a node and its successors left, the end of succ from its first one on: a
   // frame's successors lie above its parent's.
@@ -173,15 +181,17 @@ void break_self_containment(ElfModel& m, Program& p) {
   };
   std::vector<Frame> frames;
   std::vector<size_t> succ;
-  size_t counter = 0, comps = 0;
+  uint32_t counter = 0, comps = 0;
   for (size_t root = 0; root < n; ++root) {
-    if (order[root] != NONE) continue;
+    if (order[root] != NONE || !holds(root)) continue;
     auto enter = [&](size_t v) {
       order[v] = low[v] = counter++;
       stack.push_back(v);
       on_stack[v] = true;
       frames.push_back({v, succ.size()});
-      edges(v, [&](size_t, size_t j) { succ.push_back(j); });
+      edges(v, [&](size_t, size_t j) {
+        if (holds(j)) succ.push_back(j);
+      });
     };
     enter(root);
     while (!frames.empty()) {

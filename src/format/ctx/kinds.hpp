@@ -39,8 +39,15 @@ struct KindInfo {
   MemberForm members;
 };
 
-// The row of a kind; an unknown code gets a row with no name, class Unknown and no fields.
-const KindInfo& kind_info(uint32_t kind);
+// The rows by kind code; row 0, of code 0 that no kind has, has no name, class Unknown and no
+// fields. Inline: the type graph's walks ask for a kind's class at every step.
+inline constexpr uint32_t KIND_COUNT = K_CLASS + 1;
+extern const KindInfo KIND_TABLE[];
+
+// The row of a kind; an unknown code gets row 0.
+inline const KindInfo& kind_info(uint32_t kind) {
+  return KIND_TABLE[kind < KIND_COUNT ? kind : 0];
+}
 
 inline bool is_aggregate_kind(uint32_t kind) {
   return kind_info(kind).cls == KindClass::Aggregate;

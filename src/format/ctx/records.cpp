@@ -37,46 +37,44 @@ constexpr Field<MemberValue> MEMBER_BITFIELD[] = {{4, &MemberValue::typeix, "typ
                                                   {4, &MemberValue::bitsize, "bitsize"},
                                                   NAME_FIELD<MemberValue>};
 
+using C = KindClass;
+using M = MemberForm;
+
 }  // namespace
 
-const KindInfo& kind_info(uint32_t kind) {
-  using C = KindClass;
-  using M = MemberForm;
-  static constexpr KindInfo UNKNOWN = {nullptr, C::Unknown, 0, {}, M::None};
-  static constexpr KindInfo KINDS[] = {
-      UNKNOWN,
-      {"VOID", C::Void, 0, {}, M::None},
-      {"8SIGNED", C::Base, 1, {}, M::None},
-      {"8UNSIGNED", C::Base, 1, {}, M::None},
-      {"16SIGNED", C::Base, 2, {}, M::None},
-      {"16UNSIGNED", C::Base, 2, {}, M::None},
-      {"32SIGNED", C::Base, 4, {}, M::None},
-      {"32UNSIGNED", C::Base, 4, {}, M::None},
-      {"64SIGNED", C::Base, 8, {}, M::None},
-      {"64UNSIGNED", C::Base, 8, {}, M::None},
-      {"32FLOAT", C::Base, 4, {}, M::None},
-      {"64FLOAT", C::Base, 8, {}, M::None},
-      {"EXTFLOAT", C::Base, 0, {}, M::None},  // its size is the compiler's
-      {"STRUCT", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
-      {"UNION", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
-      {"ENUM", C::Enum, 0, TYPE_ENUM, M::Enumerator},  // its size is that of int
-      {"FUNCTION", C::Function, 0, TYPE_FUNCTION, M::None},
-      {"16POINTER", C::Pointer, 2, TYPE_POINTER, M::None},
-      {"32POINTER", C::Pointer, 4, TYPE_POINTER, M::None},
-      {"ARRAY", C::Array, 0, TYPE_ARRAY, M::None},
-      {"BITFIELD", C::Aggregate, 0, TYPE_AGGREGATE, M::BitField},
-      {"TYPEDEF", C::Typedef, 0, TYPE_TYPEDEF, M::None},
-      {"FARFUNC", C::Function, 0, TYPE_FUNCTION, M::None},
-      {"ESPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
-      {"SSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
-      {"CSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
-      {"HUGEPNT", C::Pointer, 4, TYPE_POINTER, M::None},
-      {"BIT", C::Bit, 4, TYPE_BIT, M::None},
-      {"CLASS", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
-  };
-  static_assert(std::size(KINDS) == K_CLASS + 1);
-  return kind < std::size(KINDS) ? KINDS[kind] : UNKNOWN;
-}
+// Row 0 stands for the codes no kind has.
+const KindInfo KIND_TABLE[] = {
+    {nullptr, C::Unknown, 0, {}, M::None},
+    {"VOID", C::Void, 0, {}, M::None},
+    {"8SIGNED", C::Base, 1, {}, M::None},
+    {"8UNSIGNED", C::Base, 1, {}, M::None},
+    {"16SIGNED", C::Base, 2, {}, M::None},
+    {"16UNSIGNED", C::Base, 2, {}, M::None},
+    {"32SIGNED", C::Base, 4, {}, M::None},
+    {"32UNSIGNED", C::Base, 4, {}, M::None},
+    {"64SIGNED", C::Base, 8, {}, M::None},
+    {"64UNSIGNED", C::Base, 8, {}, M::None},
+    {"32FLOAT", C::Base, 4, {}, M::None},
+    {"64FLOAT", C::Base, 8, {}, M::None},
+    {"EXTFLOAT", C::Base, 0, {}, M::None},  // its size is the compiler's
+    {"STRUCT", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+    {"UNION", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+    {"ENUM", C::Enum, 0, TYPE_ENUM, M::Enumerator},  // its size is that of int
+    {"FUNCTION", C::Function, 0, TYPE_FUNCTION, M::None},
+    {"16POINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+    {"32POINTER", C::Pointer, 4, TYPE_POINTER, M::None},
+    {"ARRAY", C::Array, 0, TYPE_ARRAY, M::None},
+    {"BITFIELD", C::Aggregate, 0, TYPE_AGGREGATE, M::BitField},
+    {"TYPEDEF", C::Typedef, 0, TYPE_TYPEDEF, M::None},
+    {"FARFUNC", C::Function, 0, TYPE_FUNCTION, M::None},
+    {"ESPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+    {"SSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+    {"CSPOINTER", C::Pointer, 2, TYPE_POINTER, M::None},
+    {"HUGEPNT", C::Pointer, 4, TYPE_POINTER, M::None},
+    {"BIT", C::Bit, 4, TYPE_BIT, M::None},
+    {"CLASS", C::Aggregate, 0, TYPE_AGGREGATE, M::Field},
+};
+static_assert(std::size(KIND_TABLE) == KIND_COUNT);
 
 Layout<TypeValue> type_layout(uint32_t kind) {
   return kind_info(kind).fields;

@@ -93,10 +93,39 @@ Die& Die::ref(Attr at, uint64_t key) {
   return *this;
 }
 Die& Die::expr(Attr at, const elf::Bytes& ops) {
-  elf::Bytes& info = spec(at, DW_FORM_exprloc);
+  InfoBuffer& info = spec(at, DW_FORM_exprloc);
   info.uleb(ops.size());
-  info.append(ops);
+  info.raw(ops.data().data(), ops.size());
   return *this;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The buffer.
+
+void InfoBuffer::sleb(int64_t v) {
+  for (;;) {
+    uint8_t byte = v & 0x7F;
+    v >>= 7;  // arithmetic shift: the sign propagates
+    const bool done = (v == 0 && !(byte & 0x40)) || (v == -1 && (byte & 0x40));
+    u8(done ? byte : byte | 0x80);
+    if (done) return;
+  }
+}
+
+void InfoBuffer::open_gap(size_t at, size_t k) {
+  grow(k);
+  std::memmove(buf_.data() + at + k, buf_.data() + at, n_ - k - at);
+  std::memset(buf_.data() + at, 0, k);
+}
+
+void InfoBuffer::make_room(size_t k) {
+  buf_.resize(std::max({2 * buf_.size(), n_ + k, size_t{4096}}));
+}
+
+elf::Bytes InfoBuffer::bytes() const {
+  elf::Bytes b(big_);
+  b.raw(buf_.data(), n_);
+  return b;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -108,6 +137,9 @@ void InfoWriter::still_open() {
   throw std::logic_error("DWARF writer: a DIE is still open");
 }
 
+void InfoWriter::grow_shape() {
+  shape_.resize(2 * shape_.size());
+}
 
 void InfoWriter::not_open() {
   throw std::logic_error("DWARF writer: the DIE is not open");
@@ -129,13 +161,12 @@ void InfoWriter::add_ref(uint64_t key) {
 uint32_t InfoWriter::put_long(uint32_t code) {
   uint8_t buf[10];
   const size_t n = elf::encode_uleb(code, buf);
-  std::vector<uint8_t>& b = info_.data();
   if (n > 1) {
     // A code past 127: the DIE's values move up to make room.
-    b.insert(b.begin() + static_cast<ptrdiff_t>(die_at_ + 1), n - 1, 0);
+    info_.open_gap(die_at_ + 1, n - 1);
     for (uint32_t& at : die_refs_) at += static_cast<uint32_t>(n - 1);
   }
-  std::memcpy(b.data() + die_at_, buf, n);
+  std::memcpy(info_.data() + die_at_, buf, n);
   for (uint32_t at : die_refs_) {
     uint8_t step[5];
     const size_t k = elf::encode_uleb(at - last_ref_, step);
@@ -171,10 +202,9 @@ void InfoWriter::stream_to(elf::Output& out, size_t flush_at) {
 }
 
 void InfoWriter::flush() {
-  std::vector<uint8_t>& b = info_.data();
-  out_->append(b.data(), b.size());
-  flushed_ += static_cast<uint32_t>(b.size());
-  b.clear();
+  out_->append(info_.data(), info_.size());
+  flushed_ += static_cast<uint32_t>(info_.size());
+  info_.clear();
 }
 
 uint32_t InfoWriter::block_end(uint32_t lo, const RefCursor& next, size_t l) const {

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,71 @@
 namespace dwarf {
 
 class InfoWriter;
+
+// The bytes of .debug_info held in memory, written through a cursor: the buffer is sized ahead
+// of the writes, so that a field is stored without a size check for each of its bytes.
+class InfoBuffer {
+ public:
+  explicit InfoBuffer(bool big_endian) : big_(big_endian) {}
+  bool big_endian() const { return big_; }
+  size_t size() const { return n_; }
+  uint8_t* data() { return buf_.data(); }
+  const uint8_t* data() const { return buf_.data(); }
+  void clear() { n_ = 0; }
+
+  // k more bytes at the end, for the caller to write.
+  uint8_t* grow(size_t k) {
+    if (buf_.size() - n_ < k) make_room(k);
+    uint8_t* p = buf_.data() + n_;
+    n_ += k;
+    return p;
+  }
+  void u8(uint8_t v) { *grow(1) = v; }
+  void u16(uint16_t v) {
+    uint8_t* p = grow(2);
+    p[big_ ? 1 : 0] = static_cast<uint8_t>(v);
+    p[big_ ? 0 : 1] = static_cast<uint8_t>(v >> 8);
+  }
+  void u32(uint32_t v) { store_u32(grow(4), v); }
+  void uleb(uint64_t v) {
+    uint8_t* p = grow(10);
+    n_ -= 10 - elf::encode_uleb(v, p);
+  }
+  void sleb(int64_t v);
+  void raw(const uint8_t* p, size_t k) {
+    if (k) std::memcpy(grow(k), p, k);
+  }
+  // Moves the bytes from at on up by k, leaving k zeros at at.
+  void open_gap(size_t at, size_t k);
+
+  void patch_u32(size_t at, uint32_t v) { store_u32(buf_.data() + at, v); }
+  uint32_t read_u32(size_t at) const {
+    const uint8_t* p = buf_.data() + at;
+    if (big_) return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+  }
+  // A copy of the bytes.
+  elf::Bytes bytes() const;
+
+ private:
+  void store_u32(uint8_t* p, uint32_t v) const {
+    if (big_) {
+      p[0] = static_cast<uint8_t>(v >> 24);
+      p[1] = static_cast<uint8_t>(v >> 16);
+      p[2] = static_cast<uint8_t>(v >> 8);
+      p[3] = static_cast<uint8_t>(v);
+    } else {
+      p[0] = static_cast<uint8_t>(v);
+      p[1] = static_cast<uint8_t>(v >> 8);
+      p[2] = static_cast<uint8_t>(v >> 16);
+      p[3] = static_cast<uint8_t>(v >> 24);
+    }
+  }
+  void make_room(size_t k);
+  std::vector<uint8_t> buf_;  // its size is the room; the bytes written are [0, n_)
+  size_t n_ = 0;
+  bool big_;
+};
 
 // The DIE being written, a handle on its writer. Using it after put(), or opening another DIE
 // before put(), is an error of the caller (std::logic_error).
@@ -55,7 +121,7 @@ class Die {
  private:
   friend class InfoWriter;
   Die(InfoWriter& w, uint64_t serial) : w_(&w), serial_(serial) {}
-  elf::Bytes& spec(Attr at, Form form);  // checks the DIE is open, adds the pair to its shape
+  InfoBuffer& spec(Attr at, Form form);  // checks the DIE is open, adds the pair to its shape
   Die& u32(Attr at, Form form, uint32_t v);
   InfoWriter* w_;
   uint64_t serial_;
@@ -152,7 +218,7 @@ class InfoWriter {
     closed();
     bool all = true;
     RefCursor next(*this);
-    auto fix = [&](elf::Bytes& b, uint32_t base) {
+    auto fix = [&](auto& b, uint32_t base) {
       const size_t at = next.at - base;
       uint64_t key = b.read_u32(at);
       if (wide_refs_) key |= uint64_t{ref_high_[next.index]} << 32;
@@ -183,9 +249,8 @@ class InfoWriter {
   }
   size_t ref_count() const { return ref_count_; }
 
-  // The bytes of .debug_info not yet streamed (all of them without stream_to).
-  const elf::Bytes& info() const { return info_; }
-  elf::Bytes& info() { return info_; }
+  // A copy of the bytes of .debug_info not yet streamed (all of them without stream_to).
+  elf::Bytes info() const { return info_.bytes(); }
   elf::Bytes abbrev() const { return abbrevs_.bytes(); }
   const elf::Bytes& str() const { return strings_.bytes(); }
   elf::Bytes& str() { return strings_.bytes(); }
@@ -198,15 +263,16 @@ class InfoWriter {
     if (serial_) still_open();
   }
   // The buffer for the values of the open DIE, after adding the pair to its shape.
-  elf::Bytes& open(uint64_t serial, Attr at, Form form) {
+  InfoBuffer& open(uint64_t serial, Attr at, Form form) {
     if (serial != serial_ || !serial) not_open();
-    if (shape_n_ == shape_.size()) shape_.resize(2 * shape_.size());
+    if (shape_n_ == shape_.size()) grow_shape();
     shape_[shape_n_++] = uint32_t{at} << 8 | form;
     return info_;
   }
   // put() of a DIE with a code past 127 or with references to fill in.
   uint32_t put_long(uint32_t code);
   [[noreturn]] static void not_open();
+  void grow_shape();
   [[noreturn]] static void still_open();
 
   void flush();
@@ -218,7 +284,7 @@ class InfoWriter {
   void write_block(const elf::Bytes& block, uint32_t lo);
   void add_ref(uint64_t key);
 
-  elf::Bytes info_;  // from offset flushed_ on
+  InfoBuffer info_;  // from offset flushed_ on
   elf::Output* out_ = nullptr;
   uint64_t out_start_ = 0;
   uint32_t flushed_ = 0;
@@ -272,7 +338,7 @@ class InfoWriter {
   uint32_t unit_start_ = 0;
 };
 
-inline elf::Bytes& Die::spec(Attr at, Form form) {
+inline InfoBuffer& Die::spec(Attr at, Form form) {
   return w_->open(serial_, at, form);
 }
 
