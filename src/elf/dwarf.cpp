@@ -113,9 +113,12 @@ class DwarfBuilder {
   // A reference to a type DIE already written holds its offset at once; one to a type still to
   // come is filled in when all units are written.
   void type_attr(Die& d, uint32_t selfix) const {
-    const uint32_t ti = p_.type_at.get(selfix);
+    type_attr(d, selfix, p_.type_at.get(selfix));
+  }
+  // The same, with the type's index (TypeIndex::NONE: not defined).
+  void type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
     if (ti == TypeIndex::NONE) return;
-    const KindClass c = kind_info(m_.types[ti].t.kind).cls;
+    const KindClass c = kind_info(kind_of_[ti]).cls;
     if (c == KindClass::Void || c == KindClass::Unknown) return;
     if (die_of_type_[ti] != NONE)
       d.ref_to(DW_AT_type, die_of_type_[ti]);
@@ -172,6 +175,8 @@ class DwarfBuilder {
 
   void assign_types() {
     die_of_type_.assign(m_.types.size(), NONE);
+    kind_of_.resize(m_.types.size());
+    for (size_t i = 0; i < m_.types.size(); ++i) kind_of_[i] = m_.types[i].t.kind;
     std::vector<int> owner(m_.types.size(), -1);
     std::vector<uint32_t> stack;
     auto walk = [&](size_t cu) {
@@ -263,12 +268,13 @@ class DwarfBuilder {
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
     if (!mv.name.empty()) d.strp(DW_AT_name, str_of(mv.name));
+    const uint32_t ti = p_.type_at.get(mv.typeix);
     if (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index}))
-      type_attr(d, mv.typeix);
-    const TypeRec* bit = p_.type(mv.typeix);
+      type_attr(d, mv.typeix, ti);
+    const TypeRec* bit = ti != TypeIndex::NONE && kind_of_[ti] == K_BIT ? &m_.types[ti] : nullptr;
     if (kind_info(agg.t.kind).members == MemberForm::BitField) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
-    } else if (bit && bit->t.kind == K_BIT) {
+    } else if (bit) {
       // The bit offset counts from the first bit of the member's byte offset, in memory order.
       int64_t pos = int64_t{mv.offset} * 8 + static_cast<int32_t>(bit->t.offs);
       d.udata(DW_AT_bit_size, bit->t.size).udata(DW_AT_data_bit_offset, pos < 0 ? 0 : pos);
@@ -509,6 +515,7 @@ class DwarfBuilder {
     std::unordered_map<uint32_t, uint32_t> file_index;  // by name: each is stored once
     std::unordered_map<std::string, uint32_t> dir_index;
     std::vector<LineRow> rows;
+    bool ascending = true;
     size_t row_count = 0;
     for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
     rows.reserve(row_count);
@@ -536,11 +543,12 @@ class DwarfBuilder {
       // Readers drop a sequence that has a row at address 0 outside every section.
       for (const LineValue& lv : blk.lines) {
         const uint32_t addr = p_.linear(lv.addr);
-        if (p_.zero_in_image || addr != 0) rows.push_back({addr, lv.line, it->second});
+        if (!p_.zero_in_image && addr == 0) continue;
+        ascending = ascending && (rows.empty() || addr >= rows.back().addr);
+        rows.push_back({addr, lv.line, it->second});
       }
     }
-    auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
-    if (!std::is_sorted(rows.begin(), rows.end(), by_addr)) sort_by_address(rows);
+    if (!ascending) sort_by_address(rows);
     // One sequence per function that the rows fall into; rows outside functions form
     // sequences of their own, ending after their last address.
     std::vector<LineSequence> seqs;
@@ -659,6 +667,9 @@ class DwarfBuilder {
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;
+  // The kinds by type index, read at every reference: a small array where the types' records
+  // are not.
+  std::vector<uint8_t> kind_of_;
   std::vector<uint32_t> str_of_name_ = std::vector<uint32_t>(m_.names.size(), NONE);
   bool wide_index_ = false;  // an array needs the unsigned index type
 };

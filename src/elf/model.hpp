@@ -416,7 +416,18 @@ struct Program {
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
   std::unordered_set<const LocalRec*> no_location;        // a register outside the table
 
-  uint32_t linear(uint32_t a) const;
+  // The segmented forms keep a page number in the upper half and the offset in the lower
+  // half: 16-byte pages (form 1) or 256-byte pages (form 2).
+  uint32_t linear(uint32_t a) const {
+    switch (form) {
+      case 1:
+        return ((a >> 16) << 4) + (a & 0xFFFF);
+      case 2:
+        return ((a >> 16) << 8) + (a & 0xFFFF);
+      default:
+        return a;
+    }
+  }
   const TypeRec* type(uint32_t selfix) const;
   bool is_function_type(uint32_t selfix) const;
   // Of kind VOID: a symbol of this type is a label.

@@ -165,13 +165,17 @@ void break_self_containment(ElfModel& m, Program& p) {
   // Only aggregates, arrays and typedefs hold types by value: the other types end every path
   // and are in no loop, so the search does not enter them (their component stays NONE, unlike
   // that of any aggregate).
-  auto holds = [&](size_t i) {
+  // A byte per type, read at every edge: a small array where the types' records are not.
+  std::vector<uint8_t> holding(n);
+  for (size_t i = 0; i < n; ++i) {
     const uint32_t kind = m.types[i].t.kind;
-    return is_aggregate_kind(kind) || kind == K_ARRAY || kind == K_TYPEDEF;
-  };
+    holding[i] = is_aggregate_kind(kind) || kind == K_ARRAY || kind == K_TYPEDEF;
+  }
+  auto holds = [&](size_t i) { return holding[i] != 0; };
   // Tarjan's strongly connected components, iteratively.
   constexpr uint32_t NONE = UINT32_MAX;
-  std::vector<uint32_t> order(n, NONE), low(n, 0), comp(n, NONE);
+  std::vector<uint32_t> order(n, NONE), low(n, 0), comp(n, NONE), comp_size;
+  std::vector<bool> self_held(n, false);  // a member of the aggregate has its own type
   std::vector<size_t> stack;
   std::vector<bool> on_stack(n, false);
   // A frame is a node and its successors left, the end of succ from its first one on: a
@@ -190,6 +194,7 @@ void break_self_containment(ElfModel& m, Program& p) {
       on_stack[v] = true;
       frames.push_back({v, succ.size()});
       edges(v, [&](size_t, size_t j) {
+        if (j == v) self_held[v] = true;
         if (holds(j)) succ.push_back(j);
       });
     };
@@ -209,11 +214,13 @@ void break_self_containment(ElfModel& m, Program& p) {
       frames.pop_back();
       if (!frames.empty()) low[frames.back().v] = std::min(low[frames.back().v], low[done]);
       if (low[done] != order[done]) continue;
+      comp_size.push_back(0);
       for (size_t w = NONE; w != done;) {
         w = stack.back();
         stack.pop_back();
         on_stack[w] = false;
         comp[w] = comps;
+        ++comp_size.back();
       }
       ++comps;
     }
@@ -224,6 +231,8 @@ void break_self_containment(ElfModel& m, Program& p) {
   for (size_t a = 0; a < n; ++a) {
     const TypeRec& t = m.types[a];
     if (!is_aggregate_kind(t.t.kind) || p.type_at.get(t.t.selfix) != a) continue;
+    // Alone in its component, an aggregate leads back to itself only through its own type.
+    if (comp[a] == NONE || (comp_size[comp[a]] == 1 && !self_held[a])) continue;
     for (size_t k = 0; k < t.members.size(); ++k) {
       ptrdiff_t j = index_of(m.members[t.members.first + k].typeix);
       if (j < 0 || comp[static_cast<size_t>(j)] != comp[a]) continue;
@@ -336,19 +345,6 @@ void settle_ranges(ElfModel& m, Program& p) {
 }
 
 }  // namespace
-
-uint32_t Program::linear(uint32_t a) const {
-  // The segmented forms keep a page number in the upper half and the offset in the lower
-  // half: 16-byte pages (form 1) or 256-byte pages (form 2).
-  switch (form) {
-    case 1:
-      return ((a >> 16) << 4) + (a & 0xFFFF);
-    case 2:
-      return ((a >> 16) << 8) + (a & 0xFFFF);
-    default:
-      return a;
-  }
-}
 
 const TypeRec* Program::type(uint32_t selfix) const {
   const uint32_t i = type_at.get(selfix);
