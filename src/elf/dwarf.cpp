@@ -118,7 +118,7 @@ class DwarfBuilder {
   // The same, with the type's index (TypeIndex::NONE: not defined).
   void type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
     if (ti == TypeIndex::NONE) return;
-    const KindClass c = kind_info(kind_of_[ti]).cls;
+    const KindClass c = kind_info(p_.kinds[ti]).cls;
     if (c == KindClass::Void || c == KindClass::Unknown) return;
     if (die_of_type_[ti] != NONE)
       d.ref_to(DW_AT_type, die_of_type_[ti]);
@@ -175,8 +175,6 @@ class DwarfBuilder {
 
   void assign_types() {
     die_of_type_.assign(m_.types.size(), NONE);
-    kind_of_.resize(m_.types.size());
-    for (size_t i = 0; i < m_.types.size(); ++i) kind_of_[i] = m_.types[i].t.kind;
     std::vector<int> owner(m_.types.size(), -1);
     std::vector<uint32_t> stack;
     auto walk = [&](size_t cu) {
@@ -271,7 +269,7 @@ class DwarfBuilder {
     const uint32_t ti = p_.type_at.get(mv.typeix);
     if (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index}))
       type_attr(d, mv.typeix, ti);
-    const TypeRec* bit = ti != TypeIndex::NONE && kind_of_[ti] == K_BIT ? &m_.types[ti] : nullptr;
+    const TypeRec* bit = ti != TypeIndex::NONE && p_.kinds[ti] == K_BIT ? &m_.types[ti] : nullptr;
     if (kind_info(agg.t.kind).members == MemberForm::BitField) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
     } else if (bit) {
@@ -667,9 +665,6 @@ class DwarfBuilder {
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;
-  // The kinds by type index, read at every reference: a small array where the types' records
-  // are not.
-  std::vector<uint8_t> kind_of_;
   std::vector<uint32_t> str_of_name_ = std::vector<uint32_t>(m_.names.size(), NONE);
   bool wide_index_ = false;  // an array needs the unsigned index type
 };

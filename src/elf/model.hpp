@@ -405,6 +405,9 @@ struct Program {
   std::vector<DataSymbol> data;     // PUBLIC records that are not functions
   std::vector<StaticVar> statics;
   TypeIndex type_at;  // selfix to index in ElfModel::types
+  // The kinds by type index: asked for at every symbol and reference, a small array where the
+  // types' records are not.
+  std::vector<uint8_t> kinds;
   // Loops of types that readers follow without end are broken: the types whose reference
   // (pointed-to, element, aliased or return type) is left out, and the function types whose
   // parameters are unknown.

@@ -121,7 +121,7 @@ void break_type_loops(ElfModel& m, Program& p) {
       }
       ptrdiff_t j = next(i);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
-      if (is_function_kind(m.types[i].t.kind))
+      if (is_function_kind(p.kinds[i]))
         for (const LocalRec* l : p.params_of_type(m.types[i].t.selfix)) {
           ptrdiff_t k = index_of(l->typeix);
           if (k >= 0) stack.push_back(static_cast<size_t>(k));
@@ -168,7 +168,7 @@ void break_self_containment(ElfModel& m, Program& p) {
   // A byte per type, read at every edge: a small array where the types' records are not.
   std::vector<uint8_t> holding(n);
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t kind = m.types[i].t.kind;
+    const uint32_t kind = p.kinds[i];
     holding[i] = is_aggregate_kind(kind) || kind == K_ARRAY || kind == K_TYPEDEF;
   }
   auto holds = [&](size_t i) { return holding[i] != 0; };
@@ -352,8 +352,8 @@ const TypeRec* Program::type(uint32_t selfix) const {
 }
 
 bool Program::is_function_type(uint32_t selfix) const {
-  const TypeRec* t = type(selfix);
-  return t && is_function_kind(t->t.kind);
+  const uint32_t i = type_at.get(selfix);
+  return i != TypeIndex::NONE && is_function_kind(kinds[i]);
 }
 
 uint64_t Program::type_size(uint32_t selfix) const {
@@ -391,8 +391,8 @@ uint64_t Program::type_size(uint32_t selfix) const {
 }
 
 bool Program::is_void_type(uint32_t selfix) const {
-  const TypeRec* t = type(selfix);
-  return t && t->t.kind == K_VOID;
+  const uint32_t i = type_at.get(selfix);
+  return i != TypeIndex::NONE && kinds[i] == K_VOID;
 }
 
 std::vector<const LocalRec*> Program::params_of_type(uint32_t selfix) const {
@@ -458,6 +458,8 @@ Program derive_program(ElfModel& m) {
   uint32_t max_selfix = 0;
   for (const TypeRec& t : m.types) max_selfix = std::max(max_selfix, t.t.selfix);
   p.type_at.size_for(m.types.size(), max_selfix);
+  p.kinds.resize(m.types.size());
+  for (size_t i = 0; i < m.types.size(); ++i) p.kinds[i] = m.types[i].t.kind;
   for (size_t i = 0; i < m.types.size(); ++i)
     if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
