@@ -112,9 +112,7 @@ class DwarfBuilder {
   // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
   // A reference to a type DIE already written holds its offset at once; one to a type still to
   // come is filled in when all units are written.
-  void type_attr(Die& d, uint32_t selfix) const {
-    type_attr(d, selfix, p_.type_at.get(selfix));
-  }
+  void type_attr(Die& d, uint32_t selfix) const { type_attr(d, selfix, p_.type_at.get(selfix)); }
   // The same, with the type's index (TypeIndex::NONE: not defined).
   void type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
     if (ti == TypeIndex::NONE) return;

@@ -340,7 +340,8 @@ struct Function {
   const PublicRec* pub = nullptr;   // none for a scope whose PUBLIC was not written
   const ScopeRec* scope = nullptr;  // none for a function without a scope
   uint32_t lo = 0;
-  uint64_t hi = 0;  // first address after the function
+  uint32_t pub_index = 0;  // of pub in ElfModel::publics
+  uint64_t hi = 0;         // first address after the function
   size_t cu = 0;
   bool ranged = true;  // false: it begins where another function does and gets no range
   // Untyped symbols (PUBLIC or static SETLOCAL of type VOID) at addresses of the function.

@@ -466,12 +466,15 @@ Program derive_program(ElfModel& m) {
                                    m.types[i].t.selfix));
 
   // Functions: a PUBLIC of a function type, and the scope that starts at its address.
-  std::unordered_map<uint32_t, std::vector<size_t>> function_publics;
+  // The PUBLIC records of a function type by address, in record order at each address.
+  std::vector<std::pair<uint32_t, uint32_t>> function_publics;
   std::vector<bool> matched(m.publics.size(), false);
   for (size_t i = 0; i < m.publics.size(); ++i) {
     const PublicRec& pub = m.publics[i];
-    if (p.is_function_type(pub.typeix)) function_publics[pub.addr].push_back(i);
+    if (p.is_function_type(pub.typeix))
+      function_publics.push_back({pub.addr, static_cast<uint32_t>(i)});
   }
+  std::sort(function_publics.begin(), function_publics.end());
   std::vector<size_t> cu_of_scope(m.scopes.size(), 0);
   for (size_t s = 0; s < m.scopes.size(); ++s) {
     const ScopeRec& scope = m.scopes[s];
@@ -482,15 +485,17 @@ Program derive_program(ElfModel& m) {
     f.hi = scope.end ? uint64_t{p.linear(*scope.end)} + 1 : uint64_t{f.lo} + 1;
     if (f.hi <= f.lo) f.hi = uint64_t{f.lo} + 1;
     f.cu = s > 0 ? cu_of_scope[s - 1] : 0;
-    auto it = function_publics.find(scope.start);
-    if (it != function_publics.end()) {
-      for (size_t i : it->second) {
-        if (matched[i]) continue;
-        matched[i] = true;
-        f.pub = &m.publics[i];
-        f.cu = p.cu_of_modix(f.pub->modix);
-        break;
-      }
+    auto [from, to] = std::equal_range(
+        function_publics.begin(), function_publics.end(), std::make_pair(scope.start, uint32_t{0}),
+        [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto at = from; at != to; ++at) {
+      const uint32_t i = at->second;
+      if (matched[i]) continue;
+      matched[i] = true;
+      f.pub = &m.publics[i];
+      f.pub_index = i;
+      f.cu = p.cu_of_modix(f.pub->modix);
+      break;
     }
     cu_of_scope[s] = f.cu;
     p.functions.push_back(f);
@@ -502,6 +507,7 @@ Program derive_program(ElfModel& m) {
       if (!matched[i]) {
         Function f;
         f.pub = &pub;
+        f.pub_index = static_cast<uint32_t>(i);
         f.lo = addr;
         f.hi = addr;
         f.cu = p.cu_of_modix(pub.modix);

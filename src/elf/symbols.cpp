@@ -3,7 +3,6 @@
 #include "elf/symbols.hpp"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "format/elf/constants.hpp"
 #include "format/elf/strings.hpp"
@@ -52,18 +51,19 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
       extended.push_back({static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE - 1), section});
   };
   sym("", 0, 0, 0, 0, elf::SHN_UNDEF);
-  std::unordered_map<const PublicRec*, const Function*> function_of;
+  // The function of each PUBLIC record, by its index.
+  std::vector<const Function*> function_of(m.publics.size(), nullptr);
   for (const Function& f : p.functions)
-    if (f.pub) function_of[f.pub] = &f;
+    if (f.pub) function_of[f.pub_index] = &f;
   // A symbol's size ends by the top of the address space.
   auto within = [](uint32_t addr, uint64_t size) {
     return static_cast<uint32_t>(std::min(size, (uint64_t{1} << 32) - addr));
   };
-  auto public_sym = [&](const PublicRec& pub, uint8_t bind) {
+  auto public_sym = [&](size_t index, uint8_t bind) {
+    const PublicRec& pub = m.publics[index];
     uint32_t addr = p.linear(pub.addr);
-    auto f = function_of.find(&pub);
-    if (f != function_of.end()) {
-      uint64_t size = f->second->scope ? f->second->hi - f->second->lo : 0;
+    if (const Function* f = function_of[index]) {
+      uint64_t size = f->scope ? f->hi - f->lo : 0;
       // The ARM ELF ABI marks a Thumb function by bit 0 of its symbol's value.
       sym(m.name(pub.name), thumb(addr) ? addr | 1 : addr, within(addr, size), bind, elf::STT_FUNC,
           section_of(addr));
@@ -74,12 +74,13 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
           untyped ? elf::STT_NOTYPE : elf::STT_OBJECT, section_of(addr));
     }
   };
-  std::vector<std::vector<const PublicRec*>> locals_of(p.cus.size());
-  for (const PublicRec& pub : m.publics)
-    if (pub.cls != 1) locals_of[p.cu_of_modix(pub.modix)].push_back(&pub);
+  std::vector<std::vector<uint32_t>> locals_of(p.cus.size());
+  for (size_t i = 0; i < m.publics.size(); ++i)
+    if (m.publics[i].cls != 1)
+      locals_of[p.cu_of_modix(m.publics[i].modix)].push_back(static_cast<uint32_t>(i));
   for (size_t cu = 0; cu < p.cus.size(); ++cu) {
     sym(m.modules[cu].name, 0, 0, elf::STB_LOCAL, elf::STT_FILE, elf::SHN_ABS);
-    for (const PublicRec* pub : locals_of[cu]) public_sym(*pub, elf::STB_LOCAL);
+    for (uint32_t i : locals_of[cu]) public_sym(i, elf::STB_LOCAL);
   }
   // ARM address flags: flag 1 starts Thumb code, flag 0 ARM code ($t and $a mapping symbols).
   for (const AddrFlagValue& af : m.addr_flags) {
@@ -87,8 +88,8 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
     sym(af.flag ? "$t" : "$a", addr, 0, elf::STB_LOCAL, elf::STT_NOTYPE, section_of(addr));
   }
   uint32_t first_global = static_cast<uint32_t>(symtab.size() / elf::SYM_SIZE);
-  for (const PublicRec& pub : m.publics)
-    if (pub.cls == 1) public_sym(pub, elf::STB_GLOBAL);
+  for (size_t i = 0; i < m.publics.size(); ++i)
+    if (m.publics[i].cls == 1) public_sym(i, elf::STB_GLOBAL);
 
   const uint32_t symtab_index = static_cast<uint32_t>(spec.sections.size() + 1);
   elf::Section st;
