@@ -322,6 +322,7 @@ struct ElfModel {
   std::vector<LineBlock> blocks;
   bool block_open = false;
   Chunked<TypeRec> types;
+  uint32_t max_selfix = 0;  // of the types
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
   std::vector<ElfWarning> warnings;

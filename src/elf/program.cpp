@@ -455,18 +455,17 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
-  uint32_t max_selfix = 0;
-  for (const TypeRec& t : m.types) max_selfix = std::max(max_selfix, t.t.selfix);
-  p.type_at.size_for(m.types.size(), max_selfix);
+  p.type_at.size_for(m.types.size(), m.max_selfix);
   p.kinds.resize(m.types.size());
-  for (size_t i = 0; i < m.types.size(); ++i) p.kinds[i] = m.types[i].t.kind;
-  for (size_t i = 0; i < m.types.size(); ++i)
+  for (size_t i = 0; i < m.types.size(); ++i) {
+    p.kinds[i] = m.types[i].t.kind;
     if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
                                    m.types[i].t.selfix));
+  }
 
-  // Functions: a PUBLIC of a function type, and the scope that starts at its address.
-  // The PUBLIC records of a function type by address, in record order at each address.
+  // Functions: a PUBLIC of a function type, and the scope that starts at its address. The
+  // PUBLIC records of a function type by address, in record order at each address:
   std::vector<std::pair<uint32_t, uint32_t>> function_publics;
   std::vector<bool> matched(m.publics.size(), false);
   for (size_t i = 0; i < m.publics.size(); ++i) {
@@ -517,8 +516,10 @@ Program derive_program(ElfModel& m) {
       p.data.push_back({&pub, addr, p.cu_of_modix(pub.modix)});
     }
   }
-  std::stable_sort(p.functions.begin(), p.functions.end(),
-                   [](const Function& a, const Function& b) { return a.lo < b.lo; });
+  // Scopes come in address order as a rule: a sort would only copy them.
+  auto by_lo = [](const Function& a, const Function& b) { return a.lo < b.lo; };
+  if (!std::is_sorted(p.functions.begin(), p.functions.end(), by_lo))
+    std::stable_sort(p.functions.begin(), p.functions.end(), by_lo);
   settle_ranges(m, p);
   for (size_t i = 0; i < p.functions.size(); ++i) {
     const Function& f = p.functions[i];

@@ -128,6 +128,7 @@ void ElfSink::record(const TypeValue& v) {
       break;
   }
   t.name = m_->names.add(v.name);
+  m_->max_selfix = std::max(m_->max_selfix, t.selfix);
   m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
 }
 void ElfSink::record(const MemberValue& v) {
