@@ -86,6 +86,7 @@ class DwarfBuilder {
       line_.data().clear();
     }
     w_.stream_to(out);
+    w_.reserve_strings(m_.names.size());
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "elf/model.hpp"
+#include "format/elf/strings.hpp"
 
 namespace tek {
 
@@ -12,41 +13,13 @@ size_t uleb_size(size_t v) {
   return n;
 }
 
-// The names are short (type, member and variable names): a few loads of up to eight bytes
-// (the last ones overlapping), a multiply and a fold each, cheaper than a general string hash.
-uint32_t name_hash(std::string_view s) {
-  constexpr uint64_t K = 0xFF51AFD7ED558CCDull;
-  const char* p = s.data();
-  const size_t n = s.size();
-  auto load = [](const char* at, size_t bytes) {
-    uint64_t w = 0;
-    std::memcpy(&w, at, bytes);
-    return w;
-  };
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
-  auto mix = [&](uint64_t w) {
-    h = (h ^ w) * K;
-    h ^= h >> 32;
-  };
-  if (n >= 8) {
-    for (size_t i = 0; i + 8 < n; i += 8) mix(load(p + i, 8));
-    mix(load(p + n - 8, 8));
-  } else if (n >= 4) {
-    mix(load(p, 4) | load(p + n - 4, 4) << 32);
-  } else if (n > 0) {
-    mix(uint64_t{static_cast<uint8_t>(p[0])} | uint64_t{static_cast<uint8_t>(p[n / 2])} << 8 |
-        uint64_t{static_cast<uint8_t>(p[n - 1])} << 16);
-  }
-  return static_cast<uint32_t>(h * K >> 32);
-}
-
 }  // namespace
 
 Name NameStore::add(std::string_view s) {
   if (s.empty()) return {};
   if (table_.empty()) table_.resize(1024);
   const size_t mask = table_.size() - 1;
-  const uint32_t h = name_hash(s);
+  const uint32_t h = elf::short_hash(s);
   size_t i = h & mask;
   for (; table_[i].id != 0; i = (i + 1) & mask)
     if (table_[i].hash == h && view(Name{table_[i].id}) == s) return Name{table_[i].id};

@@ -36,6 +36,7 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
   // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
   // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx.
   elf::StringTable strtab(true);
+  strtab.reserve(m.publics.size() + m.modules.size() + 2);
   elf::Bytes symtab(be);
   std::vector<std::pair<uint32_t, uint32_t>> extended;  // symbol index, section index
   auto sym = [&](std::string_view name, uint32_t value, uint32_t size, uint8_t bind, uint8_t type,

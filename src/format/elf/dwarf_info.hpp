@@ -256,6 +256,8 @@ class InfoWriter {
   elf::Bytes& str() { return strings_.bytes(); }
   // The offset of s in .debug_str, where it is added when it is not there yet.
   uint32_t string(std::string_view s) { return strings_.add(s); }
+  // Room in .debug_str's table for n strings in all.
+  void reserve_strings(size_t n) { strings_.reserve(n); }
 
  private:
   friend class Die;
