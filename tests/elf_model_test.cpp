@@ -38,6 +38,20 @@ TEST(ElfModelStore, NamesReadBackAcrossBlocks) {
   // Each name is kept once: adding it again, after the table has grown, gives its first number.
   for (size_t i = names.size(); i-- > 0;) EXPECT_EQ(store.add(names[i]).id, refs[i].id) << i;
   EXPECT_NE(store.add("nam").id, store.add("name").id);
+  // Names alike but for their last byte, their length, or a byte past the first seven.
+  const std::pair<std::string, std::string> alike[] = {
+      {"abcdefg", "abcdefh"},
+      {"abcdefgX", "abcdefgY"},
+      {std::string(300, 'q') + "1", std::string(300, 'q') + "2"},
+      {std::string("a\0", 2), "a"},
+      {std::string("ab\0c", 4), std::string("ab\0d", 4)},
+  };
+  for (const auto& [x, y] : alike) {
+    const Name nx = store.add(x), ny = store.add(y);
+    EXPECT_NE(nx.id, ny.id) << x;
+    EXPECT_EQ(store.add(x).id, nx.id) << x;
+    EXPECT_EQ(store.view(ny), y);
+  }
 }
 
 TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {
