@@ -63,13 +63,9 @@ class NameStore {
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
   std::vector<uint32_t> places_{0};  // by number: the block (12 bits) and the offset in it
-  // A slot holds a name's first bytes and its length too: a name of up to 7 bytes is compared
-  // in the slot, without reading the name's bytes elsewhere.
   struct Slot {
     uint32_t id = 0, hash = 0;  // id 0: a free slot
-    uint64_t head = 0;          // up to 7 bytes, and the length (up to 255) in the top byte
   };
-  static uint64_t head_of(std::string_view s);
   std::vector<Slot> table_;  // open addressing by hash
   size_t in_table_ = 0;
 };

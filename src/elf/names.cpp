@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstring>
 
 #include "elf/model.hpp"
@@ -16,27 +15,16 @@ size_t uleb_size(size_t v) {
 
 }  // namespace
 
-uint64_t NameStore::head_of(std::string_view s) {
-  uint64_t head = uint64_t{std::min<size_t>(s.size(), 255)} << 56;
-  for (size_t k = 0; k < std::min<size_t>(s.size(), 7); ++k)
-    head |= uint64_t{static_cast<uint8_t>(s[k])} << 8 * k;
-  return head;
-}
-
 Name NameStore::add(std::string_view s) {
   if (s.empty()) return {};
   if (table_.empty()) table_.resize(1024);
   const size_t mask = table_.size() - 1;
   const uint32_t h = elf::short_hash(s);
-  const uint64_t head = head_of(s);
   size_t i = h & mask;
-  for (; table_[i].id != 0; i = (i + 1) & mask) {
-    const Slot& slot = table_[i];
-    if (slot.hash == h && slot.head == head && (s.size() <= 7 || view(Name{slot.id}) == s))
-      return Name{slot.id};
-  }
+  for (; table_[i].id != 0; i = (i + 1) & mask)
+    if (table_[i].hash == h && view(Name{table_[i].id}) == s) return Name{table_[i].id};
   const Name n = add_new(s);
-  table_[i] = {n.id, h, head};
+  table_[i] = {n.id, h};
   if (++in_table_ * 4 > table_.size() * 3) grow_table();
   return n;
 }
