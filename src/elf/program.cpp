@@ -164,8 +164,7 @@ void break_self_containment(ElfModel& m, Program& p) {
   };
   // Only aggregates, arrays and typedefs hold types by value: the other types end every path
   // and are in no loop, so the search does not enter them (their component stays NONE, unlike
-  // that of any aggregate).
-  // A byte per type, read at every edge: a small array where the types' records are not.
+  // that of any aggregate). A byte per type, read at every edge.
   std::vector<uint8_t> holding(n);
   for (size_t i = 0; i < n; ++i) {
     const uint32_t kind = p.kinds[i];

@@ -23,6 +23,18 @@ inline size_t encode_uleb(uint64_t v, uint8_t* out) {
   return n;
 }
 
+// Writes the signed LEB128 encoding of v at out (room for 10 bytes) and returns its length.
+inline size_t encode_sleb(int64_t v, uint8_t* out) {
+  size_t n = 0;
+  for (;;) {
+    uint8_t byte = v & 0x7F;
+    v >>= 7;  // arithmetic shift: the sign propagates
+    const bool done = (v == 0 && !(byte & 0x40)) || (v == -1 && (byte & 0x40));
+    out[n++] = done ? byte : byte | 0x80;
+    if (done) return n;
+  }
+}
+
 // Length of the unsigned LEB128 encoding of v.
 inline size_t uleb_size(uint64_t v) {
   size_t n = 1;
@@ -56,7 +68,10 @@ class Bytes {
     for (; v > 0x7F; v >>= 7) b_.push_back(static_cast<uint8_t>(v | 0x80));
     b_.push_back(static_cast<uint8_t>(v));
   }
-  void sleb(int64_t v);
+  void sleb(int64_t v) {
+    uint8_t buf[10];
+    raw(buf, encode_sleb(v, buf));
+  }
   void str(std::string_view s);  // with its terminating NUL
   void raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
   void append(const Bytes& other) { raw(other.b_.data(), other.b_.size()); }

@@ -102,16 +102,6 @@ Die& Die::expr(Attr at, const elf::Bytes& ops) {
 // ---------------------------------------------------------------------------------------------
 // The buffer.
 
-void InfoBuffer::sleb(int64_t v) {
-  for (;;) {
-    uint8_t byte = v & 0x7F;
-    v >>= 7;  // arithmetic shift: the sign propagates
-    const bool done = (v == 0 && !(byte & 0x40)) || (v == -1 && (byte & 0x40));
-    u8(done ? byte : byte | 0x80);
-    if (done) return;
-  }
-}
-
 void InfoBuffer::open_gap(size_t at, size_t k) {
   grow(k);
   std::memmove(buf_.data() + at + k, buf_.data() + at, n_ - k - at);

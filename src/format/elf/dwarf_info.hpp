@@ -60,7 +60,10 @@ class InfoBuffer {
     uint8_t* p = grow(10);
     n_ -= 10 - elf::encode_uleb(v, p);
   }
-  void sleb(int64_t v);
+  void sleb(int64_t v) {
+    uint8_t* p = grow(10);
+    n_ -= 10 - elf::encode_sleb(v, p);
+  }
   void raw(const uint8_t* p, size_t k) {
     if (k) std::memcpy(grow(k), p, k);
   }
