@@ -64,6 +64,19 @@ std::vector<Range> merge_ranges(std::vector<Range> r) {
   return out;
 }
 
+// The frame base expression: the frame register, offset 0.
+elf::Bytes frame_base(uint16_t reg, bool big_endian) {
+  elf::Bytes fb(big_endian);
+  if (reg < 32) {
+    fb.u8(DW_OP_breg0 + reg);
+  } else {
+    fb.u8(DW_OP_bregx);
+    fb.uleb(reg);
+  }
+  fb.sleb(0);
+  return fb;
+}
+
 class DwarfBuilder {
  public:
   DwarfBuilder(const ElfModel& m, const Program& p)
@@ -390,26 +403,32 @@ class DwarfBuilder {
     }
   }
 
-  const elf::Bytes& location(const LocalRec& l) {
-    elf::Bytes& b = loc_;
-    b.data().clear();
+  // The location of a variable at an address: DW_OP_addr and the address in the target's byte
+  // order.
+  void addr_location(Die& d, uint32_t addr) const {
+    uint8_t ops[5] = {DW_OP_addr};
+    for (int i = 0; i < 4; ++i)
+      ops[1 + i] = static_cast<uint8_t>(addr >> (be_ ? 24 - 8 * i : 8 * i));
+    d.expr(DW_AT_location, ops, sizeof ops);
+  }
+
+  void location(Die& d, const LocalRec& l) const {
     if (l.cls == 2) {
-      b.u8(DW_OP_addr);
-      b.u32(p_.linear(l.offset));
+      addr_location(d, p_.linear(l.offset));
     } else if (l.cls == 3) {
-      b.u8(DW_OP_fbreg);
-      b.sleb(static_cast<int32_t>(l.offset));
+      uint8_t ops[11] = {DW_OP_fbreg};
+      d.expr(DW_AT_location, ops, 1 + elf::encode_sleb(static_cast<int32_t>(l.offset), ops + 1));
     } else {
-      b = register_location(p_.processor, be_, l.offset, p_.type_size(l.typeix));
+      d.expr(DW_AT_location,
+             register_location(p_.processor, be_, l.offset, p_.type_size(l.typeix)));
     }
-    return b;
   }
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
     if (!l.name.empty()) d.strp(DW_AT_name, str_of(l.name));
     type_attr(d, l.typeix);
-    if (!p_.no_location.count(&l)) d.expr(DW_AT_location, location(l));
+    if (p_.no_location.empty() || !p_.no_location.count(&l)) location(d, l);
     w_.put(d);
   }
 
@@ -441,16 +460,7 @@ class DwarfBuilder {
     } else {
       d.flag(DW_AT_declaration);
     }
-    elf::Bytes fb(be_);
-    uint16_t fr = p_.target.frame_register;
-    if (fr < 32) {
-      fb.u8(DW_OP_breg0 + fr);
-    } else {
-      fb.u8(DW_OP_bregx);
-      fb.uleb(fr);
-    }
-    fb.sleb(0);
-    d.expr(DW_AT_frame_base, fb);
+    d.expr(DW_AT_frame_base, frame_base_);
     w_.put(d);
     if (!children) return;
     uint32_t params = ft ? ft->t.argc : 0;
@@ -475,31 +485,17 @@ class DwarfBuilder {
     if (!g.pub->name.empty()) d.strp(DW_AT_name, str_of(g.pub->name));
     type_attr(d, g.pub->typeix);
     if (g.pub->cls == 1) d.flag(DW_AT_external);
-    elf::Bytes loc(be_);
-    loc.u8(DW_OP_addr);
-    loc.u32(g.addr);
-    d.expr(DW_AT_location, loc);
+    addr_location(d, g.addr);
     w_.put(d);
   }
 
-  // Sorts the rows by address, stably. As a rule they ascend but for a few (a header's rows
-  // after the function that includes it): the rows that ascend from the first one stay in
-  // place, the others are sorted apart and merged in. A row set apart comes after every row
-  // kept of its address, so the merge takes the kept rows first.
-  static void sort_by_address(std::vector<LineRow>& rows) {
+  // Merges the rows set apart into the kept rows, which ascend: the rows set apart are sorted
+  // stably and come after every kept row of their address.
+  static void merge_apart(std::vector<LineRow>& rows, std::vector<LineRow>& apart) {
     auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
-    std::vector<LineRow> apart;
-    size_t kept = 0;
-    for (const LineRow& r : rows) {
-      if (kept == 0 || r.addr >= rows[kept - 1].addr)
-        rows[kept++] = r;
-      else
-        apart.push_back(r);
-    }
     std::stable_sort(apart.begin(), apart.end(), by_addr);
-    std::vector<LineRow> sorted(rows.size());
-    std::merge(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(kept), apart.begin(),
-               apart.end(), sorted.begin(), by_addr);
+    std::vector<LineRow> sorted(rows.size() + apart.size());
+    std::merge(rows.begin(), rows.end(), apart.begin(), apart.end(), sorted.begin(), by_addr);
     rows.swap(sorted);
   }
 
@@ -511,8 +507,10 @@ class DwarfBuilder {
     std::vector<LineFile> files;
     std::unordered_map<uint32_t, uint32_t> file_index;  // by name: each is stored once
     std::unordered_map<std::string, uint32_t> dir_index;
-    std::vector<LineRow> rows;
-    bool ascending = true;
+    // The rows ascend as a rule but for a few (a header's rows after the function that
+    // includes it): the rows that ascend from the first one are kept in place as they come,
+    // the others are set apart and merged in.
+    std::vector<LineRow> rows, apart;
     size_t row_count = 0;
     for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
     rows.reserve(row_count);
@@ -541,15 +539,16 @@ class DwarfBuilder {
       for (const LineValue& lv : blk.lines) {
         const uint32_t addr = p_.linear(lv.addr);
         if (!p_.zero_in_image && addr == 0) continue;
-        ascending = ascending && (rows.empty() || addr >= rows.back().addr);
-        rows.push_back({addr, lv.line, it->second});
+        if (rows.empty() || addr >= rows.back().addr)
+          rows.push_back({addr, lv.line, it->second});
+        else
+          apart.push_back({addr, lv.line, it->second});
       }
     }
-    if (!ascending) sort_by_address(rows);
+    if (!apart.empty()) merge_apart(rows, apart);
     // One sequence per function that the rows fall into; rows outside functions form
     // sequences of their own, ending after their last address.
     std::vector<LineSequence> seqs;
-    ptrdiff_t current = -2;
     // The rows ascend: the first function beginning after the row only moves forward, from
     // the first one after the unit's first row.
     const std::vector<Function>& fns = p_.functions;
@@ -558,19 +557,21 @@ class DwarfBuilder {
     if (!rows.empty())
       next = static_cast<size_t>(std::partition_point(fns.begin(), fns.end(), begins_by_first_row) -
                                  fns.begin());
-    // A sequence is a run of the rows, which no longer change.
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const LineRow& r = rows[i];
-      while (next < fns.size() && fns[next].lo <= r.addr) ++next;
-      ptrdiff_t f = next > 0 && r.addr < fns[next - 1].hi ? static_cast<ptrdiff_t>(next - 1) : -1;
-      if (f != current || seqs.empty()) {
-        seqs.push_back({std::span<const LineRow>(rows.data() + i, 0), 0});
-        current = f;
+    // The function whose range holds the address, or -1; the addresses asked for ascend.
+    auto function_of = [&](uint32_t addr) -> ptrdiff_t {
+      while (next < fns.size() && fns[next].lo <= addr) ++next;
+      return next > 0 && addr < fns[next - 1].hi ? static_cast<ptrdiff_t>(next - 1) : -1;
+    };
+    // A sequence is a run of the rows, which no longer change. It ends with its function, or
+    // after its last row when it is in none.
+    for (size_t i = 0, j; i < rows.size(); i = j) {
+      const ptrdiff_t f = function_of(rows[i].addr);
+      for (j = i + 1; j < rows.size() && function_of(rows[j].addr) == f; ++j) {
       }
-      LineSequence& seq = seqs.back();
-      seq.rows = {seq.rows.data(), seq.rows.size() + 1};
-      uint64_t end = f >= 0 ? p_.functions[f].hi : uint64_t{r.addr} + 1;
-      seq.end = end32(std::max<uint64_t>(end, uint64_t{r.addr} + 1));
+      const uint64_t after_last = uint64_t{rows[j - 1].addr} + 1;
+      const uint64_t end = f >= 0 ? fns[static_cast<size_t>(f)].hi : after_last;
+      seqs.push_back(
+          {std::span<const LineRow>(rows.data() + i, j - i), end32(std::max(end, after_last))});
     }
     for (const LineSequence& s : seqs) ranges.push_back({s.rows.front().addr, s.end});
     return write_line_program(line_, dirs, files, seqs);
@@ -660,7 +661,8 @@ class DwarfBuilder {
   bool be_;
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
-  elf::Bytes loc_{be_};
+  // The frame base of every function: its target's frame register.
+  const elf::Bytes frame_base_ = frame_base(p_.target.frame_register, be_);
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;

@@ -197,9 +197,11 @@ struct LooseLocal {
 
 // The line rows of the line blocks, one after the other, each as its change from the row before
 // it in its block (line and address as zigzag ULEB128): a row mostly takes two or three bytes.
+// The bytes lie in blocks of 64 KiB, written and read through a pointer; a row does not cross
+// from one block to the next, so only a row's start checks for the block's end.
 class LineRows {
  public:
-  // A block's rows: count rows from byte first.
+  // A block's rows: count rows from position first (block << 16 | offset).
   struct Run {
     const LineRows* of = nullptr;
     uint64_t first = 0;
@@ -213,9 +215,12 @@ class LineRows {
       using pointer = const LineValue*;
       using reference = const LineValue&;
       const_iterator() = default;
-      const_iterator(const LineRows* of, uint64_t at, uint32_t left)
-          : of_(of), at_(at), left_(left) {
-        if (left_ > 0) next();
+      const_iterator(const LineRows* of, uint64_t at, uint32_t left) : of_(of), left_(left) {
+        if (left_ == 0) return;
+        block_ = static_cast<size_t>(at >> SHIFT);
+        p_ = of_->blocks_[block_].get() + (at & (BLOCK - 1));
+        end_ = of_->block_end(block_);
+        next();
       }
       const LineValue& operator*() const { return v_; }
       const LineValue* operator->() const { return &v_; }
@@ -228,11 +233,17 @@ class LineRows {
 
      private:
       void next() {
-        v_.line += static_cast<uint32_t>(of_->delta(at_));
-        v_.addr += static_cast<uint32_t>(of_->delta(at_));
+        if (p_ == end_) {  // the rest of the run is in the next block
+          p_ = of_->blocks_[++block_].get();
+          end_ = of_->block_end(block_);
+        }
+        v_.line += static_cast<uint32_t>(get(p_));
+        v_.addr += static_cast<uint32_t>(get(p_));
       }
       const LineRows* of_ = nullptr;
-      uint64_t at_ = 0;
+      const uint8_t* p_ = nullptr;
+      const uint8_t* end_ = nullptr;
+      size_t block_ = 0;
       uint32_t left_ = 0;
       LineValue v_;
     };
@@ -245,31 +256,60 @@ class LineRows {
   // Starts a block: its rows are those added from now on.
   Run start() {
     last_ = {};
-    return {this, bytes_.size(), 0};
+    const uint64_t block = blocks_.empty() ? 0 : blocks_.size() - 1;
+    const uint64_t offset =
+        blocks_.empty() ? 0 : static_cast<uint64_t>(cur_ - blocks_.back().get());
+    return {this, block << SHIFT | offset, 0};
   }
   void add(const LineValue& v) {
-    put(int64_t{v.line} - last_.line);
-    put(int64_t{v.addr} - last_.addr);
+    if (static_cast<size_t>(end_ - cur_) < MAX_ROW) new_block();
+    put(cur_, int64_t{v.line} - last_.line);
+    put(cur_, int64_t{v.addr} - last_.addr);
     last_ = v;
   }
-  uint64_t size() const { return bytes_.size(); }
+  // The bytes stored.
+  uint64_t size() const {
+    uint64_t n = 0;
+    for (uint32_t f : fill_) n += f;
+    return blocks_.empty() ? n : n + static_cast<uint64_t>(cur_ - blocks_.back().get());
+  }
 
  private:
-  void put(int64_t d) {
-    uint64_t z = static_cast<uint64_t>(d) << 1 ^ static_cast<uint64_t>(d >> 63);
-    for (; z > 0x7F; z >>= 7) bytes_.push_back(static_cast<uint8_t>(z | 0x80));
-    bytes_.push_back(static_cast<uint8_t>(z));
+  static constexpr unsigned SHIFT = 16;
+  static constexpr size_t BLOCK = size_t{1} << SHIFT;
+  // Two changes of 32-bit values: 33 bits each after the zigzag, five bytes.
+  static constexpr size_t MAX_ROW = 10;
+
+  void new_block() {
+    if (!blocks_.empty()) fill_.push_back(static_cast<uint32_t>(cur_ - blocks_.back().get()));
+    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(BLOCK));
+    cur_ = blocks_.back().get();
+    end_ = cur_ + BLOCK;
   }
-  int64_t delta(uint64_t& at) const {
-    uint64_t z = 0;
-    for (unsigned shift = 0;; shift += 7) {
-      const uint8_t b = bytes_[at++];
-      z |= uint64_t{b & 0x7Fu} << shift;
-      if (!(b & 0x80)) break;
+  const uint8_t* block_end(size_t b) const {
+    return b < fill_.size() ? blocks_[b].get() + fill_[b] : cur_;
+  }
+  static void put(uint8_t*& p, int64_t d) {
+    uint64_t z = static_cast<uint64_t>(d) << 1 ^ static_cast<uint64_t>(d >> 63);
+    for (; z > 0x7F; z >>= 7) *p++ = static_cast<uint8_t>(z | 0x80);
+    *p++ = static_cast<uint8_t>(z);
+  }
+  static int64_t get(const uint8_t*& p) {
+    uint64_t z = *p++;
+    if (z & 0x80) {
+      z &= 0x7F;
+      for (unsigned shift = 7;; shift += 7) {
+        const uint8_t b = *p++;
+        z |= uint64_t{b & 0x7Fu} << shift;
+        if (!(b & 0x80)) break;
+      }
     }
     return static_cast<int64_t>(z >> 1) ^ -static_cast<int64_t>(z & 1);
   }
-  Chunked<uint8_t> bytes_;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<uint32_t> fill_;  // the bytes used in each block but the last
+  uint8_t* cur_ = nullptr;      // in the last block
+  uint8_t* end_ = nullptr;
   LineValue last_;
 };
 

@@ -92,10 +92,10 @@ Die& Die::ref(Attr at, uint64_t key) {
   w_->add_ref(key);
   return *this;
 }
-Die& Die::expr(Attr at, const elf::Bytes& ops) {
+Die& Die::expr(Attr at, const uint8_t* ops, size_t n) {
   InfoBuffer& info = spec(at, DW_FORM_exprloc);
-  info.uleb(ops.size());
-  info.raw(ops.data().data(), ops.size());
+  info.uleb(n);
+  info.raw(ops, n);
   return *this;
 }
 

@@ -119,7 +119,8 @@ class Die {
   // A reference to a DIE already written, by its .debug_info offset.
   Die& ref_to(Attr at, uint32_t offset) { return u32(at, DW_FORM_ref_addr, offset); }
   Die& sec_offset(Attr at, uint32_t offset) { return u32(at, DW_FORM_sec_offset, offset); }
-  Die& expr(Attr at, const elf::Bytes& ops);
+  Die& expr(Attr at, const elf::Bytes& ops) { return expr(at, ops.data().data(), ops.size()); }
+  Die& expr(Attr at, const uint8_t* ops, size_t n);
 
  private:
   friend class InfoWriter;
