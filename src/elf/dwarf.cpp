@@ -331,7 +331,8 @@ class DwarfBuilder {
       case KindClass::Function: {
         // Parameter types are known for the type of a defined function: its first argc stack
         // or register variables are its parameters.
-        std::vector<const LocalRec*> params = p_.params_of_type(t.selfix);
+        std::vector<const LocalRec*>& params = params_;
+        p_.params_of_type(t.selfix, params);
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
@@ -661,6 +662,7 @@ class DwarfBuilder {
   bool be_;
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
+  std::vector<const LocalRec*> params_;  // of the function type being written
   // The frame base of every function: its target's frame register.
   const elf::Bytes frame_base_ = frame_base(p_.target.frame_register, be_);
   std::vector<std::vector<uint32_t>> types_of_cu_;

@@ -478,7 +478,8 @@ struct Program {
   // Of kind VOID: a symbol of this type is a label.
   bool is_void_type(uint32_t selfix) const;
   // The parameters of a function type, from its defined function; empty when unknown.
-  std::vector<const LocalRec*> params_of_type(uint32_t selfix) const;
+  // They go into params, cleared first: a buffer that callers asking for many types reuse.
+  void params_of_type(uint32_t selfix, std::vector<const LocalRec*>& params) const;
   // Size in bytes of a type; 0 when unknown.
   uint64_t type_size(uint32_t selfix) const;
   // The function whose range holds the address, or -1.

@@ -98,10 +98,11 @@ void break_type_loops(ElfModel& m, Program& p) {
   // other only the first loses its parameters.
   std::vector<uint32_t> seen(n, 0);
   std::vector<size_t> stack;
+  std::vector<const LocalRec*> params, more;
   for (size_t f = 0; f < n; ++f) {
     const TypeFields& ft = m.types[f].t;
     if (!is_function_kind(ft.kind) || p.type_at.get(ft.selfix) != f) continue;
-    std::vector<const LocalRec*> params = p.params_of_type(ft.selfix);
+    p.params_of_type(ft.selfix, params);
     if (params.empty()) continue;
     ++stamp;
     stack.clear();
@@ -121,11 +122,13 @@ void break_type_loops(ElfModel& m, Program& p) {
       }
       ptrdiff_t j = next(i);
       if (j >= 0) stack.push_back(static_cast<size_t>(j));
-      if (is_function_kind(p.kinds[i]))
-        for (const LocalRec* l : p.params_of_type(m.types[i].t.selfix)) {
+      if (is_function_kind(p.kinds[i])) {
+        p.params_of_type(m.types[i].t.selfix, more);
+        for (const LocalRec* l : more) {
           ptrdiff_t k = index_of(l->typeix);
           if (k >= 0) stack.push_back(static_cast<size_t>(k));
         }
+      }
     }
     if (!loops) continue;
     p.unknown_params.insert(ft.selfix);
@@ -394,16 +397,15 @@ bool Program::is_void_type(uint32_t selfix) const {
   return i != TypeIndex::NONE && kinds[i] == K_VOID;
 }
 
-std::vector<const LocalRec*> Program::params_of_type(uint32_t selfix) const {
-  std::vector<const LocalRec*> params;
+void Program::params_of_type(uint32_t selfix, std::vector<const LocalRec*>& params) const {
+  params.clear();
   auto it = function_of_type.find(selfix);
   const TypeRec* t = type(selfix);
-  if (it == function_of_type.end() || !t || unknown_params.count(selfix)) return params;
+  if (it == function_of_type.end() || !t || unknown_params.count(selfix)) return;
   for (const LocalRec& l : functions[it->second].scope->locals) {
     if (params.size() >= t->t.argc) break;
     if (l.cls == 3 || l.cls == 4) params.push_back(&l);
   }
-  return params;
 }
 
 ptrdiff_t Program::function_at(uint32_t addr) const {
