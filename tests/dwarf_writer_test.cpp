@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/elf/dwarf_info.hpp"
@@ -320,6 +321,48 @@ TEST(InfoWriter, OneDieAtATime) {
   EXPECT_EQ(w.put(b), 12u);
   EXPECT_EQ(w.abbrev().data(),
             (Encoded{1, DW_TAG_variable, 0, DW_AT_external, DW_FORM_flag_present, 0, 0, 0}));
+}
+
+// DIEs put with shape slots are the DIEs put without them, byte for byte: codes past 127 and
+// references to fill in included. A DIE put with the slot of another shape is refused.
+TEST(InfoWriter, ShapeSlotsGiveTheSameBytes) {
+  auto write = [](bool slots) {
+    InfoWriter w(false);
+    std::vector<ShapeSlot> slot(200);
+    w.begin_unit();
+    for (uint32_t n = 0; n < 600; ++n) {
+      const uint32_t s = n * 7 % 200;  // the shape: s flags, a size and a reference
+      Die d = w.die(DW_TAG_variable, false);
+      for (uint32_t k = 0; k < s; ++k) d.flag(DW_AT_external);
+      d.udata(DW_AT_byte_size, n).ref(DW_AT_type, n);
+      if (slots)
+        w.put(d, slot[s]);
+      else
+        w.put(d);
+    }
+    w.end_unit();
+    EXPECT_TRUE(w.resolve_refs(
+        [](uint64_t key) -> std::optional<uint32_t> { return static_cast<uint32_t>(key * 3); }));
+    return std::pair{w.info().data(), w.abbrev().data()};
+  };
+  const auto plain = write(false);
+  EXPECT_EQ(write(true), plain);
+  EXPECT_GT(plain.second.size(), size_t{200} * 128);  // the table of 200 shapes
+
+  InfoWriter w(false);
+  ShapeSlot slot;
+  w.begin_unit();
+  Die a = w.die(DW_TAG_variable, false);
+  a.flag(DW_AT_external);
+  w.put(a, slot);
+  Die b = w.die(DW_TAG_variable, false);
+  b.flag(DW_AT_external).flag(DW_AT_declaration);
+  EXPECT_THROW(w.put(b, slot), std::logic_error);
+#ifndef NDEBUG
+  Die c = w.die(DW_TAG_variable, false);
+  c.flag(DW_AT_declaration);  // as many attributes, but another one
+  EXPECT_THROW(w.put(c, slot), std::logic_error);
+#endif
 }
 
 // Three units of DIEs with two-byte codes, forward and backward references and wide keys.

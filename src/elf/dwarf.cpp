@@ -126,21 +126,25 @@ class DwarfBuilder {
   // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
   // A reference to a type DIE already written holds its offset at once; one to a type still to
   // come is filled in when all units are written.
-  void type_attr(Die& d, uint32_t selfix) const { type_attr(d, selfix, p_.type_at.get(selfix)); }
+  // Whether the DIE got a type.
+  bool type_attr(Die& d, uint32_t selfix) const {
+    return type_attr(d, selfix, p_.type_at.get(selfix));
+  }
   // The same, with the type's index (TypeIndex::NONE: not defined).
-  void type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
-    if (ti == TypeIndex::NONE) return;
+  bool type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
+    if (ti == TypeIndex::NONE) return false;
     const KindClass c = kind_info(p_.kinds[ti]).cls;
-    if (c == KindClass::Void || c == KindClass::Unknown) return;
+    if (c == KindClass::Void || c == KindClass::Unknown) return false;
     if (die_of_type_[ti] != NONE)
       d.ref_to(DW_AT_type, die_of_type_[ti]);
     else
       d.ref(DW_AT_type, selfix);
+    return true;
   }
   // The type that a pointer, array, typedef or function type refers to, unless the reference
   // closes a loop.
-  void ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
-    if (p_.cut_ref.empty() || !p_.cut_ref.count(t.selfix)) type_attr(d, target);
+  bool ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
+    return (p_.cut_ref.empty() || !p_.cut_ref.count(t.selfix)) && type_attr(d, target);
   }
 
   // The types that a type refers to.
@@ -272,26 +276,33 @@ class DwarfBuilder {
     d.str(DW_AT_name, base_name(t))
         .data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)))
         .data1(DW_AT_encoding, enc);
-    set_die(t.selfix, w_.put(d));
+    set_die(t.selfix, w_.put(d, shapes_.base));
   }
 
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     Die d = w_.die(DW_TAG_member, false);
-    if (!mv.name.empty()) d.strp(DW_AT_name, str_of(mv.name));
+    size_t shape = 0;  // name, type, bit-field
+    if (!mv.name.empty()) {
+      d.strp(DW_AT_name, str_of(mv.name));
+      shape |= 1;
+    }
     const uint32_t ti = p_.type_at.get(mv.typeix);
-    if (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index}))
-      type_attr(d, mv.typeix, ti);
+    if ((p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index})) &&
+        type_attr(d, mv.typeix, ti))
+      shape |= 2;
     const TypeRec* bit = ti != TypeIndex::NONE && p_.kinds[ti] == K_BIT ? &m_.types[ti] : nullptr;
     if (kind_info(agg.t.kind).members == MemberForm::BitField) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
+      shape |= 4;
     } else if (bit) {
       // The bit offset counts from the first bit of the member's byte offset, in memory order.
       int64_t pos = int64_t{mv.offset} * 8 + static_cast<int32_t>(bit->t.offs);
       d.udata(DW_AT_bit_size, bit->t.size).udata(DW_AT_data_bit_offset, pos < 0 ? 0 : pos);
+      shape |= 4;
     } else {
       d.udata(DW_AT_data_member_location, mv.offset);
     }
-    w_.put(d);
+    w_.put(d, shapes_.member[shape]);
   }
 
   void type_die(const TypeRec& tr) {
@@ -306,7 +317,12 @@ class DwarfBuilder {
         Die d = w_.die(tag, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, t.size);
-        set_die(t.selfix, w_.put(d));
+        const size_t shape = (tag == DW_TAG_union_type   ? 1
+                              : tag == DW_TAG_class_type ? 2
+                                                         : 0) *
+                                 4 +
+                             (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
+        set_die(t.selfix, w_.put(d, shapes_.aggregate[shape]));
         if (tr.members.empty()) return;
         size_t index = 0;
         for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv, index++);
@@ -317,13 +333,14 @@ class DwarfBuilder {
         Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
-        set_die(t.selfix, w_.put(d));
+        const size_t shape = (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
+        set_die(t.selfix, w_.put(d, shapes_.enumeration[shape]));
         if (tr.members.empty()) return;
         for (const MemberRec& mv : m_.members_of(tr)) {
           Die e = w_.die(DW_TAG_enumerator, false);
           e.strp(DW_AT_name, str_of(mv.name))
               .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
-          w_.put(e);
+          w_.put(e, shapes_.enumerator);
         }
         w_.end_children();
         return;
@@ -356,33 +373,33 @@ class DwarfBuilder {
           d.str(DW_AT_name, NEAR_POINTER)
               .data1(DW_AT_byte_size, static_cast<uint8_t>(size))
               .data1(DW_AT_encoding, DW_ATE_address);
-          set_die(t.selfix, w_.put(d));
+          set_die(t.selfix, w_.put(d, shapes_.base));
           return;
         }
         Die d = w_.die(DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
-        ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d));
+        const bool typed = ref_attr(d, t, t.typeix);
+        set_die(t.selfix, w_.put(d, shapes_.pointer[typed]));
         return;
       }
       case KindClass::Array: {
         Die d = w_.die(DW_TAG_array_type, true);
-        ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d));
+        const bool typed = ref_attr(d, t, t.typeix);
+        set_die(t.selfix, w_.put(d, shapes_.array[typed]));
         // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
         // the signed 32-bit range is read with an unsigned index type.
         Die r = w_.die(DW_TAG_subrange_type, false);
         if (t.limit > INT32_MAX) r.ref(DW_AT_type, INDEX_TYPE);
         if (t.limit != 0) r.udata(DW_AT_count, t.limit);
-        w_.put(r);
+        w_.put(r, shapes_.subrange[(t.limit > INT32_MAX ? 2 : 0) + (t.limit != 0 ? 1 : 0)]);
         w_.end_children();
         return;
       }
       case KindClass::Typedef: {
         Die d = w_.die(DW_TAG_typedef, false);
         d.strp(DW_AT_name, str_of(t.name));
-        ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d));
+        const bool typed = ref_attr(d, t, t.typeix);
+        set_die(t.selfix, w_.put(d, shapes_.typedef_[typed]));
         return;
       }
       case KindClass::Bit: {
@@ -393,7 +410,7 @@ class DwarfBuilder {
         d.str(DW_AT_name, base_name(whole))
             .data1(DW_AT_byte_size, 4)
             .data1(DW_AT_encoding, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
-        set_die(t.selfix, w_.put(d));
+        set_die(t.selfix, w_.put(d, shapes_.base));
         return;
       }
       case KindClass::Base:
@@ -427,10 +444,17 @@ class DwarfBuilder {
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
     Die d = w_.die(tag, false);
-    if (!l.name.empty()) d.strp(DW_AT_name, str_of(l.name));
-    type_attr(d, l.typeix);
-    if (p_.no_location.empty() || !p_.no_location.count(&l)) location(d, l);
-    w_.put(d);
+    size_t shape = tag == DW_TAG_formal_parameter ? 8 : 0;  // and name, type, location
+    if (!l.name.empty()) {
+      d.strp(DW_AT_name, str_of(l.name));
+      shape |= 4;
+    }
+    if (type_attr(d, l.typeix)) shape |= 2;
+    if (p_.no_location.empty() || !p_.no_location.count(&l)) {
+      location(d, l);
+      shape |= 1;
+    }
+    w_.put(d, shapes_.variable[shape]);
   }
 
   // A function at 0xFFFFFFFF alone has no 32-bit end: it is written without a range.
@@ -663,6 +687,12 @@ class DwarfBuilder {
   InfoWriter w_;
   elf::Bytes line_, aranges_, ranges_;
   std::vector<const LocalRec*> params_;  // of the function type being written
+  // The DIEs written most, by the attributes they have: their codes are found once.
+  struct Shapes {
+    ShapeSlot base;  // name, byte size, encoding
+    ShapeSlot member[8], aggregate[12], enumeration[4], enumerator, pointer[2], array[2],
+        subrange[4], typedef_[2], variable[16];
+  } shapes_;
   // The frame base of every function: its target's frame register.
   const elf::Bytes frame_base_ = frame_base(p_.target.frame_register, be_);
   std::vector<std::vector<uint32_t>> types_of_cu_;

@@ -148,6 +148,10 @@ void InfoWriter::add_ref(uint64_t key) {
   info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
 }
 
+void InfoWriter::wrong_slot() {
+  throw std::logic_error("dwarf::InfoWriter: a DIE put with a slot of another shape");
+}
+
 uint32_t InfoWriter::put_long(uint32_t code) {
   uint8_t buf[10];
   const size_t n = elf::encode_uleb(code, buf);

@@ -147,6 +147,12 @@ class AbbrevTable {
     return recent;
   }
   size_t size() const { return start_.size() - 1; }
+  // The number of words of the shape of a code.
+  size_t length(uint32_t code) const { return start_[code] - start_[code - 1]; }
+  // Whether code is the code of the shape.
+  bool is_code_of(uint32_t code, const uint32_t* shape, size_t n) const {
+    return code > 0 && code <= size() && same(code, shape, n);
+  }
   // The .debug_abbrev contents: every shape under its code, then the terminating 0.
   elf::Bytes bytes() const;
 
@@ -166,6 +172,13 @@ class AbbrevTable {
   std::vector<uint32_t> start_{0};     // shape of code c: shapes_[start_[c-1], start_[c])
   std::vector<uint32_t> hashes_;       // by code - 1
   std::array<uint32_t, 64> recent_{};  // the code last used by tag (modulo 64), or 0
+};
+
+// The code of a DIE shape that a caller writes many times, kept by the caller: put() finds the
+// code of the first DIE put with the slot, and takes it for the later ones without matching
+// their shape again. Each DIE put with a slot must have the shape of the first.
+struct ShapeSlot {
+  uint32_t code = 0;
 };
 
 class InfoWriter {
@@ -201,10 +214,17 @@ class InfoWriter {
   uint32_t put(const Die& d) {
     if (d.serial_ != serial_ || !serial_) not_open();
     serial_ = 0;
-    const uint32_t code = abbrevs_.code(shape_.data(), shape_n_);
-    if (code >= 0x80 || !die_refs_.empty()) return put_long(code);
-    info_.data()[die_at_] = static_cast<uint8_t>(code);
-    return flushed_ + static_cast<uint32_t>(die_at_);
+    return close(abbrevs_.code(shape_.data(), shape_n_));
+  }
+  // The same, for a DIE of the slot's shape.
+  uint32_t put(const Die& d, ShapeSlot& slot) {
+    if (d.serial_ != serial_ || !serial_) not_open();
+    serial_ = 0;
+    if (!slot.code)
+      slot.code = abbrevs_.code(shape_.data(), shape_n_);
+    else
+      check_slot(slot.code);
+    return close(slot.code);
   }
   // Closes the children of the latest open DIE with children.
   void end_children() {
@@ -275,8 +295,23 @@ class InfoWriter {
     shape_[shape_n_++] = uint32_t{at} << 8 | form;
     return info_;
   }
-  // put() of a DIE with a code past 127 or with references to fill in.
+  // Writes the code of the DIE put and returns its offset.
+  uint32_t close(uint32_t code) {
+    if (code >= 0x80 || !die_refs_.empty()) return put_long(code);
+    info_.data()[die_at_] = static_cast<uint8_t>(code);
+    return flushed_ + static_cast<uint32_t>(die_at_);
+  }
+  // close() of a DIE with a code past 127 or with references to fill in.
   uint32_t put_long(uint32_t code);
+  // Checks that the DIE put has the shape of the slot's code (std::logic_error): its number of
+  // attributes always, the whole shape in builds with assertions.
+  void check_slot(uint32_t code) const {
+    if (abbrevs_.length(code) != shape_n_) wrong_slot();
+#ifndef NDEBUG
+    if (!abbrevs_.is_code_of(code, shape_.data(), shape_n_)) wrong_slot();
+#endif
+  }
+  [[noreturn]] static void wrong_slot();
   [[noreturn]] static void not_open();
   void grow_shape();
   [[noreturn]] static void still_open();
