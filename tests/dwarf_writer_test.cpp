@@ -2,13 +2,17 @@
 // place with their codes, and references resolved after the units.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "format/elf/dwarf.hpp"
 #include "format/elf/dwarf_info.hpp"
+#include "format/elf/dwarf_line.hpp"
 #include "format/elf/strings.hpp"
 
 namespace {
@@ -412,6 +416,131 @@ TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
       EXPECT_EQ(file, want);
       EXPECT_EQ(w.abbrev().data(), whole.abbrev().data());
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line number programs, run back as DWARF 4 says.
+
+// A row of the line table, as the program's state machine emits it.
+struct TableRow {
+  uint64_t addr = 0;
+  int64_t line = 1;
+  uint64_t file = 1;
+  bool end = false;
+  bool operator==(const TableRow&) const = default;
+};
+void PrintTo(const TableRow& r, std::ostream* os) {
+  *os << "{0x" << std::hex << r.addr << std::dec << ", line " << r.line << ", file " << r.file
+      << (r.end ? ", end}" : "}");
+}
+
+// Runs the program at offset at: the standard opcodes, the extended ones and the special
+// opcodes of its header.
+std::vector<TableRow> run_program(const elf::Bytes& b, size_t at) {
+  const std::vector<uint8_t>& d = b.data();
+  size_t p = at;
+  auto u8 = [&] { return d.at(p++); };
+  auto u32 = [&] {
+    const uint32_t v = b.read_u32(p);
+    p += 4;
+    return v;
+  };
+  auto uleb = [&] {
+    uint64_t v = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const uint8_t x = u8();
+      v |= uint64_t{x & 0x7Fu} << shift;
+      if (!(x & 0x80)) return v;
+    }
+  };
+  auto sleb = [&] {
+    int64_t v = 0;
+    unsigned shift = 0;
+    uint8_t x;
+    do {
+      x = u8();
+      v |= int64_t{x & 0x7F} << shift;
+      shift += 7;
+    } while (x & 0x80);
+    return shift < 64 && (x & 0x40) ? v | -(int64_t{1} << shift) : v;
+  };
+  const uint32_t unit_length = u32();
+  const size_t end = p + unit_length;
+  p += 2;  // version
+  const uint32_t header_length = u32();
+  const size_t program = p + header_length;
+  p += 3;  // minimum_instruction_length, maximum_operations_per_instruction, default_is_stmt
+  const int line_base = static_cast<int8_t>(u8());
+  const int line_range = u8();
+  const int opcode_base = u8();
+  p = program;
+  std::vector<TableRow> rows;
+  TableRow r;
+  while (p < end) {
+    const uint8_t op = u8();
+    if (op >= opcode_base) {
+      const int adjusted = op - opcode_base;
+      r.addr += static_cast<uint64_t>(adjusted / line_range);
+      r.line += line_base + adjusted % line_range;
+      rows.push_back(r);
+    } else if (op == DW_LNS_copy) {
+      rows.push_back(r);
+    } else if (op == DW_LNS_advance_pc) {
+      r.addr += uleb();
+    } else if (op == DW_LNS_advance_line) {
+      r.line += sleb();
+    } else if (op == DW_LNS_set_file) {
+      r.file = uleb();
+    } else if (op == 0) {
+      const size_t next = static_cast<size_t>(uleb());
+      const size_t after = p + next;
+      const uint8_t ext = u8();
+      if (ext == DW_LNE_set_address) {
+        r.addr = u32();
+      } else if (ext == DW_LNE_end_sequence) {
+        r.end = true;
+        rows.push_back(r);
+        r = TableRow{};
+      }
+      p = after;
+    } else {
+      ADD_FAILURE() << "opcode " << int{op};
+      break;
+    }
+  }
+  EXPECT_EQ(p, end);
+  return rows;
+}
+
+// Every row comes back, with the ends of the sequences, in both byte orders: rows that a special
+// opcode encodes, and rows whose every field changes as far as it can, which take the most bytes.
+TEST(LineProgram, RowsComeBackFromTheProgram) {
+  std::vector<LineRow> small, extreme;
+  for (uint32_t i = 0; i < 3000; ++i) small.push_back({0x1000 + i * 4 + i % 3, 100 + i % 7, 1});
+  extreme.push_back({0, UINT32_MAX, UINT32_MAX});
+  for (uint32_t i = 0; i < 500; ++i) {
+    extreme.push_back({0x10000000u + i * 0x7FFFFu, i % 2 ? UINT32_MAX : 0, i % 2 ? 1 : UINT32_MAX});
+  }
+  extreme.push_back({UINT32_MAX, 0, 2});
+  const std::vector<LineSequence> seqs = {{small, 0x1000 + 3000 * 4 + 10}, {extreme, UINT32_MAX}};
+  for (bool big : {false, true}) {
+    SCOPED_TRACE(big ? "big-endian" : "little-endian");
+    elf::Bytes out(big);
+    out.u8(0xAA);  // the program need not start the section
+    const uint32_t at = write_line_program(out, {"/src"}, {{"a.c", 1}, {"b.h", 0}}, seqs);
+    EXPECT_EQ(at, 1u);
+    std::vector<TableRow> want;
+    for (const LineSequence& s : seqs) {
+      for (const LineRow& r : s.rows) want.push_back({r.addr, r.line, r.file, false});
+      TableRow end = want.back();
+      end.addr = std::max<uint64_t>(s.end, s.rows.back().addr);
+      end.end = true;
+      want.push_back(end);
+    }
+    const std::vector<TableRow> got = run_program(out, at);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], want[i]) << "row " << i;
   }
 }
 

@@ -591,7 +591,17 @@ class DwarfBuilder {
     // after its last row when it is in none.
     for (size_t i = 0, j; i < rows.size(); i = j) {
       const ptrdiff_t f = function_of(rows[i].addr);
-      for (j = i + 1; j < rows.size() && function_of(rows[j].addr) == f; ++j) {
+      // The rows below bound, the end of the function or the start of the next one, are in
+      // the same function (or in none).
+      auto bound_of = [&] {
+        uint64_t bound = next < fns.size() ? fns[next].lo : UINT64_MAX;
+        return f >= 0 ? std::min(bound, fns[static_cast<size_t>(f)].hi) : bound;
+      };
+      uint64_t bound = bound_of();
+      for (j = i + 1; j < rows.size(); ++j) {
+        if (rows[j].addr < bound) continue;
+        if (function_of(rows[j].addr) != f) break;
+        bound = bound_of();
       }
       const uint64_t after_last = uint64_t{rows[j - 1].addr} + 1;
       const uint64_t end = f >= 0 ? fns[static_cast<size_t>(f)].hi : after_last;

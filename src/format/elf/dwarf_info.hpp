@@ -57,6 +57,7 @@ class InfoBuffer {
   }
   void u32(uint32_t v) { store_u32(grow(4), v); }
   void uleb(uint64_t v) {
+    if (v < 0x80) return u8(static_cast<uint8_t>(v));  // most values: sizes, offsets, counts
     uint8_t* p = grow(10);
     n_ -= 10 - elf::encode_uleb(v, p);
   }

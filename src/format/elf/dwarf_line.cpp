@@ -12,49 +12,64 @@ constexpr int OPCODE_BASE = 13;
 // Operand counts of the standard opcodes 1 to 12.
 constexpr uint8_t STANDARD_LENGTHS[OPCODE_BASE - 1] = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1};
 
-void extended(elf::Bytes& out, uint8_t op, size_t operand_size) {
-  out.u8(0);
-  out.uleb(1 + operand_size);
-  out.u8(op);
+// The bytes of a sequence are written through a pointer into room made for the most they can
+// take: a row changes at most the file, the line and the address (with their operands) and
+// copies, 19 bytes.
+constexpr size_t MAX_ROW = 19;
+
+uint8_t* put_uleb(uint8_t* p, uint64_t v) {
+  return p + elf::encode_uleb(v, p);
 }
 
 void write_sequence(elf::Bytes& out, const LineSequence& seq) {
   if (seq.rows.empty()) return;
+  std::vector<uint8_t>& bytes = out.data();
+  const size_t start = bytes.size();
+  bytes.resize(start + 7 + MAX_ROW * seq.rows.size() + 11 + 3);
+  uint8_t* p = bytes.data() + start;
   uint32_t addr = seq.rows.front().addr;
   int64_t line = 1;
   uint32_t file = 1;
-  extended(out, DW_LNE_set_address, 4);
-  out.u32(addr);
+  // DW_LNE_set_address and the address in the target's byte order.
+  *p++ = 0;
+  *p++ = 5;
+  *p++ = DW_LNE_set_address;
+  for (int i = 0; i < 4; ++i)
+    *p++ = static_cast<uint8_t>(addr >> (out.big_endian() ? 24 - 8 * i : 8 * i));
   for (const LineRow& r : seq.rows) {
     if (r.file != file) {
-      out.u8(DW_LNS_set_file);
-      out.uleb(r.file);
+      *p++ = DW_LNS_set_file;
+      p = put_uleb(p, r.file);
       file = r.file;
     }
     int64_t dline = static_cast<int64_t>(r.line) - line;
     uint64_t daddr = r.addr - addr;
     int64_t special = (dline - LINE_BASE) + LINE_RANGE * static_cast<int64_t>(daddr) + OPCODE_BASE;
     if (dline >= LINE_BASE && dline < LINE_BASE + LINE_RANGE && special <= 255) {
-      out.u8(static_cast<uint8_t>(special));
+      *p++ = static_cast<uint8_t>(special);
     } else {
       if (dline) {
-        out.u8(DW_LNS_advance_line);
-        out.sleb(dline);
+        *p++ = DW_LNS_advance_line;
+        p += elf::encode_sleb(dline, p);
       }
       if (daddr) {
-        out.u8(DW_LNS_advance_pc);
-        out.uleb(daddr);
+        *p++ = DW_LNS_advance_pc;
+        p = put_uleb(p, daddr);
       }
-      out.u8(DW_LNS_copy);
+      *p++ = DW_LNS_copy;
     }
     line = r.line;
     addr = r.addr;
   }
   if (seq.end > addr) {
-    out.u8(DW_LNS_advance_pc);
-    out.uleb(seq.end - addr);
+    *p++ = DW_LNS_advance_pc;
+    p = put_uleb(p, seq.end - addr);
   }
-  extended(out, DW_LNE_end_sequence, 0);
+  // DW_LNE_end_sequence
+  *p++ = 0;
+  *p++ = 1;
+  *p++ = DW_LNE_end_sequence;
+  bytes.resize(static_cast<size_t>(p - bytes.data()));
 }
 
 }  // namespace
