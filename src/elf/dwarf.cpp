@@ -125,8 +125,7 @@ class DwarfBuilder {
  private:
   // A type gets a DIE when it is defined (first definition of its selfix) and is not void.
   // A reference to a type DIE already written holds its offset at once; one to a type still to
-  // come is filled in when all units are written.
-  // Whether the DIE got a type.
+  // come is filled in when all units are written. Returns whether the DIE got a type.
   bool type_attr(Die& d, uint32_t selfix) const {
     return type_attr(d, selfix, p_.type_at.get(selfix));
   }
@@ -317,11 +316,8 @@ class DwarfBuilder {
         Die d = w_.die(tag, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, t.size);
-        const size_t shape = (tag == DW_TAG_union_type   ? 1
-                              : tag == DW_TAG_class_type ? 2
-                                                         : 0) *
-                                 4 +
-                             (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
+        const size_t kind = t.kind == K_UNION ? 1 : t.kind == K_CLASS ? 2 : 0;
+        const size_t shape = kind * 4 + (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
         set_die(t.selfix, w_.put(d, shapes_.aggregate[shape]));
         if (tr.members.empty()) return;
         size_t index = 0;
