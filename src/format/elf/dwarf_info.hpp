@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -81,18 +82,10 @@ class InfoBuffer {
   elf::Bytes bytes() const;
 
  private:
+  // One 4-byte store of the value in the target's byte order.
   void store_u32(uint8_t* p, uint32_t v) const {
-    if (big_) {
-      p[0] = static_cast<uint8_t>(v >> 24);
-      p[1] = static_cast<uint8_t>(v >> 16);
-      p[2] = static_cast<uint8_t>(v >> 8);
-      p[3] = static_cast<uint8_t>(v);
-    } else {
-      p[0] = static_cast<uint8_t>(v);
-      p[1] = static_cast<uint8_t>(v >> 8);
-      p[2] = static_cast<uint8_t>(v >> 16);
-      p[3] = static_cast<uint8_t>(v >> 24);
-    }
+    if (big_ != (std::endian::native == std::endian::big)) v = __builtin_bswap32(v);
+    std::memcpy(p, &v, 4);
   }
   void make_room(size_t k);
   std::vector<uint8_t> buf_;  // its size is the room; the bytes written are [0, n_)
@@ -213,13 +206,13 @@ class InfoWriter {
   void end_unit();
   // Closes the DIE and returns its offset in .debug_info.
   uint32_t put(const Die& d) {
-    if (d.serial_ != serial_ || !serial_) not_open();
+    if (d.serial_ != serial_) not_open();
     serial_ = 0;
     return close(abbrevs_.code(shape_.data(), shape_n_));
   }
   // The same, for a DIE of the slot's shape.
   uint32_t put(const Die& d, ShapeSlot& slot) {
-    if (d.serial_ != serial_ || !serial_) not_open();
+    if (d.serial_ != serial_) not_open();
     serial_ = 0;
     if (!slot.code)
       slot.code = abbrevs_.code(shape_.data(), shape_n_);
@@ -290,8 +283,9 @@ class InfoWriter {
     if (serial_) still_open();
   }
   // The buffer for the values of the open DIE, after adding the pair to its shape.
+  // A DIE's serial is never 0, the serial of no open DIE.
   InfoBuffer& open(uint64_t serial, Attr at, Form form) {
-    if (serial != serial_ || !serial) not_open();
+    if (serial != serial_) not_open();
     if (shape_n_ == shape_.size()) grow_shape();
     shape_[shape_n_++] = uint32_t{at} << 8 | form;
     return info_;
