@@ -64,7 +64,11 @@ elf::Bytes AbbrevTable::bytes() const {
 // ---------------------------------------------------------------------------------------------
 // DIEs.
 
-Die& Die::data1(Attr at, uint8_t v) {
+Die& Die::u32_checked(Attr at, Form form, uint32_t v) {
+  spec(at, form).u32(v);
+  return *this;
+}
+Die& Die::data1_checked(Attr at, uint8_t v) {
   spec(at, DW_FORM_data1).u8(v);
   return *this;
 }
@@ -72,7 +76,7 @@ Die& Die::data2(Attr at, uint16_t v) {
   spec(at, DW_FORM_data2).u16(v);
   return *this;
 }
-Die& Die::udata(Attr at, uint64_t v) {
+Die& Die::udata_checked(Attr at, uint64_t v) {
   spec(at, DW_FORM_udata).uleb(v);
   return *this;
 }
@@ -80,7 +84,7 @@ Die& Die::sdata(Attr at, int64_t v) {
   spec(at, DW_FORM_sdata).sleb(v);
   return *this;
 }
-Die& Die::flag(Attr at) {
+Die& Die::flag_checked(Attr at) {
   spec(at, DW_FORM_flag_present);
   return *this;
 }
@@ -168,6 +172,12 @@ uint32_t InfoWriter::put_long(uint32_t code) {
     last_ref_ = at;
   }
   return flushed_ + static_cast<uint32_t>(die_at_);
+}
+
+Die InfoWriter::die_checked(Tag tag, bool children) {
+  closed();
+  if (out_ && info_.size() >= flush_at_) flush();
+  return start(tag, children);
 }
 
 void InfoWriter::begin_unit() {

@@ -43,6 +43,16 @@ class InfoBuffer {
   const uint8_t* data() const { return buf_.data(); }
   void clear() { n_ = 0; }
 
+  // The bytes there is room for without growing.
+  size_t room() const { return buf_.size() - n_; }
+  // k more bytes at the end, for the caller to write, where room() is at least k.
+  uint8_t* take(size_t k) {
+    uint8_t* p = buf_.data() + n_;
+    n_ += k;
+    return p;
+  }
+  // Gives back the last k bytes taken.
+  void untake(size_t k) { n_ -= k; }
   // k more bytes at the end, for the caller to write.
   uint8_t* grow(size_t k) {
     if (buf_.size() - n_ < k) make_room(k);
@@ -73,6 +83,11 @@ class InfoBuffer {
   void open_gap(size_t at, size_t k);
 
   void patch_u32(size_t at, uint32_t v) { store_u32(buf_.data() + at, v); }
+  // One 4-byte store of the value in the target's byte order.
+  void store_u32(uint8_t* p, uint32_t v) const {
+    if (big_ != (std::endian::native == std::endian::big)) v = __builtin_bswap32(v);
+    std::memcpy(p, &v, 4);
+  }
   uint32_t read_u32(size_t at) const {
     const uint8_t* p = buf_.data() + at;
     if (big_) return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
@@ -82,11 +97,6 @@ class InfoBuffer {
   elf::Bytes bytes() const;
 
  private:
-  // One 4-byte store of the value in the target's byte order.
-  void store_u32(uint8_t* p, uint32_t v) const {
-    if (big_ != (std::endian::native == std::endian::big)) v = __builtin_bswap32(v);
-    std::memcpy(p, &v, 4);
-  }
   void make_room(size_t k);
   std::vector<uint8_t> buf_;  // its size is the room; the bytes written are [0, n_)
   size_t n_ = 0;
@@ -121,6 +131,11 @@ class Die {
   Die(InfoWriter& w, uint64_t serial) : w_(&w), serial_(serial) {}
   InfoBuffer& spec(Attr at, Form form);  // checks the DIE is open, adds the pair to its shape
   Die& u32(Attr at, Form form, uint32_t v);
+  // The ways through spec(), for an attribute that the writer's quick way does not take.
+  Die& u32_checked(Attr at, Form form, uint32_t v);
+  Die& data1_checked(Attr at, uint8_t v);
+  Die& udata_checked(Attr at, uint64_t v);
+  Die& flag_checked(Attr at);
   InfoWriter* w_;
   uint64_t serial_;
 };
@@ -190,16 +205,10 @@ class InfoWriter {
   uint32_t size() const { return flushed_ + static_cast<uint32_t>(info_.size()); }
   // Opens a DIE at the end of .debug_info.
   Die die(Tag tag, bool children) {
-    closed();
-    if (out_ && info_.size() >= flush_at_) flush();
-    serial_ = next_serial_++;
-    die_at_ = info_.size();
-    die_refs_.clear();
-    info_.u8(0);  // room for a one-byte code; put() makes more when needed
-    shape_[0] = tag;
-    shape_[1] = children;
-    shape_n_ = 2;
-    return Die(*this, serial_);
+    // The checks' calls are out of the way of the common case, as for the attributes.
+    if (serial_ || (out_ && info_.size() >= flush_at_) || info_.room() == 0)
+      return die_checked(tag, children);
+    return start(tag, children);
   }
 
   void begin_unit();
@@ -281,6 +290,27 @@ class InfoWriter {
   friend class Die;
   void closed() const {  // checks that no DIE is open
     if (serial_) still_open();
+  }
+  // die() after its checks and the flush they call for.
+  Die die_checked(Tag tag, bool children);
+  Die start(Tag tag, bool children) {
+    serial_ = next_serial_++;
+    die_at_ = info_.size();
+    die_refs_.clear();
+    info_.u8(0);  // room for a one-byte code; put() makes more when needed
+    shape_[0] = tag;
+    shape_[1] = children;
+    shape_n_ = 2;
+    return Die(*this, serial_);
+  }
+  // The quick way of an attribute of k bytes at most: when the handle is the open DIE's, its
+  // shape has room for the pair and .debug_info for the bytes, adds the pair and returns where
+  // the bytes go; else nullptr, and the attribute goes through open() with all its checks and
+  // growth. The checks' calls are then out of the way of the common case.
+  uint8_t* quick(uint64_t serial, Attr at, Form form, size_t k) {
+    if (serial != serial_ || shape_n_ == shape_.size() || info_.room() < k) return nullptr;
+    shape_[shape_n_++] = uint32_t{at} << 8 | form;
+    return info_.take(k);
   }
   // The buffer for the values of the open DIE, after adding the pair to its shape.
   // A DIE's serial is never 0, the serial of no open DIE.
@@ -379,7 +409,28 @@ inline InfoBuffer& Die::spec(Attr at, Form form) {
 }
 
 inline Die& Die::u32(Attr at, Form form, uint32_t v) {
-  spec(at, form).u32(v);
+  uint8_t* p = w_->quick(serial_, at, form, 4);
+  if (!p) return u32_checked(at, form, v);
+  w_->info_.store_u32(p, v);
+  return *this;
+}
+
+inline Die& Die::data1(Attr at, uint8_t v) {
+  uint8_t* p = w_->quick(serial_, at, DW_FORM_data1, 1);
+  if (!p) return data1_checked(at, v);
+  *p = v;
+  return *this;
+}
+
+inline Die& Die::udata(Attr at, uint64_t v) {
+  uint8_t* p = w_->quick(serial_, at, DW_FORM_udata, 10);
+  if (!p) return udata_checked(at, v);
+  w_->info_.untake(10 - elf::encode_uleb(v, p));
+  return *this;
+}
+
+inline Die& Die::flag(Attr at) {
+  if (!w_->quick(serial_, at, DW_FORM_flag_present, 0)) return flag_checked(at);
   return *this;
 }
 
