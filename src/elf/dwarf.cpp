@@ -176,10 +176,11 @@ class DwarfBuilder {
   }
   // The offset in .debug_str of a name of the records, kept by the name's number.
   uint32_t str_of(Name n) {
-    uint32_t& offset = str_of_name_[n.id];
-    if (offset == NONE) offset = w_.string(m_.name(n));
-    return offset;
+    const uint32_t offset = str_of_name_[n.id];
+    return offset != NONE ? offset : add_str(n);
   }
+  // A name's first time: it goes into .debug_str.
+  [[gnu::noinline]] uint32_t add_str(Name n) { return str_of_name_[n.id] = w_.string(m_.name(n)); }
 
   void set_die(uint64_t key, uint32_t offset) {
     if (const uint32_t ti = type_of_key(key); ti != TypeIndex::NONE)
