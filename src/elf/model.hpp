@@ -263,9 +263,14 @@ class LineRows {
   }
   void add(const LineValue& v) {
     if (static_cast<size_t>(end_ - cur_) < MAX_ROW) new_block();
-    put(cur_, int64_t{v.line} - last_.line);
-    put(cur_, int64_t{v.addr} - last_.addr);
+    // The values are read before the bytes are written, through a local pointer: a byte store
+    // may alias anything, and would make the compiler reload them and store cur_ at each byte.
+    const int64_t line = int64_t{v.line} - last_.line, addr = int64_t{v.addr} - last_.addr;
     last_ = v;
+    uint8_t* p = cur_;
+    put(p, line);
+    put(p, addr);
+    cur_ = p;
   }
   // The bytes stored.
   uint64_t size() const {
