@@ -422,8 +422,7 @@ class DwarfBuilder {
   // order.
   void addr_location(Die& d, uint32_t addr) const {
     uint8_t ops[5] = {DW_OP_addr};
-    for (int i = 0; i < 4; ++i)
-      ops[1 + i] = static_cast<uint8_t>(addr >> (be_ ? 24 - 8 * i : 8 * i));
+    elf::store_u32(ops + 1, addr, be_);
     d.expr(DW_AT_location, ops, sizeof ops);
   }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,17 @@
 #include <vector>
 
 namespace elf {
+
+// A 4-byte field at p in the given byte order, stored and loaded at once.
+inline void store_u32(uint8_t* p, uint32_t v, bool big_endian) {
+  if (big_endian != (std::endian::native == std::endian::big)) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
+}
+inline uint32_t load_u32(const uint8_t* p, bool big_endian) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return big_endian != (std::endian::native == std::endian::big) ? __builtin_bswap32(v) : v;
+}
 
 // Writes the unsigned LEB128 encoding of v at out (room for 10 bytes) and returns its length.
 inline size_t encode_uleb(uint64_t v, uint8_t* out) {
@@ -78,15 +90,9 @@ class Bytes {
   void pad_to(size_t alignment);
 
   // Overwrites a 4-byte field written earlier (lengths, references known only later).
-  void patch_u32(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b_[at + i] = static_cast<uint8_t>(v >> (big_ ? 24 - 8 * i : 8 * i));
-  }
+  void patch_u32(size_t at, uint32_t v) { store_u32(b_.data() + at, v, big_); }
   // Reads back a 4-byte field.
-  uint32_t read_u32(size_t at) const {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t{b_[at + i]} << (big_ ? 24 - 8 * i : 8 * i);
-    return v;
-  }
+  uint32_t read_u32(size_t at) const { return load_u32(b_.data() + at, big_); }
 
  private:
   // Room for n more bytes without a reallocation on the way, so that the bytes of one field

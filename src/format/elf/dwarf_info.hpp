@@ -15,7 +15,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -83,16 +82,8 @@ class InfoBuffer {
   void open_gap(size_t at, size_t k);
 
   void patch_u32(size_t at, uint32_t v) { store_u32(buf_.data() + at, v); }
-  // One 4-byte store of the value in the target's byte order.
-  void store_u32(uint8_t* p, uint32_t v) const {
-    if (big_ != (std::endian::native == std::endian::big)) v = __builtin_bswap32(v);
-    std::memcpy(p, &v, 4);
-  }
-  uint32_t read_u32(size_t at) const {
-    const uint8_t* p = buf_.data() + at;
-    if (big_) return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-    return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-  }
+  void store_u32(uint8_t* p, uint32_t v) const { elf::store_u32(p, v, big_); }
+  uint32_t read_u32(size_t at) const { return elf::load_u32(buf_.data() + at, big_); }
   // A copy of the bytes.
   elf::Bytes bytes() const;
 

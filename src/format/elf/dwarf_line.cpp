@@ -34,8 +34,8 @@ void write_sequence(elf::Bytes& out, const LineSequence& seq) {
   *p++ = 0;
   *p++ = 5;
   *p++ = DW_LNE_set_address;
-  for (int i = 0; i < 4; ++i)
-    *p++ = static_cast<uint8_t>(addr >> (out.big_endian() ? 24 - 8 * i : 8 * i));
+  elf::store_u32(p, addr, out.big_endian());
+  p += 4;
   for (const LineRow& r : seq.rows) {
     if (r.file != file) {
       *p++ = DW_LNS_set_file;
