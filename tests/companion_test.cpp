@@ -140,6 +140,17 @@ TEST_F(CompanionTest, Lookups) {
       // An empty display name is a replacement; an empty name matches nothing.
       {"1 x 0 \"\" _gone\n", {{"_gone", "", false, false}}},
       {"1 cl\n2 bcl\n3 cl 0 \"\" \n", {{"", none, false, false}}},
+      // A name matches whole: not its prefix, not a longer name that begins with it.
+      {"1 cl 0 Name name\n2 bcl 0 Other other\n",
+       {{"nam", none, false, false},
+        {"names", none, false, false},
+        {"Nam", none, false, false},
+        {"Names", none, false, false},
+        {"othe", none, false, false},
+        {"others", none, false, false},
+        {"name", "Name", false, false},
+        {"Name", none, true, false},
+        {"other", "Other", false, true}}},
       // The kinds are compared exactly.
       {"1 CL 0 N n\n2 cls 0 N n\n3 bcl0 0 N n\n4 BCL 0 N n\n5 bc 0 N n\n",
        {{"N", none, false, false}, {"n", "N", false, false}}},

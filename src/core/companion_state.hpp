@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -21,14 +22,23 @@ struct CompanionEntry {
   std::string s4;  // name as the object file spells it
 };
 
+// Hashes a name as a string_view: the lookups take the record's name as it lies in the reader's
+// buffer, without building a std::string for every member and symbol.
+struct CompanionNameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using CompanionNameSet = std::unordered_set<std::string, CompanionNameHash, std::equal_to<>>;
+
 // The entries of one companion file, with the answers of the three lookups indexed. Immutable
 // once loaded, so that a table can be shared between the loads of the same file.
 struct CompanionTable {
   std::map<uint32_t, CompanionEntry> entries;  // sparse, by entry index
   uint32_t entry_count = 0;                    // highest index stored since the table was emptied
-  std::unordered_map<std::string, std::string> rename;  // s4 -> s3 of the lowest index
-  std::unordered_set<std::string> cl_names;             // s3 of "cl" entries
-  std::unordered_set<std::string> bcl_names;            // s4 of "bcl" entries
+  // s4 -> s3 of the lowest index
+  std::unordered_map<std::string, std::string, CompanionNameHash, std::equal_to<>> rename;
+  CompanionNameSet cl_names;   // s3 of "cl" entries
+  CompanionNameSet bcl_names;  // s4 of "bcl" entries
 };
 
 // Finds the text of a companion file by its name ("main.cpd"); nullopt when there is none.
