@@ -150,6 +150,43 @@ TEST_F(StreamTest, NamesEndAtTheirFirstZeroByteButConsumeTheirWholeLength) {
   }
 }
 
+// A field or name that the input buffer's end cuts is read as one that lies whole in it: the
+// file holds filler, then the field, at every offset from before to after the buffer's end.
+TEST_F(StreamTest, FieldsAndNamesAcrossTheInputBuffersEnd) {
+  const size_t end = tek::INPUT_BUFFER_SIZE;
+  Bytes name = {200};
+  for (int i = 0; i < 200; ++i) name.push_back(static_cast<uint8_t>(i == 150 ? 0 : 'A' + i % 26));
+  std::string expected_name;
+  for (int i = 0; i < 150; ++i) expected_name.push_back(static_cast<char>('A' + i % 26));
+  for (size_t at = end - 210; at <= end + 1; ++at) {
+    SCOPED_TRACE(at);
+    Bytes file(at, 0xEE);
+    file.insert(file.end(), {0x12, 0x34, 0x56, 0x78});
+    file.insert(file.end(), name.begin(), name.end());
+    file.push_back(0x77);
+    open(file);
+    std::vector<uint8_t> skip(at);
+    ASSERT_EQ(rd->get_block(skip.data(), at), at);
+    rd->set_remaining(4 + 201);
+    EXPECT_EQ(rd->get_word(), 0x1234u);
+    EXPECT_EQ(rd->get_word(), 0x5678u);
+    char got[256];
+    rd->get_name(got);
+    EXPECT_EQ(std::string(got), expected_name);
+    EXPECT_EQ(rd->remaining(), 0);
+    EXPECT_EQ(rd->get_raw(1), 0x77u);
+    // The same bytes as one long and as the name of a record cut one byte short.
+    open(file);
+    ASSERT_EQ(rd->get_block(skip.data(), at), at);
+    rd->set_remaining(4 + 200);
+    EXPECT_EQ(rd->get_long(), 0x12345678u);
+    rd->get_name(got);
+    EXPECT_EQ(std::string(got), expected_name);
+    EXPECT_EQ(rd->remaining(), 0);
+    EXPECT_EQ(rd->get_raw(1), static_cast<uint32_t>('A' + 199 % 26));
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The dispatcher
 

@@ -154,6 +154,15 @@ class RecordReader {
     return refill();
   }
   uint32_t get_field(int n) {
+    // Mostly the field lies whole in the body and in the buffer: its bytes are read in place.
+    if (rec_len_ >= n && in.len - in.pos >= static_cast<size_t>(n)) [[likely]] {
+      const uint8_t* p = in.data + in.pos;
+      in.pos += static_cast<size_t>(n);
+      rec_len_ = static_cast<uint16_t>(rec_len_ - n);
+      uint32_t v = 0;
+      for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+      return v;
+    }
     if (rec_len_ == 0) return 0;
     uint32_t v = get_raw(n);
     rec_len_ = rec_len_ >= n ? static_cast<uint16_t>(rec_len_ - n) : 0;
