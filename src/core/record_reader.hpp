@@ -132,11 +132,26 @@ class RecordReader {
 
   // Field readers: past the end of the body a field reads as 0 and consumes nothing; a field
   // that begins inside the body is read whole.
-  uint32_t get_byte();
-  uint32_t get_word();
+  uint32_t get_byte() {
+    if (rec_len_ == 0) return 0;
+    rec_len_ -= 1;
+    return next_byte();
+  }
+  uint32_t get_word() { return get_field(2); }
   uint32_t get_tri();
-  uint32_t get_long();
-  uint32_t get_addr();
+  uint32_t get_long() { return get_field(4); }
+  uint32_t get_addr() {
+    switch (addr_width_) {
+      case 2:
+        return get_word();
+      case 3:
+        return get_tri();
+      case 4:
+        return get_long();
+      default:
+        return get_byte();
+    }
+  }
   // Reads fields that no output holds, each with the reader of its width.
   void skip_fields(std::span<const teka::Field> fields);
   // Reads a length-prefixed name with get_byte into a 256-byte buffer: at most 255 characters

@@ -103,37 +103,10 @@ void RecordReader::skip_rec() {
   }
 }
 
-uint32_t RecordReader::get_byte() {
-  if (rec_len_ == 0) return 0;
-  rec_len_ -= 1;
-  return next_byte();
-}
-
-uint32_t RecordReader::get_word() {
-  return get_field(2);
-}
-
 uint32_t RecordReader::get_tri() {
   uint32_t v = get_byte() << 16;
   v |= get_byte() << 8;
   return v | get_byte();
-}
-
-uint32_t RecordReader::get_long() {
-  return get_field(4);
-}
-
-uint32_t RecordReader::get_addr() {
-  switch (addr_width_) {
-    case 2:
-      return get_word();
-    case 3:
-      return get_tri();
-    case 4:
-      return get_long();
-    default:
-      return get_byte();
-  }
 }
 
 void RecordReader::skip_fields(std::span<const teka::Field> fields) {
