@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -70,9 +72,13 @@ class NameStore {
   size_t in_table_ = 0;
 };
 
-// An array that grows by blocks of fixed size: no copy when it grows, elements never move.
+// An array that grows by blocks of fixed size: no copy when it grows, elements never move. A
+// block is raw storage, each element constructed when it is added: the records fill many
+// megabytes, which would otherwise be set to zero once before they are written.
 template <class T>
 class Chunked {
+  static_assert(std::is_trivially_destructible_v<T>);
+
  public:
   class const_iterator {
    public:
@@ -103,12 +109,14 @@ class Chunked {
   };
 
   void push_back(T v) {
-    if ((n_ & MASK) == 0) blocks_.push_back(std::make_unique<T[]>(MASK + 1));
-    blocks_.back()[n_ & MASK] = std::move(v);
+    if ((n_ & MASK) == 0) blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
+    new (blocks_.back()[n_ & MASK].bytes) T(std::move(v));
     ++n_;
   }
-  T& operator[](size_t i) { return blocks_[i >> SHIFT][i & MASK]; }
-  const T& operator[](size_t i) const { return blocks_[i >> SHIFT][i & MASK]; }
+  T& operator[](size_t i) { return *std::launder(reinterpret_cast<T*>(slot(i).bytes)); }
+  const T& operator[](size_t i) const {
+    return *std::launder(reinterpret_cast<const T*>(slot(i).bytes));
+  }
   T& back() { return (*this)[n_ - 1]; }
   size_t size() const { return n_; }
   bool empty() const { return n_ == 0; }
@@ -118,7 +126,12 @@ class Chunked {
  private:
   static constexpr unsigned SHIFT = 12;
   static constexpr size_t MASK = (size_t{1} << SHIFT) - 1;
-  std::vector<std::unique_ptr<T[]>> blocks_;
+  struct Slot {
+    alignas(T) unsigned char bytes[sizeof(T)];
+  };
+  Slot& slot(size_t i) { return blocks_[i >> SHIFT][i & MASK]; }
+  const Slot& slot(size_t i) const { return blocks_[i >> SHIFT][i & MASK]; }
+  std::vector<std::unique_ptr<Slot[]>> blocks_;
   size_t n_ = 0;
 };
 

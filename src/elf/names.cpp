@@ -34,7 +34,7 @@ Name NameStore::add_new(std::string_view s) {
   const size_t need = uleb_size(s.size()) + s.size();
   if (blocks_.empty() || used_ + need > BLOCK) {                   // also after a long name
     if (blocks_.size() >= size_t{1} << 12) stop_run(STOP_BUDGET);  // 4 GiB of names
-    blocks_.push_back(std::make_unique<uint8_t[]>(std::max(BLOCK, need)));
+    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(std::max(BLOCK, need)));
     used_ = 0;
   }
   const Name n{static_cast<uint32_t>(places_.size())};
