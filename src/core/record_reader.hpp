@@ -154,8 +154,9 @@ class RecordReader {
   }
   // Reads fields that no output holds, each with the reader of its width.
   void skip_fields(std::span<const teka::Field> fields);
-  // Reads a length-prefixed name with get_byte into a 256-byte buffer: at most 255 characters
-  // are kept, and the name ends at its first 0 byte. All n bytes are consumed.
+  // Reads a length-prefixed name into a 256-byte buffer, its bytes as get_byte reads them: at
+  // most 255 characters are kept, and the name ends at its first 0 byte. All n bytes are
+  // consumed.
   void get_name(char* name);
 
  private:
