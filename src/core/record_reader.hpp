@@ -130,6 +130,17 @@ class RecordReader {
     return p;
   }
 
+  // The next n bytes of the body where they lie whole in the body and in the input buffer,
+  // consumed; nullptr (and nothing consumed) when they do not, so the caller reads them one by
+  // one.
+  const uint8_t* take_body(size_t n) {
+    if (rec_len_ < n || in.len - in.pos < n) return nullptr;
+    const uint8_t* p = in.data + in.pos;
+    in.pos += n;
+    rec_len_ = static_cast<uint16_t>(rec_len_ - n);
+    return p;
+  }
+
   // Field readers: past the end of the body a field reads as 0 and consumes nothing; a field
   // that begins inside the body is read whole.
   uint32_t get_byte() {
@@ -171,10 +182,7 @@ class RecordReader {
   }
   uint32_t get_field(int n) {
     // Mostly the field lies whole in the body and in the buffer: its bytes are read in place.
-    if (rec_len_ >= n && in.len - in.pos >= static_cast<size_t>(n)) [[likely]] {
-      const uint8_t* p = in.data + in.pos;
-      in.pos += static_cast<size_t>(n);
-      rec_len_ = static_cast<uint16_t>(rec_len_ - n);
+    if (const uint8_t* p = take_body(static_cast<size_t>(n))) [[likely]] {
       uint32_t v = 0;
       for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
       return v;

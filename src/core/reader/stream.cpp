@@ -131,14 +131,11 @@ void RecordReader::skip_fields(std::span<const teka::Field> fields) {
 void RecordReader::get_name(char* name) {
   uint32_t n = get_byte();
   // Mostly the name lies whole in the body and in the buffer: it is copied in one piece.
-  if (rec_len_ >= n && in.len - in.pos >= n) [[likely]] {
-    const uint8_t* p = in.data + in.pos;
+  if (const uint8_t* p = take_body(n)) [[likely]] {
     const void* nul = std::memchr(p, 0, n);
     const size_t len = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : n;
     std::memcpy(name, p, len);
     name[len] = '\0';
-    in.pos += n;
-    rec_len_ = static_cast<uint16_t>(rec_len_ - n);
     return;
   }
   size_t len = 0;
