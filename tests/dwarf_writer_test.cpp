@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -417,6 +418,133 @@ TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
       EXPECT_EQ(w.abbrev().data(), whole.abbrev().data());
     }
   }
+}
+
+// A DIE of one of 256 shapes: each bit of shape adds one attribute of another form. The values
+// vary with n, up to a 9-byte ULEB128, a 300-byte expression and keys wider than 32 bits.
+template <class D>
+void shaped_values(D& d, uint32_t shape, uint32_t n) {
+  std::vector<uint8_t> ops(n % 7 == 0 ? 300 : n % 40, static_cast<uint8_t>(n));
+  if (shape & 1) d.str(DW_AT_name, "v" + std::to_string(n % 50));
+  if (shape & 2) d.data1(DW_AT_byte_size, static_cast<uint8_t>(n));
+  if (shape & 4) d.sdata(DW_AT_const_value, -int64_t{n} * 1000003);
+  if (shape & 8) d.udata(DW_AT_count, uint64_t{n} << (n % 57));
+  if (shape & 16) d.ref(DW_AT_type, uint64_t{n % 2} << 32 | n);
+  if (shape & 32) d.expr(DW_AT_location, ops.data(), ops.size());
+  if (shape & 64) d.flag(DW_AT_external);
+  if (shape & 128) d.addr(DW_AT_low_pc, n * 0x01010101u);
+}
+
+// Units of DIEs of every shape, written as Die or as SlotDie.
+void write_shaped_units(InfoWriter& w, bool quick) {
+  std::vector<ShapeSlot> slots(256);
+  uint32_t n = 0;
+  for (int unit = 0; unit < 3; ++unit) {
+    w.begin_unit();
+    Die cu = w.die(DW_TAG_compile_unit, true);
+    cu.str(DW_AT_name, "u.c");
+    w.put(cu);
+    for (int i = 0; i < 400; ++i, ++n) {
+      const uint32_t shape = n * 37 % 256;
+      if (quick) {
+        SlotDie d = w.die(slots[shape], DW_TAG_variable, false);
+        shaped_values(d, shape, n);
+        w.put(d, slots[shape]);
+      } else {
+        Die d = w.die(DW_TAG_variable, false);
+        shaped_values(d, shape, n);
+        w.put(d);
+      }
+    }
+    w.end_children();
+    w.end_unit();
+  }
+}
+
+// DIEs written the quick way are the DIEs written as Die, byte for byte, in memory and streamed
+// in small pieces: codes past 127 on a slot's first DIE and after, references to fill in,
+// expressions longer than the room made when a DIE opens.
+TEST(InfoWriter, QuickDiesGiveTheSameBytes) {
+  auto resolve = [](uint64_t key) -> std::optional<uint32_t> {
+    return static_cast<uint32_t>(key >> 32) * 100000 + static_cast<uint32_t>(key);
+  };
+  for (bool big : {false, true}) {
+    InfoWriter plain(big);
+    write_shaped_units(plain, false);
+    ASSERT_TRUE(plain.resolve_refs(resolve));
+    ASSERT_GT(plain.abbrev().size(), size_t{200} * 10);  // codes past 127
+    for (size_t flush_at : {0, 1, 64, 1000}) {
+      SCOPED_TRACE(testing::Message() << "flush at " << flush_at << (big ? ", big" : ""));
+      std::vector<uint8_t> file;
+      elf::MemoryOutput out(file);
+      InfoWriter quick(big);
+      if (flush_at) quick.stream_to(out, flush_at);
+      write_shaped_units(quick, true);
+      ASSERT_TRUE(quick.resolve_refs(resolve));
+      EXPECT_EQ(quick.ref_count(), plain.ref_count());
+      EXPECT_EQ(flush_at ? file : quick.info().data(), plain.info().data());
+      EXPECT_EQ(quick.abbrev().data(), plain.abbrev().data());
+      EXPECT_EQ(quick.str().data(), plain.str().data());
+    }
+  }
+}
+
+// An expression longer than the room a quick DIE opens with, at every distance from the end of
+// the first .debug_info buffer (4 KiB): the DIE makes room for it, and holds the Die's bytes.
+TEST(InfoWriter, QuickDieLongExpressionAtTheBuffersEnd) {
+  const std::vector<uint8_t> ops(1000, DW_OP_addr);
+  auto write = [&](size_t before, bool quick) {
+    InfoWriter w(true);
+    ShapeSlot filler, slot;
+    w.begin_unit();
+    for (size_t k = 0; k < before; ++k) {
+      SlotDie f = w.die(filler, DW_TAG_label, false);
+      w.put(f, filler);
+    }
+    if (quick) {
+      SlotDie d = w.die(slot, DW_TAG_variable, false);
+      d.udata(DW_AT_count, before).expr(DW_AT_location, ops.data(), ops.size());
+      d.data1(DW_AT_byte_size, 7);
+      w.put(d, slot);
+    } else {
+      Die d = w.die(DW_TAG_variable, false);
+      d.udata(DW_AT_count, before).expr(DW_AT_location, ops.data(), ops.size());
+      d.data1(DW_AT_byte_size, 7);
+      w.put(d);
+    }
+    w.end_unit();
+    return w.info().data();
+  };
+  for (size_t before = 2800; before < 4100; before += 7) {
+    SCOPED_TRACE(before);
+    EXPECT_EQ(write(before, true), write(before, false));
+  }
+}
+
+// A quick DIE is refused what a Die is refused, and more attributes than it has room for.
+TEST(InfoWriter, QuickDieMisuse) {
+  InfoWriter w(false);
+  ShapeSlot one, two, many;
+  w.begin_unit();
+  Die open = w.die(DW_TAG_variable, false);
+  EXPECT_THROW(w.die(one, DW_TAG_variable, false), std::logic_error);
+  w.put(open);
+
+  SlotDie a = w.die(one, DW_TAG_variable, false);
+  EXPECT_THROW(w.die(two, DW_TAG_variable, false), std::logic_error);
+  EXPECT_THROW(w.end_unit(), std::logic_error);
+  a.flag(DW_AT_external);
+  w.put(a, one);
+  EXPECT_THROW(a.flag(DW_AT_external), std::logic_error);  // after put
+  EXPECT_THROW(w.put(a, one), std::logic_error);
+
+  SlotDie b = w.die(one, DW_TAG_variable, false);
+  b.flag(DW_AT_external).flag(DW_AT_declaration);  // another shape than the slot's
+  EXPECT_THROW(w.put(b, one), std::logic_error);
+
+  SlotDie c = w.die(many, DW_TAG_variable, false);
+  for (size_t k = 0; k < SlotDie::MAX_ATTRS; ++k) c.udata(DW_AT_count, UINT64_MAX);
+  EXPECT_THROW(c.udata(DW_AT_count, 1), std::logic_error);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -127,23 +127,31 @@ class DwarfBuilder {
   // A reference to a type DIE already written holds its offset at once; one to a type still to
   // come is filled in when all units are written. Returns whether the DIE got a type.
   bool type_attr(Die& d, uint32_t selfix) const {
-    return type_attr(d, selfix, p_.type_at.get(selfix));
+    const uint32_t ti = p_.type_at.get(selfix);
+    if (!has_die(ti)) return false;
+    put_type(d, selfix, ti);
+    return true;
   }
-  // The same, with the type's index (TypeIndex::NONE: not defined).
-  bool type_attr(Die& d, uint32_t selfix, uint32_t ti) const {
+  // Whether the type of index ti (TypeIndex::NONE: not defined) has a DIE to refer to.
+  bool has_die(uint32_t ti) const {
     if (ti == TypeIndex::NONE) return false;
     const KindClass c = kind_info(p_.kinds[ti]).cls;
-    if (c == KindClass::Void || c == KindClass::Unknown) return false;
+    return c != KindClass::Void && c != KindClass::Unknown;
+  }
+  // The type attribute of a type that has a DIE, of index ti.
+  template <class D>
+  void put_type(D& d, uint32_t selfix, uint32_t ti) const {
     if (die_of_type_[ti] != NONE)
       d.ref_to(DW_AT_type, die_of_type_[ti]);
     else
       d.ref(DW_AT_type, selfix);
-    return true;
   }
-  // The type that a pointer, array, typedef or function type refers to, unless the reference
-  // closes a loop.
-  bool ref_attr(Die& d, const TypeFields& t, uint32_t target) const {
-    return (p_.cut_ref.empty() || !p_.cut_ref.count(t.selfix)) && type_attr(d, target);
+  // The index of the type that a pointer, array, typedef or function type refers to, or
+  // TypeIndex::NONE when it has no DIE or the reference closes a loop.
+  uint32_t ref_of(const TypeFields& t, uint32_t target) const {
+    if (!p_.cut_ref.empty() && p_.cut_ref.count(t.selfix)) return TypeIndex::NONE;
+    const uint32_t ti = p_.type_at.get(target);
+    return has_die(ti) ? ti : TypeIndex::NONE;
   }
 
   // The types that a type refers to.
@@ -250,59 +258,53 @@ class DwarfBuilder {
     }
   }
 
-  void base_type(const TypeFields& t) {
-    Die d = w_.die(DW_TAG_base_type, false);
-    uint8_t enc = DW_ATE_signed;
-    switch (t.kind) {
+  static uint8_t base_encoding(uint8_t kind) {
+    switch (kind) {
       case K_8SIGNED:
-        enc = DW_ATE_signed_char;
-        break;
+        return DW_ATE_signed_char;
       case K_8UNSIGNED:
-        enc = DW_ATE_unsigned_char;
-        break;
+        return DW_ATE_unsigned_char;
       case K_16UNSIGNED:
       case K_32UNSIGNED:
       case K_64UNSIGNED:
-        enc = DW_ATE_unsigned;
-        break;
+        return DW_ATE_unsigned;
       case K_32FLOAT:
       case K_64FLOAT:
       case K_EXTFLOAT:
-        enc = DW_ATE_float;
-        break;
+        return DW_ATE_float;
       default:
-        break;
+        return DW_ATE_signed;
     }
-    d.str(DW_AT_name, base_name(t))
-        .data1(DW_AT_byte_size, static_cast<uint8_t>(p_.type_size(t.selfix)))
-        .data1(DW_AT_encoding, enc);
-    set_die(t.selfix, w_.put(d, shapes_.base));
+  }
+
+  // A base type DIE: its name, size in bytes and encoding.
+  void base_die(uint32_t selfix, const char* name, uint8_t size, uint8_t encoding) {
+    SlotDie d = w_.die(shapes_.base, DW_TAG_base_type, false);
+    d.str(DW_AT_name, name).data1(DW_AT_byte_size, size).data1(DW_AT_encoding, encoding);
+    set_die(selfix, w_.put(d, shapes_.base));
   }
 
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
-    Die d = w_.die(DW_TAG_member, false);
-    size_t shape = 0;  // name, type, bit-field
-    if (!mv.name.empty()) {
-      d.strp(DW_AT_name, str_of(mv.name));
-      shape |= 1;
-    }
     const uint32_t ti = p_.type_at.get(mv.typeix);
-    if ((p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index})) &&
-        type_attr(d, mv.typeix, ti))
-      shape |= 2;
+    const bool typed =
+        (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index})) && has_die(ti);
     const TypeRec* bit = ti != TypeIndex::NONE && p_.kinds[ti] == K_BIT ? &m_.types[ti] : nullptr;
-    if (kind_info(agg.t.kind).members == MemberForm::BitField) {
+    const bool bit_field = kind_info(agg.t.kind).members == MemberForm::BitField;
+    ShapeSlot& slot =
+        shapes_.member[(mv.name.empty() ? 0 : 1) | (typed ? 2 : 0) | (bit_field || bit ? 4 : 0)];
+    SlotDie d = w_.die(slot, DW_TAG_member, false);
+    if (!mv.name.empty()) d.strp(DW_AT_name, str_of(mv.name));
+    if (typed) put_type(d, mv.typeix, ti);
+    if (bit_field) {
       d.udata(DW_AT_bit_size, mv.bitsize).udata(DW_AT_data_bit_offset, mv.bitoffs);
-      shape |= 4;
     } else if (bit) {
       // The bit offset counts from the first bit of the member's byte offset, in memory order.
       int64_t pos = int64_t{mv.offset} * 8 + static_cast<int32_t>(bit->t.offs);
       d.udata(DW_AT_bit_size, bit->t.size).udata(DW_AT_data_bit_offset, pos < 0 ? 0 : pos);
-      shape |= 4;
     } else {
       d.udata(DW_AT_data_member_location, mv.offset);
     }
-    w_.put(d, shapes_.member[shape]);
+    w_.put(d, slot);
   }
 
   void type_die(const TypeRec& tr) {
@@ -314,12 +316,13 @@ class DwarfBuilder {
         dwarf::Tag tag = t.kind == K_UNION   ? DW_TAG_union_type
                          : t.kind == K_CLASS ? DW_TAG_class_type
                                              : DW_TAG_structure_type;
-        Die d = w_.die(tag, !tr.members.empty());
+        const size_t kind = t.kind == K_UNION ? 1 : t.kind == K_CLASS ? 2 : 0;
+        ShapeSlot& slot =
+            shapes_.aggregate[kind * 4 + (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1)];
+        SlotDie d = w_.die(slot, tag, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, t.size);
-        const size_t kind = t.kind == K_UNION ? 1 : t.kind == K_CLASS ? 2 : 0;
-        const size_t shape = kind * 4 + (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
-        set_die(t.selfix, w_.put(d, shapes_.aggregate[shape]));
+        set_die(t.selfix, w_.put(d, slot));
         if (tr.members.empty()) return;
         size_t index = 0;
         for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv, index++);
@@ -327,14 +330,15 @@ class DwarfBuilder {
         return;
       }
       case KindClass::Enum: {
-        Die d = w_.die(DW_TAG_enumeration_type, !tr.members.empty());
+        ShapeSlot& slot =
+            shapes_.enumeration[(t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1)];
+        SlotDie d = w_.die(slot, DW_TAG_enumeration_type, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
-        const size_t shape = (t.name.empty() ? 0 : 2) + (tr.members.empty() ? 0 : 1);
-        set_die(t.selfix, w_.put(d, shapes_.enumeration[shape]));
+        set_die(t.selfix, w_.put(d, slot));
         if (tr.members.empty()) return;
         for (const MemberRec& mv : m_.members_of(tr)) {
-          Die e = w_.die(DW_TAG_enumerator, false);
+          SlotDie e = w_.die(shapes_.enumerator, DW_TAG_enumerator, false);
           e.strp(DW_AT_name, str_of(mv.name))
               .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
           w_.put(e, shapes_.enumerator);
@@ -350,7 +354,7 @@ class DwarfBuilder {
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
-        ref_attr(d, t, t.retix);
+        if (const uint32_t ti = ref_of(t, t.retix); ti != TypeIndex::NONE) put_type(d, t.retix, ti);
         set_die(t.selfix, w_.put(d));
         for (const LocalRec* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
@@ -366,52 +370,52 @@ class DwarfBuilder {
         if (size != 4) {
           // Readers take a pointer to have the size of an address (4 bytes): a pointer of
           // another size is an address-valued base type of its own size.
-          Die d = w_.die(DW_TAG_base_type, false);
-          d.str(DW_AT_name, NEAR_POINTER)
-              .data1(DW_AT_byte_size, static_cast<uint8_t>(size))
-              .data1(DW_AT_encoding, DW_ATE_address);
-          set_die(t.selfix, w_.put(d, shapes_.base));
+          base_die(t.selfix, NEAR_POINTER, static_cast<uint8_t>(size), DW_ATE_address);
           return;
         }
-        Die d = w_.die(DW_TAG_pointer_type, false);
+        const uint32_t ti = ref_of(t, t.typeix);
+        ShapeSlot& slot = shapes_.pointer[ti != TypeIndex::NONE];
+        SlotDie d = w_.die(slot, DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
-        const bool typed = ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d, shapes_.pointer[typed]));
+        if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
+        set_die(t.selfix, w_.put(d, slot));
         return;
       }
       case KindClass::Array: {
-        Die d = w_.die(DW_TAG_array_type, true);
-        const bool typed = ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d, shapes_.array[typed]));
+        const uint32_t ti = ref_of(t, t.typeix);
+        ShapeSlot& slot = shapes_.array[ti != TypeIndex::NONE];
+        SlotDie d = w_.die(slot, DW_TAG_array_type, true);
+        if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
+        set_die(t.selfix, w_.put(d, slot));
         // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
         // the signed 32-bit range is read with an unsigned index type.
-        Die r = w_.die(DW_TAG_subrange_type, false);
+        ShapeSlot& range = shapes_.subrange[(t.limit > INT32_MAX ? 2 : 0) + (t.limit != 0)];
+        SlotDie r = w_.die(range, DW_TAG_subrange_type, false);
         if (t.limit > INT32_MAX) r.ref(DW_AT_type, INDEX_TYPE);
         if (t.limit != 0) r.udata(DW_AT_count, t.limit);
-        w_.put(r, shapes_.subrange[(t.limit > INT32_MAX ? 2 : 0) + (t.limit != 0 ? 1 : 0)]);
+        w_.put(r, range);
         w_.end_children();
         return;
       }
       case KindClass::Typedef: {
-        Die d = w_.die(DW_TAG_typedef, false);
+        const uint32_t ti = ref_of(t, t.typeix);
+        ShapeSlot& slot = shapes_.typedef_[ti != TypeIndex::NONE];
+        SlotDie d = w_.die(slot, DW_TAG_typedef, false);
         d.strp(DW_AT_name, str_of(t.name));
-        const bool typed = ref_attr(d, t, t.typeix);
-        set_die(t.selfix, w_.put(d, shapes_.typedef_[typed]));
+        if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
+        set_die(t.selfix, w_.put(d, slot));
         return;
       }
       case KindClass::Bit: {
         // A bit-field's own type: the member DIE carries width and position.
-        Die d = w_.die(DW_TAG_base_type, false);
         TypeFields whole;
         whole.kind = t.sign ? K_32SIGNED : K_32UNSIGNED;
-        d.str(DW_AT_name, base_name(whole))
-            .data1(DW_AT_byte_size, 4)
-            .data1(DW_AT_encoding, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
-        set_die(t.selfix, w_.put(d, shapes_.base));
+        base_die(t.selfix, base_name(whole), 4, t.sign ? DW_ATE_signed : DW_ATE_unsigned);
         return;
       }
       case KindClass::Base:
-        base_type(t);
+        base_die(t.selfix, base_name(t), static_cast<uint8_t>(p_.type_size(t.selfix)),
+                 base_encoding(t.kind));
         return;
       case KindClass::Unknown:
         return;
@@ -420,13 +424,14 @@ class DwarfBuilder {
 
   // The location of a variable at an address: DW_OP_addr and the address in the target's byte
   // order.
-  void addr_location(Die& d, uint32_t addr) const {
+  template <class D>
+  void addr_location(D& d, uint32_t addr) const {
     uint8_t ops[5] = {DW_OP_addr};
     elf::store_u32(ops + 1, addr, be_);
     d.expr(DW_AT_location, ops, sizeof ops);
   }
 
-  void location(Die& d, const LocalRec& l) const {
+  void location(SlotDie& d, const LocalRec& l) const {
     if (l.cls == 2) {
       addr_location(d, p_.linear(l.offset));
     } else if (l.cls == 3) {
@@ -439,18 +444,16 @@ class DwarfBuilder {
   }
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
-    Die d = w_.die(tag, false);
-    size_t shape = tag == DW_TAG_formal_parameter ? 8 : 0;  // and name, type, location
-    if (!l.name.empty()) {
-      d.strp(DW_AT_name, str_of(l.name));
-      shape |= 4;
-    }
-    if (type_attr(d, l.typeix)) shape |= 2;
-    if (p_.no_location.empty() || !p_.no_location.count(&l)) {
-      location(d, l);
-      shape |= 1;
-    }
-    w_.put(d, shapes_.variable[shape]);
+    const uint32_t ti = p_.type_at.get(l.typeix);
+    const bool typed = has_die(ti);
+    const bool located = p_.no_location.empty() || !p_.no_location.count(&l);
+    ShapeSlot& slot = shapes_.variable[(tag == DW_TAG_formal_parameter ? 8 : 0) |
+                                       (l.name.empty() ? 0 : 4) | (typed ? 2 : 0) | located];
+    SlotDie d = w_.die(slot, tag, false);
+    if (!l.name.empty()) d.strp(DW_AT_name, str_of(l.name));
+    if (typed) put_type(d, l.typeix, ti);
+    if (located) location(d, l);
+    w_.put(d, slot);
   }
 
   // A function at 0xFFFFFFFF alone has no 32-bit end: it is written without a range.

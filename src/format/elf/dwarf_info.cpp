@@ -103,6 +103,27 @@ Die& Die::expr(Attr at, const uint8_t* ops, size_t n) {
   return *this;
 }
 
+SlotDie& SlotDie::str(Attr at, std::string_view s) {
+  return strp(at, w_->string(s));
+}
+SlotDie& SlotDie::ref(Attr at, uint64_t key) {
+  pair(at, DW_FORM_ref_addr);
+  w_->add_ref_at(key, p_);
+  p_ += 4;
+  return *this;
+}
+void SlotDie::misuse() const {
+  if (serial_ != w_->serial_) InfoWriter::not_open();
+  throw std::logic_error("DWARF writer: more attributes than a quick DIE has room for");
+}
+void SlotDie::make_room(size_t n) {
+  InfoBuffer& info = w_->info_;
+  const size_t at = static_cast<size_t>(p_ - info.data());
+  // The buffer's end stays at the DIE's start while it is open.
+  info.reserve_room(at - info.size() + 10 + n + ROOM);
+  p_ = info.data() + at;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The buffer.
 
@@ -140,16 +161,21 @@ void InfoWriter::not_open() {
 }
 
 void InfoWriter::add_ref(uint64_t key) {
+  add_ref_at(key, info_.grow(4));
+}
+
+void InfoWriter::add_ref_at(uint64_t key, uint8_t* p) {
+  // The key's low half stays in .debug_info until resolve_refs; high halves are kept from the
+  // first key that has one on, with zeros for the keys before.
   const uint32_t high = static_cast<uint32_t>(key >> 32);
-  // High halves are kept from the first key that has one on, with zeros for the keys before.
   if (high && !wide_refs_) {
     ref_high_.assign(ref_count_, 0);
     wide_refs_ = true;
   }
-  die_refs_.push_back(size());
+  die_refs_.push_back(flushed_ + static_cast<uint32_t>(p - info_.data()));
   ++ref_count_;
   if (wide_refs_) ref_high_.push_back(high);
-  info_.u32(static_cast<uint32_t>(key));  // the key's low half until resolve_refs
+  info_.store_u32(p, static_cast<uint32_t>(key));
 }
 
 void InfoWriter::wrong_slot() {
@@ -165,13 +191,23 @@ uint32_t InfoWriter::put_long(uint32_t code) {
     for (uint32_t& at : die_refs_) at += static_cast<uint32_t>(n - 1);
   }
   std::memcpy(info_.data() + die_at_, buf, n);
+  keep_refs();
+  return flushed_ + static_cast<uint32_t>(die_at_);
+}
+
+void InfoWriter::keep_refs() {
   for (uint32_t at : die_refs_) {
     uint8_t step[5];
     const size_t k = elf::encode_uleb(at - last_ref_, step);
     ref_steps_.insert(ref_steps_.end(), step, step + k);
     last_ref_ = at;
   }
-  return flushed_ + static_cast<uint32_t>(die_at_);
+}
+
+void InfoWriter::make_slot_room() {
+  closed();
+  if (out_ && info_.size() >= flush_at_) flush();
+  info_.reserve_room(SlotDie::ROOM);
 }
 
 Die InfoWriter::die_checked(Tag tag, bool children) {

@@ -7,7 +7,9 @@
 // once. References between DIEs are DW_FORM_ref_addr: to a DIE already written by its offset
 // (ref_to), otherwise to a key of the caller's choosing, resolved to .debug_info offsets when
 // all units are written, so that a DIE can refer to one that comes later or lies in another
-// unit.
+// unit. The DIEs written by the hundred thousand (members, variables, the types of one kind)
+// take a quicker way (SlotDie): their shape is chosen before they open, so their code is known
+// and their values need no check each.
 //
 // Written to an output file (stream_to), .debug_info does not stay in memory: between DIEs,
 // once a megabyte has gathered, the bytes are appended to the file, and the fields known only
@@ -52,6 +54,14 @@ class InfoBuffer {
   }
   // Gives back the last k bytes taken.
   void untake(size_t k) { n_ -= k; }
+  // The end of the bytes written, for a writer that fills the room through a pointer, and
+  // the end that writer reached (within the room).
+  uint8_t* end() { return buf_.data() + n_; }
+  void set_end(const uint8_t* p) { n_ = static_cast<size_t>(p - buf_.data()); }
+  // Room for at least k more bytes.
+  void reserve_room(size_t k) {
+    if (buf_.size() - n_ < k) make_room(k);
+  }
   // k more bytes at the end, for the caller to write.
   uint8_t* grow(size_t k) {
     if (buf_.size() - n_ < k) make_room(k);
@@ -181,6 +191,74 @@ struct ShapeSlot {
   uint32_t code = 0;
 };
 
+// A DIE of a slot's shape, the quick way for the DIEs written most (members, variables, the
+// types of one kind): InfoWriter::die(slot, ...) writes its code when it opens, known from the
+// slot but for the slot's first DIE, and its values go straight into .debug_info through a
+// pointer. Room for every value is made when it opens, for MAX_ATTRS attributes; a longer
+// expression makes room for itself. More attributes, or using the handle after put(), is an
+// error of the caller (std::logic_error), as for Die. Its steps are forced inline: the compiler
+// does not inline them on its own, and the calls cost as much as the work.
+class SlotDie {
+ public:
+  static constexpr size_t MAX_ATTRS = 8;
+  // The code (5 bytes at most) and MAX_ATTRS values of 10 bytes or an expression of
+  // SHORT_EXPR bytes (and its 1-byte length).
+  static constexpr size_t SHORT_EXPR = 24;
+  static constexpr size_t ROOM = 5 + MAX_ATTRS * (SHORT_EXPR + 1);
+
+  SlotDie& addr(Attr at, uint32_t a) { return u32(at, DW_FORM_addr, a); }
+  SlotDie& data1(Attr at, uint8_t v) {
+    pair(at, DW_FORM_data1);
+    *p_++ = v;
+    return *this;
+  }
+  [[gnu::always_inline]] SlotDie& udata(Attr at, uint64_t v) {
+    pair(at, DW_FORM_udata);
+    p_ += elf::encode_uleb(v, p_);
+    return *this;
+  }
+  SlotDie& sdata(Attr at, int64_t v) {
+    pair(at, DW_FORM_sdata);
+    p_ += elf::encode_sleb(v, p_);
+    return *this;
+  }
+  SlotDie& flag(Attr at) {
+    pair(at, DW_FORM_flag_present);
+    return *this;
+  }
+  SlotDie& strp(Attr at, uint32_t offset) { return u32(at, DW_FORM_strp, offset); }
+  SlotDie& str(Attr at, std::string_view s);
+  SlotDie& ref_to(Attr at, uint32_t offset) { return u32(at, DW_FORM_ref_addr, offset); }
+  SlotDie& ref(Attr at, uint64_t key);
+  SlotDie& expr(Attr at, const uint8_t* ops, size_t n) {
+    if (n > SHORT_EXPR) make_room(n);
+    pair(at, DW_FORM_exprloc);
+    p_ += elf::encode_uleb(n, p_);
+    if (n) std::memcpy(p_, ops, n);  // ops may be null when n is 0
+    p_ += n;
+    return *this;
+  }
+  SlotDie& expr(Attr at, const elf::Bytes& ops) { return expr(at, ops.data().data(), ops.size()); }
+
+ private:
+  friend class InfoWriter;
+  SlotDie(InfoWriter& w, uint64_t serial, uint8_t* p, Tag tag, bool children)
+      : w_(&w), serial_(serial), p_(p) {
+    shape_[0] = tag;
+    shape_[1] = children;
+  }
+  void pair(Attr at, Form form);
+  SlotDie& u32(Attr at, Form form, uint32_t v);
+  [[noreturn]] void misuse() const;
+  void make_room(size_t n);  // for an expression of n bytes
+  InfoWriter* w_;
+  uint64_t serial_;
+  uint8_t* p_;  // where the next value goes
+  // Tag, children flag, then attribute << 8 | form: only [0, n_) is set.
+  std::array<uint32_t, 2 + MAX_ATTRS> shape_;
+  size_t n_ = 2;
+};
+
 class InfoWriter {
  public:
   explicit InfoWriter(bool big_endian);
@@ -202,6 +280,20 @@ class InfoWriter {
     return start(tag, children);
   }
 
+  // Opens a DIE of the slot's shape, written the quick way.
+  [[gnu::always_inline]] SlotDie die(ShapeSlot& slot, Tag tag, bool children) {
+    if (serial_ || (out_ && info_.size() >= flush_at_) || info_.room() < SlotDie::ROOM)
+      make_slot_room();
+    serial_ = next_serial_++;
+    die_at_ = info_.size();
+    die_refs_.clear();
+    // The slot's first DIE gets its code when it is put: a byte is kept for it.
+    uint8_t* p = info_.end();
+    p += slot.code < 0x80 ? (*p = static_cast<uint8_t>(slot.code), 1)
+                          : elf::encode_uleb(slot.code, p);
+    return SlotDie(*this, serial_, p, tag, children);
+  }
+
   void begin_unit();
   void end_unit();
   // Closes the DIE and returns its offset in .debug_info.
@@ -219,6 +311,19 @@ class InfoWriter {
     else
       check_slot(slot.code);
     return close(slot.code);
+  }
+  // The same, for a DIE written the quick way, with the slot it was opened with.
+  [[gnu::always_inline]] uint32_t put(const SlotDie& d, ShapeSlot& slot) {
+    if (d.serial_ != serial_) not_open();
+    serial_ = 0;
+    info_.set_end(d.p_);
+    if (!slot.code) {
+      slot.code = abbrevs_.code(d.shape_.data(), d.n_);
+      return close(slot.code);
+    }
+    check_slot(slot.code, d.shape_.data(), d.n_);
+    if (!die_refs_.empty()) keep_refs();
+    return flushed_ + static_cast<uint32_t>(die_at_);
   }
   // Closes the children of the latest open DIE with children.
   void end_children() {
@@ -279,6 +384,7 @@ class InfoWriter {
 
  private:
   friend class Die;
+  friend class SlotDie;
   void closed() const {  // checks that no DIE is open
     if (serial_) still_open();
   }
@@ -321,12 +427,17 @@ class InfoWriter {
   uint32_t put_long(uint32_t code);
   // Checks that the DIE put has the shape of the slot's code (std::logic_error): its number of
   // attributes always, the whole shape in builds with assertions.
-  void check_slot(uint32_t code) const {
-    if (abbrevs_.length(code) != shape_n_) wrong_slot();
+  void check_slot(uint32_t code) const { check_slot(code, shape_.data(), shape_n_); }
+  void check_slot(uint32_t code, [[maybe_unused]] const uint32_t* shape, size_t n) const {
+    if (abbrevs_.length(code) != n) wrong_slot();
 #ifndef NDEBUG
-    if (!abbrevs_.is_code_of(code, shape_.data(), shape_n_)) wrong_slot();
+    if (!abbrevs_.is_code_of(code, shape, n)) wrong_slot();
 #endif
   }
+  // The checks of die(slot, ...) out of its way: no DIE open, a flush when due, and room.
+  void make_slot_room();
+  // Keeps the places of the put DIE's references, whose code is written.
+  void keep_refs();
   [[noreturn]] static void wrong_slot();
   [[noreturn]] static void not_open();
   void grow_shape();
@@ -340,6 +451,8 @@ class InfoWriter {
   void read_block(elf::Bytes& block, uint32_t lo, uint32_t hi);
   void write_block(const elf::Bytes& block, uint32_t lo);
   void add_ref(uint64_t key);
+  // A reference to fill in whose key goes at p, within the room of the open SlotDie.
+  void add_ref_at(uint64_t key, uint8_t* p);
 
   InfoBuffer info_;  // from offset flushed_ on
   elf::Output* out_ = nullptr;
@@ -403,6 +516,18 @@ inline Die& Die::u32(Attr at, Form form, uint32_t v) {
   uint8_t* p = w_->quick(serial_, at, form, 4);
   if (!p) return u32_checked(at, form, v);
   w_->info_.store_u32(p, v);
+  return *this;
+}
+
+[[gnu::always_inline]] inline void SlotDie::pair(Attr at, Form form) {
+  if (serial_ != w_->serial_ || n_ == shape_.size()) misuse();
+  shape_[n_++] = uint32_t{at} << 8 | form;
+}
+
+[[gnu::always_inline]] inline SlotDie& SlotDie::u32(Attr at, Form form, uint32_t v) {
+  pair(at, form);
+  w_->info_.store_u32(p_, v);
+  p_ += 4;
   return *this;
 }
 
