@@ -298,7 +298,8 @@ class LineRows {
   // Two changes of 32-bit values: 33 bits each after the zigzag, five bytes.
   static constexpr size_t MAX_ROW = 10;
 
-  void new_block() {
+  // Out of line: a row seldom begins a block, and add() is taken for every row.
+  [[gnu::noinline]] void new_block() {
     if (!blocks_.empty()) fill_.push_back(static_cast<uint32_t>(cur_ - blocks_.back().get()));
     blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(BLOCK));
     cur_ = blocks_.back().get();

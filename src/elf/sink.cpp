@@ -45,11 +45,15 @@ void ElfSink::record(const FileValue& v) {
 }
 void ElfSink::record(const LineValue& v) {
   budget_.charge(9);
-  if (!m_->block_open)  // no FILE yet
-    m_->blocks.push_back({Name{}, m_->lines.start(), m_->modules.size() - 1});
-  m_->block_open = true;
+  if (!m_->block_open) open_unnamed_block();
   m_->lines.add(v);
   ++m_->blocks.back().lines.count;
+}
+// Rows with no FILE block open (none came yet, or an ENDLINE closed it): a block without a
+// file name.
+void ElfSink::open_unnamed_block() {
+  m_->blocks.push_back({Name{}, m_->lines.start(), m_->modules.size() - 1});
+  m_->block_open = true;
 }
 void ElfSink::record(const EndLineValue&) {
   m_->block_open = false;

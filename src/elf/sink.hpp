@@ -70,6 +70,7 @@ class ElfSink : public RecordSinkOf<ElfSink> {
 
  private:
   InputPlace here() const;
+  [[gnu::noinline]] void open_unnamed_block();
 
   std::unique_ptr<ElfModel> m_;
   std::function<InputPlace()> here_;
