@@ -370,35 +370,44 @@ TEST(InfoWriter, ShapeSlotsGiveTheSameBytes) {
 #endif
 }
 
-// Three units of DIEs with two-byte codes, forward and backward references and wide keys.
-void write_units(InfoWriter& w) {
+// Three units, each a compile unit DIE and per_unit children written by child(n), n counting
+// the children of all units.
+template <class F>
+void write_units(InfoWriter& w, int per_unit, F&& child) {
   uint32_t n = 0;
   for (int unit = 0; unit < 3; ++unit) {
     w.begin_unit();
     Die cu = w.die(DW_TAG_compile_unit, true);
     cu.str(DW_AT_name, "u.c");
     w.put(cu);
-    for (int i = 0; i < 90; ++i, ++n) {
-      Die d = w.die(DW_TAG_variable, false);
-      for (uint32_t k = 0; k < n % 150; ++k) d.flag(DW_AT_external);
-      d.udata(DW_AT_byte_size, n).ref(DW_AT_type, uint64_t{n % 2} << 32 | (n * 7 % 270));
-      w.put(d);
-    }
+    for (int i = 0; i < per_unit; ++i) child(n++);
     w.end_children();
     w.end_unit();
   }
 }
 
+// Three units of DIEs with two-byte codes, forward and backward references and wide keys.
+void write_units(InfoWriter& w) {
+  write_units(w, 90, [&](uint32_t n) {
+    Die d = w.die(DW_TAG_variable, false);
+    for (uint32_t k = 0; k < n % 150; ++k) d.flag(DW_AT_external);
+    d.udata(DW_AT_byte_size, n).ref(DW_AT_type, uint64_t{n % 2} << 32 | (n * 7 % 270));
+    w.put(d);
+  });
+}
+
+// The offsets of the keys of write_units: the high half of a key counts in 100000s.
+std::optional<uint32_t> resolve_key(uint64_t key) {
+  return static_cast<uint32_t>(key >> 32) * 100000 + static_cast<uint32_t>(key);
+}
+
 // Streamed to an output in small pieces, .debug_info holds the same bytes as written in memory,
 // at the offset where the output ended, whatever the flush size.
 TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
-  auto resolve = [](uint64_t key) -> std::optional<uint32_t> {
-    return static_cast<uint32_t>(key >> 32) * 100000 + static_cast<uint32_t>(key);
-  };
   for (bool big : {false, true}) {
     InfoWriter whole(big);
     write_units(whole);
-    ASSERT_TRUE(whole.resolve_refs(resolve));
+    ASSERT_TRUE(whole.resolve_refs(resolve_key));
     const std::vector<uint8_t> whole_info = whole.info().data();
     for (size_t flush_at : {1, 5, 64, 1000, 1 << 20}) {
       SCOPED_TRACE(testing::Message() << "flush at " << flush_at << (big ? ", big" : ""));
@@ -408,7 +417,7 @@ TEST(InfoWriter, StreamedToAnOutputAsInMemory) {
       InfoWriter w(big);
       w.stream_to(out, flush_at);
       write_units(w);
-      ASSERT_TRUE(w.resolve_refs(resolve));
+      ASSERT_TRUE(w.resolve_refs(resolve_key));
       EXPECT_EQ(w.output_offset(), 3u);
       EXPECT_EQ(w.size(), whole_info.size());
       EXPECT_TRUE(w.info().data().empty());
@@ -438,40 +447,28 @@ void shaped_values(D& d, uint32_t shape, uint32_t n) {
 // Units of DIEs of every shape, written as Die or as SlotDie.
 void write_shaped_units(InfoWriter& w, bool quick) {
   std::vector<ShapeSlot> slots(256);
-  uint32_t n = 0;
-  for (int unit = 0; unit < 3; ++unit) {
-    w.begin_unit();
-    Die cu = w.die(DW_TAG_compile_unit, true);
-    cu.str(DW_AT_name, "u.c");
-    w.put(cu);
-    for (int i = 0; i < 400; ++i, ++n) {
-      const uint32_t shape = n * 37 % 256;
-      if (quick) {
-        SlotDie d = w.die(slots[shape], DW_TAG_variable, false);
-        shaped_values(d, shape, n);
-        w.put(d, slots[shape]);
-      } else {
-        Die d = w.die(DW_TAG_variable, false);
-        shaped_values(d, shape, n);
-        w.put(d);
-      }
+  write_units(w, 400, [&](uint32_t n) {
+    const uint32_t shape = n * 37 % 256;
+    if (quick) {
+      SlotDie d = w.die(slots[shape], DW_TAG_variable, false);
+      shaped_values(d, shape, n);
+      w.put(d, slots[shape]);
+    } else {
+      Die d = w.die(DW_TAG_variable, false);
+      shaped_values(d, shape, n);
+      w.put(d);
     }
-    w.end_children();
-    w.end_unit();
-  }
+  });
 }
 
 // DIEs written the quick way are the DIEs written as Die, byte for byte, in memory and streamed
 // in small pieces: codes past 127 on a slot's first DIE and after, references to fill in,
 // expressions longer than the room made when a DIE opens.
 TEST(InfoWriter, QuickDiesGiveTheSameBytes) {
-  auto resolve = [](uint64_t key) -> std::optional<uint32_t> {
-    return static_cast<uint32_t>(key >> 32) * 100000 + static_cast<uint32_t>(key);
-  };
   for (bool big : {false, true}) {
     InfoWriter plain(big);
     write_shaped_units(plain, false);
-    ASSERT_TRUE(plain.resolve_refs(resolve));
+    ASSERT_TRUE(plain.resolve_refs(resolve_key));
     ASSERT_GT(plain.abbrev().size(), size_t{200} * 10);  // codes past 127
     for (size_t flush_at : {0, 1, 64, 1000}) {
       SCOPED_TRACE(testing::Message() << "flush at " << flush_at << (big ? ", big" : ""));
@@ -480,7 +477,7 @@ TEST(InfoWriter, QuickDiesGiveTheSameBytes) {
       InfoWriter quick(big);
       if (flush_at) quick.stream_to(out, flush_at);
       write_shaped_units(quick, true);
-      ASSERT_TRUE(quick.resolve_refs(resolve));
+      ASSERT_TRUE(quick.resolve_refs(resolve_key));
       EXPECT_EQ(quick.ref_count(), plain.ref_count());
       EXPECT_EQ(flush_at ? file : quick.info().data(), plain.info().data());
       EXPECT_EQ(quick.abbrev().data(), plain.abbrev().data());
