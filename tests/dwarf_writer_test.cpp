@@ -452,7 +452,7 @@ void write_shaped_units(InfoWriter& w, bool quick) {
     if (quick) {
       SlotDie d = w.die(slots[shape], DW_TAG_variable, false);
       shaped_values(d, shape, n);
-      w.put(d, slots[shape]);
+      w.put(d);
     } else {
       Die d = w.die(DW_TAG_variable, false);
       shaped_values(d, shape, n);
@@ -496,13 +496,13 @@ TEST(InfoWriter, QuickDieLongExpressionAtTheBuffersEnd) {
     w.begin_unit();
     for (size_t k = 0; k < before; ++k) {
       SlotDie f = w.die(filler, DW_TAG_label, false);
-      w.put(f, filler);
+      w.put(f);
     }
     if (quick) {
       SlotDie d = w.die(slot, DW_TAG_variable, false);
       d.udata(DW_AT_count, before).expr(DW_AT_location, ops.data(), ops.size());
       d.data1(DW_AT_byte_size, 7);
-      w.put(d, slot);
+      w.put(d);
     } else {
       Die d = w.die(DW_TAG_variable, false);
       d.udata(DW_AT_count, before).expr(DW_AT_location, ops.data(), ops.size());
@@ -531,13 +531,13 @@ TEST(InfoWriter, QuickDieMisuse) {
   EXPECT_THROW(w.die(two, DW_TAG_variable, false), std::logic_error);
   EXPECT_THROW(w.end_unit(), std::logic_error);
   a.flag(DW_AT_external);
-  w.put(a, one);
+  w.put(a);
   EXPECT_THROW(a.flag(DW_AT_external), std::logic_error);  // after put
-  EXPECT_THROW(w.put(a, one), std::logic_error);
+  EXPECT_THROW(w.put(a), std::logic_error);
 
   SlotDie b = w.die(one, DW_TAG_variable, false);
   b.flag(DW_AT_external).flag(DW_AT_declaration);  // another shape than the slot's
-  EXPECT_THROW(w.put(b, one), std::logic_error);
+  EXPECT_THROW(w.put(b), std::logic_error);
 
   SlotDie c = w.die(many, DW_TAG_variable, false);
   for (size_t k = 0; k < SlotDie::MAX_ATTRS; ++k) c.udata(DW_AT_count, UINT64_MAX);

@@ -281,7 +281,7 @@ class DwarfBuilder {
   void base_die(uint32_t selfix, const char* name, uint8_t size, uint8_t encoding) {
     SlotDie d = w_.die(shapes_.base, DW_TAG_base_type, false);
     d.str(DW_AT_name, name).data1(DW_AT_byte_size, size).data1(DW_AT_encoding, encoding);
-    set_die(selfix, w_.put(d, shapes_.base));
+    set_die(selfix, w_.put(d));
   }
 
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
@@ -304,7 +304,7 @@ class DwarfBuilder {
     } else {
       d.udata(DW_AT_data_member_location, mv.offset);
     }
-    w_.put(d, slot);
+    w_.put(d);
   }
 
   void type_die(const TypeRec& tr) {
@@ -322,7 +322,7 @@ class DwarfBuilder {
         SlotDie d = w_.die(slot, tag, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, t.size);
-        set_die(t.selfix, w_.put(d, slot));
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
         size_t index = 0;
         for (const MemberRec& mv : m_.members_of(tr)) member(tr, mv, index++);
@@ -335,13 +335,13 @@ class DwarfBuilder {
         SlotDie d = w_.die(slot, DW_TAG_enumeration_type, !tr.members.empty());
         if (!t.name.empty()) d.strp(DW_AT_name, str_of(t.name));
         d.udata(DW_AT_byte_size, p_.target.int_size);
-        set_die(t.selfix, w_.put(d, slot));
+        set_die(t.selfix, w_.put(d));
         if (tr.members.empty()) return;
         for (const MemberRec& mv : m_.members_of(tr)) {
           SlotDie e = w_.die(shapes_.enumerator, DW_TAG_enumerator, false);
           e.strp(DW_AT_name, str_of(mv.name))
               .sdata(DW_AT_const_value, static_cast<int32_t>(mv.value));
-          w_.put(e, shapes_.enumerator);
+          w_.put(e);
         }
         w_.end_children();
         return;
@@ -378,7 +378,7 @@ class DwarfBuilder {
         SlotDie d = w_.die(slot, DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
         if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
-        set_die(t.selfix, w_.put(d, slot));
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case KindClass::Array: {
@@ -386,14 +386,14 @@ class DwarfBuilder {
         ShapeSlot& slot = shapes_.array[ti != TypeIndex::NONE];
         SlotDie d = w_.die(slot, DW_TAG_array_type, true);
         if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
-        set_die(t.selfix, w_.put(d, slot));
+        set_die(t.selfix, w_.put(d));
         // Limit 0 is an unknown bound (the upper bound 0xFFFFFFFF): no count. A count beyond
         // the signed 32-bit range is read with an unsigned index type.
         ShapeSlot& range = shapes_.subrange[(t.limit > INT32_MAX ? 2 : 0) + (t.limit != 0)];
         SlotDie r = w_.die(range, DW_TAG_subrange_type, false);
         if (t.limit > INT32_MAX) r.ref(DW_AT_type, INDEX_TYPE);
         if (t.limit != 0) r.udata(DW_AT_count, t.limit);
-        w_.put(r, range);
+        w_.put(r);
         w_.end_children();
         return;
       }
@@ -403,7 +403,7 @@ class DwarfBuilder {
         SlotDie d = w_.die(slot, DW_TAG_typedef, false);
         d.strp(DW_AT_name, str_of(t.name));
         if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
-        set_die(t.selfix, w_.put(d, slot));
+        set_die(t.selfix, w_.put(d));
         return;
       }
       case KindClass::Bit: {
@@ -453,7 +453,7 @@ class DwarfBuilder {
     if (!l.name.empty()) d.strp(DW_AT_name, str_of(l.name));
     if (typed) put_type(d, l.typeix, ti);
     if (located) location(d, l);
-    w_.put(d, slot);
+    w_.put(d);
   }
 
   // A function at 0xFFFFFFFF alone has no 32-bit end: it is written without a range.

@@ -242,8 +242,8 @@ class SlotDie {
 
  private:
   friend class InfoWriter;
-  SlotDie(InfoWriter& w, uint64_t serial, uint8_t* p, Tag tag, bool children)
-      : w_(&w), serial_(serial), p_(p) {
+  SlotDie(InfoWriter& w, ShapeSlot& slot, uint64_t serial, uint8_t* p, Tag tag, bool children)
+      : w_(&w), slot_(&slot), serial_(serial), p_(p) {
     shape_[0] = tag;
     shape_[1] = children;
   }
@@ -252,6 +252,7 @@ class SlotDie {
   [[noreturn]] void misuse() const;
   void make_room(size_t n);  // for an expression of n bytes
   InfoWriter* w_;
+  ShapeSlot* slot_;  // the slot it was opened with
   uint64_t serial_;
   uint8_t* p_;  // where the next value goes
   // Tag, children flag, then attribute << 8 | form: only [0, n_) is set.
@@ -291,7 +292,7 @@ class InfoWriter {
     uint8_t* p = info_.end();
     p += slot.code < 0x80 ? (*p = static_cast<uint8_t>(slot.code), 1)
                           : elf::encode_uleb(slot.code, p);
-    return SlotDie(*this, serial_, p, tag, children);
+    return SlotDie(*this, slot, serial_, p, tag, children);
   }
 
   void begin_unit();
@@ -312,9 +313,10 @@ class InfoWriter {
       check_slot(slot.code);
     return close(slot.code);
   }
-  // The same, for a DIE written the quick way, with the slot it was opened with.
-  [[gnu::always_inline]] uint32_t put(const SlotDie& d, ShapeSlot& slot) {
+  // The same, for a DIE written the quick way: its slot gets its code from the slot's first DIE.
+  [[gnu::always_inline]] uint32_t put(const SlotDie& d) {
     if (d.serial_ != serial_) not_open();
+    ShapeSlot& slot = *d.slot_;
     serial_ = 0;
     info_.set_end(d.p_);
     if (!slot.code) {
