@@ -64,7 +64,7 @@ class InfoBuffer {
   }
   // k more bytes at the end, for the caller to write.
   uint8_t* grow(size_t k) {
-    if (buf_.size() - n_ < k) make_room(k);
+    reserve_room(k);
     uint8_t* p = buf_.data() + n_;
     n_ += k;
     return p;
@@ -184,9 +184,10 @@ class AbbrevTable {
   std::array<uint32_t, 64> recent_{};  // the code last used by tag (modulo 64), or 0
 };
 
-// The code of a DIE shape that a caller writes many times, kept by the caller: put() finds the
-// code of the first DIE put with the slot, and takes it for the later ones without matching
-// their shape again. Each DIE put with a slot must have the shape of the first.
+// The code of a DIE shape that a caller writes many times, kept by the caller: the first DIE
+// opened with the slot (SlotDie) gets its code when it is put, and the later ones write it when
+// they open, without matching their shape again. Each DIE of a slot must have the shape of the
+// first.
 struct ShapeSlot {
   uint32_t code = 0;
 };
@@ -302,16 +303,6 @@ class InfoWriter {
     if (d.serial_ != serial_) not_open();
     serial_ = 0;
     return close(abbrevs_.code(shape_.data(), shape_n_));
-  }
-  // The same, for a DIE of the slot's shape.
-  uint32_t put(const Die& d, ShapeSlot& slot) {
-    if (d.serial_ != serial_) not_open();
-    serial_ = 0;
-    if (!slot.code)
-      slot.code = abbrevs_.code(shape_.data(), shape_n_);
-    else
-      check_slot(slot.code);
-    return close(slot.code);
   }
   // The same, for a DIE written the quick way: its slot gets its code from the slot's first DIE.
   [[gnu::always_inline]] uint32_t put(const SlotDie& d) {
@@ -429,7 +420,6 @@ class InfoWriter {
   uint32_t put_long(uint32_t code);
   // Checks that the DIE put has the shape of the slot's code (std::logic_error): its number of
   // attributes always, the whole shape in builds with assertions.
-  void check_slot(uint32_t code) const { check_slot(code, shape_.data(), shape_n_); }
   void check_slot(uint32_t code, [[maybe_unused]] const uint32_t* shape, size_t n) const {
     if (abbrevs_.length(code) != n) wrong_slot();
 #ifndef NDEBUG
