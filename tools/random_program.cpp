@@ -126,6 +126,7 @@ class Generator {
   Fields some_type();
   void derive(bool allow_function);
   void aggregate(int depth);
+  void header_types();
   void member(int depth, uint32_t offset);
   void global(uint16_t u);
   void function(uint16_t u, uint32_t& next_offset);
@@ -159,7 +160,8 @@ class Generator {
   uint16_t anon_ = 0x8000;       // the converter's anonymous id counter, followed here
   uint16_t next_id_ = 0x100;
   uint32_t names_ = 0;
-  uint32_t files_ = 0;  // source files of the current debug unit
+  bool header_ = false;  // every debug unit begins with the same header's types
+  uint32_t files_ = 0;   // source files of the current debug unit
 };
 
 RandomProgram Generator::run() {
@@ -180,7 +182,8 @@ RandomProgram Generator::run() {
   image();
 
   // Several debug units; a later one that names no source files shares the id table's fill
-  // with the one before it.
+  // with the one before it. Several units may include the same header.
+  header_ = units_.size() > 1 && r_.chance(40);
   for (uint16_t u = 0; u < units_.size(); ++u) {
     const bool new_files = u == 0 || r_.chance(70);
     if (!new_files) shape("debug unit without SRCFILES");
@@ -409,6 +412,25 @@ void Generator::aggregate(int depth) {
   b_.aggr_end();
 }
 
+// The types of a header that several units include: the same aggregates (names, members,
+// pointers and arrays derived from them) in every unit, drawn from a generator of their own that
+// starts alike each time. Their ids join the unit's known ids afterwards.
+void Generator::header_types() {
+  shape("types repeated by several units");
+  const Rng rest = r_;
+  r_ = Rng(p_.seed ^ 0x4EADE5u);
+  const uint32_t names = names_;
+  names_ = 1u << 20;
+  std::vector<uint16_t> known = std::move(known_);
+  known_.clear();
+  const uint32_t count = r_.between(1, 4);
+  for (uint32_t i = 0; i < count; ++i) aggregate(0);
+  r_ = rest;
+  names_ = names;
+  known.insert(known.end(), known_.begin(), known_.end());
+  known_ = std::move(known);
+}
+
 void Generator::global(uint16_t u) {
   const Unit& unit = units_[u];
   const uint16_t s =
@@ -570,6 +592,7 @@ void Generator::debug_unit(uint16_t u, bool new_files) {
     files_ = count;
   }
   basic_types();
+  if (header_) header_types();
 
   const uint32_t aggregates = r_.below(5);
   for (uint32_t i = 0; i < aggregates; ++i) aggregate(0);

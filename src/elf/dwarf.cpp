@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "elf/model.hpp"
+#include "elf/type_merge.hpp"
 #include "format/elf/constants.hpp"
 #include "format/elf/dwarf_info.hpp"
 #include "format/elf/dwarf_line.hpp"
@@ -100,6 +101,7 @@ class DwarfBuilder {
     }
     w_.stream_to(out);
     w_.reserve_strings(m_.names.size());
+    canon_ = merge_types(m_, p_);
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
@@ -132,27 +134,18 @@ class DwarfBuilder {
     put_type(d, selfix, ti);
     return true;
   }
-  // Whether the type of index ti (TypeIndex::NONE: not defined) has a DIE to refer to.
-  bool has_die(uint32_t ti) const {
-    if (ti == TypeIndex::NONE) return false;
-    const KindClass c = kind_info(p_.kinds[ti]).cls;
-    return c != KindClass::Void && c != KindClass::Unknown;
-  }
-  // The type attribute of a type that has a DIE, of index ti.
+  bool has_die(uint32_t ti) const { return p_.has_die(ti); }
+  // The type attribute of a type that has a DIE, of index ti. A type merged with another one
+  // refers to that one's DIE.
   template <class D>
   void put_type(D& d, uint32_t selfix, uint32_t ti) const {
-    if (die_of_type_[ti] != NONE)
-      d.ref_to(DW_AT_type, die_of_type_[ti]);
+    const uint32_t c = canon_[ti];
+    if (die_of_type_[c] != NONE)
+      d.ref_to(DW_AT_type, die_of_type_[c]);
     else
-      d.ref(DW_AT_type, selfix);
+      d.ref(DW_AT_type, c == ti ? selfix : m_.types[c].t.selfix);
   }
-  // The index of the type that a pointer, array, typedef or function type refers to, or
-  // TypeIndex::NONE when it has no DIE or the reference closes a loop.
-  uint32_t ref_of(const TypeFields& t, uint32_t target) const {
-    if (!p_.cut_ref.empty() && p_.cut_ref.count(t.selfix)) return TypeIndex::NONE;
-    const uint32_t ti = p_.type_at.get(target);
-    return has_die(ti) ? ti : TypeIndex::NONE;
-  }
+  uint32_t ref_of(const TypeFields& t, uint32_t target) const { return p_.ref_of(t, target); }
 
   // The types that a type refers to.
   template <class F>
@@ -205,8 +198,8 @@ class DwarfBuilder {
       while (!stack.empty()) {
         uint32_t selfix = stack.back();
         stack.pop_back();
-        const uint32_t ti = p_.type_at.get(selfix);
-        if (ti == TypeIndex::NONE || owner[ti] >= 0) continue;
+        uint32_t ti = p_.type_at.get(selfix);
+        if (ti == TypeIndex::NONE || owner[ti = canon_[ti]] >= 0) continue;
         owner[ti] = static_cast<int>(cu);
         refs_of(m_.types[ti], [&](uint32_t r) { stack.push_back(r); });
       }
@@ -225,7 +218,8 @@ class DwarfBuilder {
     }
     types_of_cu_.resize(p_.cus.size());
     for (size_t i = 0; i < m_.types.size(); ++i) {
-      if (p_.type_at.get(m_.types[i].t.selfix) != i) continue;  // a second definition
+      // A second definition, or a type merged with another one: no DIE of its own.
+      if (p_.type_at.get(m_.types[i].t.selfix) != i || canon_[i] != i) continue;
       types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(static_cast<uint32_t>(i));
     }
   }
@@ -286,8 +280,7 @@ class DwarfBuilder {
 
   void member(const TypeRec& agg, const MemberRec& mv, size_t index) {
     const uint32_t ti = p_.type_at.get(mv.typeix);
-    const bool typed =
-        (p_.cut_member.empty() || !p_.cut_member.count({agg.t.selfix, index})) && has_die(ti);
+    const bool typed = p_.member_type(agg.t, index, ti) != TypeIndex::NONE;
     const TypeRec* bit = ti != TypeIndex::NONE && p_.kinds[ti] == K_BIT ? &m_.types[ti] : nullptr;
     const bool bit_field = kind_info(agg.t.kind).members == MemberForm::BitField;
     ShapeSlot& slot =
@@ -707,6 +700,7 @@ class DwarfBuilder {
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;
+  std::vector<uint32_t> canon_;  // by type index: the type whose DIE it takes
   std::vector<uint32_t> str_of_name_ = std::vector<uint32_t>(m_.names.size(), NONE);
   bool wide_index_ = false;  // an array needs the unsigned index type
 };

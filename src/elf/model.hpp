@@ -493,6 +493,26 @@ struct Program {
     }
   }
   const TypeRec* type(uint32_t selfix) const;
+  // Whether the type of index ti (TypeIndex::NONE: not defined) is written as a DIE.
+  bool has_die(uint32_t ti) const {
+    if (ti == TypeIndex::NONE) return false;
+    const KindClass c = kind_info(kinds[ti]).cls;
+    return c != KindClass::Void && c != KindClass::Unknown;
+  }
+  // The index of the type that a pointer, array, typedef or function type refers to, or
+  // TypeIndex::NONE when it has no DIE or the reference closes a loop.
+  uint32_t ref_of(const TypeFields& t, uint32_t target) const {
+    if (!cut_ref.empty() && cut_ref.count(t.selfix)) return TypeIndex::NONE;
+    const uint32_t ti = type_at.get(target);
+    return has_die(ti) ? ti : TypeIndex::NONE;
+  }
+  // The index of the type that member number index of an aggregate is written with, or
+  // TypeIndex::NONE when it is written without one; ti is the index of the member's typeix.
+  uint32_t member_type(const TypeFields& agg, size_t index, uint32_t ti) const {
+    if (!has_die(ti) || (!cut_member.empty() && cut_member.count({agg.selfix, index})))
+      return TypeIndex::NONE;
+    return ti;
+  }
   bool is_function_type(uint32_t selfix) const;
   // Of kind VOID: a symbol of this type is a label.
   bool is_void_type(uint32_t selfix) const;

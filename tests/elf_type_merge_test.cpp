@@ -1,0 +1,211 @@
+// Types that several units define alike are written once, and every unit refers to that DIE;
+// a type that differs from its namesake anywhere in what it leads to keeps a DIE of its own.
+// The records are fed to the ELF writer as a conversion emits them; llvm-dwarfdump and gdb
+// read the result.
+#include <functional>
+
+#include "elf_support.hpp"
+#include "optional_tools.hpp"
+
+using namespace elftest;
+
+namespace {
+
+using tek::MemberValue;
+using tek::TypeValue;
+
+constexpr uint32_t INT = tektest::T_INT, CHAR = tektest::T_CHAR;
+
+// A TYPE record and the MEMBER records that follow it.
+struct TypeRecords {
+  TypeValue type;
+  std::vector<MemberValue> members;
+};
+
+TypeRecords type(uint32_t kind, uint32_t selfix, const char* name = "") {
+  TypeRecords r;
+  r.type.kind = kind;
+  r.type.selfix = selfix;
+  r.type.name = name;
+  return r;
+}
+TypeRecords refers(uint32_t kind, uint32_t selfix, uint32_t to, const char* name = "") {
+  TypeRecords r = type(kind, selfix, name);
+  r.type.typeix = to;
+  return r;
+}
+TypeRecords structure(uint32_t selfix, const char* name, uint32_t size,
+                      std::vector<std::pair<const char*, std::pair<uint32_t, uint32_t>>> fields) {
+  TypeRecords r = type(tek::K_STRUCT, selfix, name);
+  r.type.size = size;
+  for (const auto& [field, at] : fields) {
+    MemberValue m;
+    m.kind = tek::K_STRUCT;
+    m.name = field;
+    m.typeix = at.first;
+    m.offset = at.second;
+    r.members.push_back(m);
+  }
+  r.type.count = static_cast<uint32_t>(r.members.size());
+  return r;
+}
+
+// One unit's types, from selfix base on: two structures that point to each other (a loop
+// through both), an array and a typedef of the first, an enumeration, and a function type with
+// a pointer to it.
+enum Slot { NODE, LEAF, TO_NODE, TO_LEAF, ARRAY, TYPEDEF, COLOR, FUNCTION, TO_FUNCTION };
+
+std::vector<TypeRecords> unit_types(uint32_t base) {
+  std::vector<TypeRecords> t;
+  t.push_back(
+      structure(base + NODE, "node", 12,
+                {{"next", {base + TO_NODE, 0}}, {"peer", {base + TO_LEAF, 4}}, {"v", {INT, 8}}}));
+  t.push_back(structure(base + LEAF, "leaf", 8, {{"back", {base + TO_NODE, 0}}, {"w", {INT, 4}}}));
+  t.push_back(refers(tek::K_32POINTER, base + TO_NODE, base + NODE));
+  t.push_back(refers(tek::K_32POINTER, base + TO_LEAF, base + LEAF));
+  t.push_back(refers(tek::K_ARRAY, base + ARRAY, base + NODE));
+  t.back().type.limit = 4;
+  t.push_back(refers(tek::K_TYPEDEF, base + TYPEDEF, base + NODE, "node_t"));
+  t.push_back(type(tek::K_ENUM, base + COLOR, "color"));
+  for (const char* name : {"red", "green"}) {
+    MemberValue m;
+    m.kind = tek::K_ENUM;
+    m.name = name;
+    m.value = static_cast<uint32_t>(t.back().members.size());
+    t.back().members.push_back(m);
+  }
+  t.back().type.count = 2;
+  t.push_back(type(tek::K_FUNCTION, base + FUNCTION));
+  t.back().type.retix = INT;
+  t.push_back(refers(tek::K_32POINTER, base + TO_FUNCTION, base + FUNCTION));
+  return t;
+}
+
+// Two SH units with the same types (from 300 and from 400), and variables of them in each
+// unit; change alters the second unit's types. Returns the ELF file.
+Bytes two_units(const std::function<void(std::vector<TypeRecords>&)>& change,
+                std::vector<std::string>* warnings = nullptr) {
+  tek::ElfSink sink;
+  for (size_t i = 0; i < tek::PREDEFINED_COUNT; ++i) {
+    TypeValue t;
+    t.kind = tek::PREDEFINED_KINDS[i];
+    t.selfix = 256 + static_cast<uint32_t>(i);
+    sink.put(t);
+  }
+  for (uint32_t unit = 1; unit <= 2; ++unit) {
+    const uint32_t base = 200 + 100 * unit;
+    std::vector<TypeRecords> types = unit_types(base);
+    if (unit == 2) change(types);
+    for (const TypeRecords& t : types) {
+      sink.put(t.type);
+      for (const MemberValue& m : t.members) sink.put(m);
+    }
+    sink.put(tek::ModuleValue{unit, unit == 1 ? "one" : "two"});
+    const std::string n = std::to_string(unit);
+    uint32_t addr = 0x1000 * unit;
+    for (auto [name, slot] :
+         {std::pair{"x", TYPEDEF}, {"a", ARRAY}, {"c", COLOR}, {"f", TO_FUNCTION}, {"l", TO_LEAF}})
+      sink.put(tek::PublicValue{0, addr += 0x40, 1, base + slot, unit, name + n});
+    sink.unit_processor(unit, tek::PROC_SH7032);
+  }
+  Bytes elf;
+  sink.finish([&](const uint8_t* p, size_t n) { elf.insert(elf.end(), p, p + n); });
+  if (warnings)
+    for (const tek::ElfWarning& w : sink.warnings()) warnings->push_back(w.text);
+  return elf;
+}
+
+void expect_in(const std::string& text, const std::string& want) {
+  EXPECT_NE(text.find(want), std::string::npos) << "want: " << want << "\nin:\n" << text;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// DIEs of the types in the whole file.
+struct Dies {
+  size_t node, leaf, pointers, arrays, typedefs, enums, functions;
+};
+
+struct MergeCase {
+  const char* name;
+  std::function<void(std::vector<TypeRecords>&)> change;
+  Dies dies;
+};
+
+const MergeCase CASES[] = {
+    {"Alike", [](auto&) {}, {1, 1, 3, 1, 1, 1, 1}},
+    // A difference in the leaf reaches the node through the loop of pointers, and everything
+    // that leads to either.
+    {"MemberName", [](auto& t) { t[LEAF].members[1].name = "z"; }, {2, 2, 5, 2, 2, 1, 1}},
+    {"MemberOffset", [](auto& t) { t[LEAF].members[1].offset = 6; }, {2, 2, 5, 2, 2, 1, 1}},
+    {"MemberType", [](auto& t) { t[LEAF].members[1].typeix = CHAR; }, {2, 2, 5, 2, 2, 1, 1}},
+    {"Size", [](auto& t) { t[NODE].type.size = 16; }, {2, 2, 5, 2, 2, 1, 1}},
+    {"MemberCount",
+     [](auto& t) {
+       t[LEAF].members.pop_back();
+       t[LEAF].type.count = 1;
+     },
+     {2, 2, 5, 2, 2, 1, 1}},
+    {"StructureName", [](auto& t) { t[LEAF].type.name = "twig"; }, {2, 1, 5, 2, 2, 1, 1}},
+    // What refers to nothing that differs is still merged.
+    {"ArrayBound", [](auto& t) { t[ARRAY].type.limit = 5; }, {1, 1, 3, 2, 1, 1, 1}},
+    {"TypedefName", [](auto& t) { t[TYPEDEF].type.name = "node_u"; }, {1, 1, 3, 1, 2, 1, 1}},
+    {"EnumValue", [](auto& t) { t[COLOR].members[1].value = 7; }, {1, 1, 3, 1, 1, 2, 1}},
+    {"ReturnType", [](auto& t) { t[FUNCTION].type.retix = CHAR; }, {1, 1, 4, 1, 1, 1, 2}},
+    // Types alike within one unit are merged too: the second pointer to the leaf, and the
+    // function type that nothing uses any more.
+    {"PointerTarget",
+     [](auto& t) { t[TO_FUNCTION].type.typeix = t[LEAF].type.selfix; },
+     {1, 1, 3, 1, 1, 1, 1}},
+};
+
+void PrintTo(const MergeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ElfTypeMerge : public tektest::TempDirTest, public ::testing::WithParamInterface<MergeCase> {
+ protected:
+  void SetUp() override {
+    tektest::TempDirTest::SetUp();
+    TEKTEST_REQUIRE_TOOL("llvm-dwarfdump", "gdb-multiarch");
+  }
+};
+
+TEST_P(ElfTypeMerge, OneDiePerTypeWrittenAlike) {
+  const MergeCase& c = GetParam();
+  write_bytes("prog.elf", two_units(c.change));
+  const ToolRun verify = run("llvm-dwarfdump --verify prog.elf");
+  EXPECT_NE(verify.out.find("No errors."), std::string::npos) << verify.out;
+  const std::string info = run("llvm-dwarfdump --debug-info prog.elf").out;
+  const Dies got{count(info, "DW_AT_name\t(\"node\")"), count(info, "DW_AT_name\t(\"leaf\")"),
+                 count(info, "DW_TAG_pointer_type"),    count(info, "DW_TAG_array_type"),
+                 count(info, "DW_TAG_typedef"),         count(info, "DW_TAG_enumeration_type"),
+                 count(info, "DW_TAG_subroutine_type")};
+  EXPECT_EQ(got.node, c.dies.node) << info;
+  EXPECT_EQ(got.leaf, c.dies.leaf);
+  EXPECT_EQ(got.pointers, c.dies.pointers) << info;
+  EXPECT_EQ(got.arrays, c.dies.arrays);
+  EXPECT_EQ(got.typedefs, c.dies.typedefs);
+  EXPECT_EQ(got.enums, c.dies.enums);
+  EXPECT_EQ(got.functions, c.dies.functions);
+  // The second unit's variables read their types wherever the DIEs lie.
+  const ToolRun gdb =
+      run("gdb-multiarch -batch -nx -ex 'ptype x2' -ex 'ptype l2' "
+          "-ex 'ptype c2' prog.elf");
+  EXPECT_EQ(gdb.status, 0) << gdb.out;
+  std::vector<TypeRecords> second = unit_types(400);
+  c.change(second);
+  const std::string leaf = second[LEAF].type.name;
+  expect_in(gdb.out, "struct " + leaf + " *peer;");
+  expect_in(gdb.out, "type = struct " + leaf + " {\n    struct node *back;\n");
+  expect_in(gdb.out, "type = enum color {red, green");
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ElfTypeMerge, ::testing::ValuesIn(CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
