@@ -2,6 +2,8 @@
 // grown by blocks, input places in 8 bytes, type indices by selfix.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,34 @@ TEST(ElfModelStore, NamesReadBackAcrossBlocks) {
     EXPECT_EQ(store.add(x).id, nx.id) << x;
     EXPECT_EQ(store.view(ny), y);
   }
+}
+
+// Names that come again in the order they came before are found by that order; a name that
+// breaks it, an empty name or a name stored apart (add_new) in between, a name alike to the one
+// expected but for a byte or its length, and a sequence that changes must still give each name
+// its one number.
+TEST(ElfModelStore, NamesComingAgainInTheirOrder) {
+  const std::vector<std::vector<std::string>> rounds = {
+      {"next", "prev", "value", "node", "next", "value"},
+      {"next", "prev", "value", "node", "next", "value"},
+      {"next", "", "prev", "value", "nod", "node", "next", "valuf", "value"},
+      {"next", "prev", "*public", "value", "node", "next", "node", "value"},
+      {"prev", "next", "value", "value", "node", "", "next", "value"},
+      {"next", "prev", "value", "node", "next", "value"},
+  };
+  NameStore store;
+  std::map<std::string, uint32_t> first;
+  for (size_t r = 0; r < rounds.size(); ++r)
+    for (const std::string& s : rounds[r]) {
+      const Name n = s.rfind('*', 0) == 0 ? store.add_new(s) : store.add(s);
+      EXPECT_EQ(store.view(n), s) << r;
+      if (s.empty() || s[0] == '*') continue;
+      const auto [it, fresh] = first.try_emplace(s, n.id);
+      EXPECT_EQ(n.id, it->second) << r << " " << s;
+    }
+  std::set<uint32_t> ids;
+  for (const auto& [s, id] : first) ids.insert(id);
+  EXPECT_EQ(ids.size(), first.size());
 }
 
 TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {

@@ -47,8 +47,9 @@ struct Name {
 // The names of the collected records, each kept once as its length (ULEB128) and its bytes, in
 // blocks of 1 MiB (a longer name in a block of its own). Every unit repeats the type and member
 // names of the headers it includes, so most names are met many times: a repeat costs only its
-// 4-byte reference. The names are numbered in the order they first come, so what is made of a
-// name (its offset in a string table) can be kept by number.
+// 4-byte reference. They come again in the same order, too, so the name that followed a name
+// last time is the first guess for the name after it. The names are numbered in the order they
+// first come, so what is made of a name (its offset in a string table) can be kept by number.
 class NameStore {
  public:
   Name add(std::string_view s);
@@ -61,10 +62,13 @@ class NameStore {
 
  private:
   static constexpr size_t BLOCK = size_t{1} << 20;
+  Name look_up(std::string_view s);
   void grow_table();
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
-  std::vector<uint32_t> places_{0};  // by number: the block (12 bits) and the offset in it
+  std::vector<uint32_t> places_{0};   // by number: the block (12 bits) and the offset in it
+  std::vector<uint32_t> follows_{0};  // by number: the name added after it last time (0: none)
+  uint32_t last_ = 0;                 // the name added last
   struct Slot {
     uint32_t id = 0, hash = 0;  // id 0: a free slot
   };
