@@ -82,17 +82,21 @@ std::vector<TypeRecords> unit_types(uint32_t base) {
   return t;
 }
 
-// Two SH units with the same types (from 300 and from 400), and variables of them in each
-// unit; change alters the second unit's types. Returns the ELF file.
-Bytes two_units(const std::function<void(std::vector<TypeRecords>&)>& change,
-                std::vector<std::string>* warnings = nullptr) {
-  tek::ElfSink sink;
+// The TYPE records of the predefined types, 256 on.
+void put_predefined_types(tek::ElfSink& sink) {
   for (size_t i = 0; i < tek::PREDEFINED_COUNT; ++i) {
     TypeValue t;
     t.kind = tek::PREDEFINED_KINDS[i];
     t.selfix = 256 + static_cast<uint32_t>(i);
     sink.put(t);
   }
+}
+
+// Two SH units with the same types (from 300 and from 400), and variables of them in each
+// unit; change alters the second unit's types. Returns the ELF file.
+Bytes two_units(const std::function<void(std::vector<TypeRecords>&)>& change) {
+  tek::ElfSink sink;
+  put_predefined_types(sink);
   for (uint32_t unit = 1; unit <= 2; ++unit) {
     const uint32_t base = 200 + 100 * unit;
     std::vector<TypeRecords> types = unit_types(base);
@@ -111,8 +115,6 @@ Bytes two_units(const std::function<void(std::vector<TypeRecords>&)>& change,
   }
   Bytes elf;
   sink.finish([&](const uint8_t* p, size_t n) { elf.insert(elf.end(), p, p + n); });
-  if (warnings)
-    for (const tek::ElfWarning& w : sink.warnings()) warnings->push_back(w.text);
   return elf;
 }
 
@@ -216,12 +218,7 @@ INSTANTIATE_TEST_SUITE_P(Changes, ElfTypeMerge, ::testing::ValuesIn(CASES),
 TEST(ElfTypeMergeBound, LongChainsThatDifferAtTheirEnd) {
   constexpr uint32_t LENGTH = 60000;
   tek::ElfSink sink;
-  for (size_t i = 0; i < tek::PREDEFINED_COUNT; ++i) {
-    TypeValue t;
-    t.kind = tek::PREDEFINED_KINDS[i];
-    t.selfix = 256 + static_cast<uint32_t>(i);
-    sink.put(t);
-  }
+  put_predefined_types(sink);
   for (uint32_t unit = 1; unit <= 2; ++unit) {
     const uint32_t base = 1000 + unit * LENGTH;
     for (uint32_t k = 0; k < LENGTH; ++k) {
