@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "elf/model.hpp"
-#include "elf/type_merge.hpp"
 #include "format/elf/constants.hpp"
 #include "format/elf/dwarf_info.hpp"
 #include "format/elf/dwarf_line.hpp"
@@ -101,7 +100,6 @@ class DwarfBuilder {
     }
     w_.stream_to(out);
     w_.reserve_strings(m_.names.size());
-    canon_ = merge_types(m_, p_);
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
@@ -139,7 +137,7 @@ class DwarfBuilder {
   // refers to that one's DIE.
   template <class D>
   void put_type(D& d, uint32_t selfix, uint32_t ti) const {
-    const uint32_t c = canon_[ti];
+    const uint32_t c = p_.canon[ti];
     if (die_of_type_[c] != NONE)
       d.ref_to(DW_AT_type, die_of_type_[c]);
     else
@@ -199,7 +197,7 @@ class DwarfBuilder {
         uint32_t selfix = stack.back();
         stack.pop_back();
         uint32_t ti = p_.type_at.get(selfix);
-        if (ti == TypeIndex::NONE || owner[ti = canon_[ti]] >= 0) continue;
+        if (ti == TypeIndex::NONE || owner[ti = p_.canon[ti]] >= 0) continue;
         owner[ti] = static_cast<int>(cu);
         refs_of(m_.types[ti], [&](uint32_t r) { stack.push_back(r); });
       }
@@ -219,7 +217,7 @@ class DwarfBuilder {
     types_of_cu_.resize(p_.cus.size());
     for (size_t i = 0; i < m_.types.size(); ++i) {
       // A second definition, or a type merged with another one: no DIE of its own.
-      if (p_.type_at.get(m_.types[i].t.selfix) != i || canon_[i] != i) continue;
+      if (p_.type_at.get(m_.types[i].t.selfix) != i || p_.canon[i] != i) continue;
       types_of_cu_[owner[i] < 0 ? 0 : owner[i]].push_back(static_cast<uint32_t>(i));
     }
   }
@@ -700,7 +698,6 @@ class DwarfBuilder {
   std::vector<std::vector<uint32_t>> types_of_cu_;
   std::unordered_map<uint64_t, uint32_t> die_at_;
   std::vector<uint32_t> die_of_type_;
-  std::vector<uint32_t> canon_;  // by type index: the type whose DIE it takes
   std::vector<uint32_t> str_of_name_ = std::vector<uint32_t>(m_.names.size(), NONE);
   bool wide_index_ = false;  // an array needs the unsigned index type
 };

@@ -483,6 +483,8 @@ struct Program {
   // The defined function of a function type, whose first parameters give the type's.
   std::unordered_map<uint32_t, size_t> function_of_type;  // index in functions
   std::unordered_set<const LocalRec*> no_location;        // a register outside the table
+  // By type index: the type whose DIE stands for it, the first of the types written alike.
+  std::vector<uint32_t> canon;
 
   // The segmented forms keep a page number in the upper half and the offset in the lower
   // half: 16-byte pages (form 1) or 256-byte pages (form 2).

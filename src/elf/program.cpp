@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "elf/model.hpp"
+#include "elf/type_merge.hpp"
 #include "format/teka/processors.hpp"
 
 namespace tek {
@@ -54,15 +55,28 @@ bool known_register(int processor, uint32_t reg) {
   return reg < count;
 }
 
+// The index of a type by selfix, -1 when none defines it; with classes of types merged, the
+// index of the type that stands for its class.
+ptrdiff_t index_in(const Program& p, const std::vector<uint32_t>* classes, uint32_t selfix) {
+  uint32_t i = p.type_at.get(selfix);
+  if (i == TypeIndex::NONE) return -1;
+  if (classes) i = (*classes)[i];
+  return static_cast<ptrdiff_t>(i);
+}
+
+// Whether type i is a first definition and, with classes of types merged, stands for its class.
+bool walked(const ElfModel& m, const Program& p, const std::vector<uint32_t>* classes, size_t i) {
+  return p.type_at.get(m.types[i].t.selfix) == i && (!classes || (*classes)[i] == i);
+}
+
 // Breaks the loops of type references that do not pass through a structure, union, class or
 // enumeration (readers follow those without end): the reference that closes a loop is left
 // out, and a function type whose parameter types lead back to it gets unknown parameters.
-void break_type_loops(ElfModel& m, Program& p) {
+// With classes, the types that stand for classes of merged types are walked, and references
+// go to the types that stand for their targets' classes.
+void break_type_loops(ElfModel& m, Program& p, const std::vector<uint32_t>* classes = nullptr) {
   const size_t n = m.types.size();
-  auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
-    const uint32_t i = p.type_at.get(selfix);
-    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
-  };
+  auto index_of = [&](uint32_t selfix) { return index_in(p, classes, selfix); };
   auto next = [&](size_t i) -> ptrdiff_t {
     const TypeFields& t = m.types[i].t;
     if (!has_single_ref(t.kind) || p.cut_ref.count(t.selfix)) return -1;
@@ -73,7 +87,7 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<uint32_t> walk(n, 0);  // the walk that reached the type (0: none yet)
   uint32_t stamp = 0;
   for (size_t start = 0; start < n; ++start) {
-    if (walk[start] || p.type_at.get(m.types[start].t.selfix) != start) continue;
+    if (walk[start] || !walked(m, p, classes, start)) continue;
     ++stamp;
     size_t i = start;
     for (;;) {
@@ -101,7 +115,7 @@ void break_type_loops(ElfModel& m, Program& p) {
   std::vector<const LocalRec*> params, more;
   for (size_t f = 0; f < n; ++f) {
     const TypeFields& ft = m.types[f].t;
-    if (!is_function_kind(ft.kind) || p.type_at.get(ft.selfix) != f) continue;
+    if (!is_function_kind(ft.kind) || !walked(m, p, classes, f)) continue;
     p.params_of_type(ft.selfix, params);
     if (params.empty()) continue;
     ++stamp;
@@ -142,17 +156,16 @@ void break_type_loops(ElfModel& m, Program& p) {
 // members, arrays and typedefs, not through a pointer): their size would be infinite, and
 // readers that lay them out never finish. The strongly connected parts of that graph are found
 // first (Tarjan); within one, each aggregate's members are followed in record order, and a
-// member whose type leads back to its aggregate loses its type (void).
-void break_self_containment(ElfModel& m, Program& p) {
+// member whose type leads back to its aggregate loses its type (void). With classes, as for
+// break_type_loops.
+void break_self_containment(ElfModel& m, Program& p,
+                            const std::vector<uint32_t>* classes = nullptr) {
   const size_t n = m.types.size();
-  auto index_of = [&](uint32_t selfix) -> ptrdiff_t {
-    const uint32_t i = p.type_at.get(selfix);
-    return i == TypeIndex::NONE ? -1 : static_cast<ptrdiff_t>(i);
-  };
+  auto index_of = [&](uint32_t selfix) { return index_in(p, classes, selfix); };
   // The types that type i holds by value: (member index or SIZE_MAX, type index).
   auto edges = [&](size_t i, auto&& f) {
     const TypeRec& t = m.types[i];
-    if (p.type_at.get(t.t.selfix) != i) return;  // a second definition: no DIE
+    if (!walked(m, p, classes, i)) return;  // a second definition (no DIE), or merged
     if (is_aggregate_kind(t.t.kind)) {
       for (size_t k = 0; k < t.members.size(); ++k) {
         if (!p.cut_member.empty() && p.cut_member.count({t.t.selfix, k})) continue;
@@ -189,7 +202,7 @@ void break_self_containment(ElfModel& m, Program& p) {
   std::vector<size_t> succ;
   uint32_t counter = 0, comps = 0;
   for (size_t root = 0; root < n; ++root) {
-    if (order[root] != NONE || !holds(root)) continue;
+    if (order[root] != NONE || !holds(root) || !walked(m, p, classes, root)) continue;
     auto enter = [&](size_t v) {
       order[v] = low[v] = counter++;
       stack.push_back(v);
@@ -232,7 +245,7 @@ void break_self_containment(ElfModel& m, Program& p) {
   std::vector<size_t> todo;
   for (size_t a = 0; a < n; ++a) {
     const TypeRec& t = m.types[a];
-    if (!is_aggregate_kind(t.t.kind) || p.type_at.get(t.t.selfix) != a) continue;
+    if (!is_aggregate_kind(t.t.kind) || !walked(m, p, classes, a)) continue;
     // Alone in its component, an aggregate leads back to itself only through its own type.
     if (comp[a] == NONE || (comp_size[comp[a]] == 1 && !self_held[a])) continue;
     for (size_t k = 0; k < t.members.size(); ++k) {
@@ -260,6 +273,30 @@ void break_self_containment(ElfModel& m, Program& p) {
                     t.t.selfix, std::string(m.name(m.members[t.members.first + k].name)).c_str()));
     }
   }
+}
+
+// Merges the types written alike (see merge_types) and breaks the loops of type references.
+// A loop among the types leaves a loop among the classes of merged types, so the loops are
+// looked for among the classes first: as a rule there are none, and then there are none among
+// the types either, and the many copies of each type are not walked. When there are, the
+// classes' findings are dropped, the loops are broken among all the types (each TYPE record
+// that closes one gets its own warning), and the types are merged again with the references
+// left out.
+void merge_and_break_loops(ElfModel& m, Program& p) {
+  p.canon = merge_types(m, p);
+  const size_t warnings = m.warnings.size();
+  break_type_loops(m, p, &p.canon);
+  break_self_containment(m, p, &p.canon);
+  if (m.warnings.size() == warnings && p.cut_ref.empty() && p.cut_member.empty() &&
+      p.unknown_params.empty())
+    return;
+  m.warnings.erase(m.warnings.begin() + static_cast<ptrdiff_t>(warnings), m.warnings.end());
+  p.cut_ref.clear();
+  p.cut_member.clear();
+  p.unknown_params.clear();
+  break_type_loops(m, p);
+  break_self_containment(m, p);
+  p.canon = merge_types(m, p);
 }
 
 // The image's contiguous address ranges, in linear addresses.
@@ -556,8 +593,7 @@ Program derive_program(ElfModel& m) {
     }
     p.statics.push_back({&l.v, l.after_scope >= 0 ? cu_of_scope[l.after_scope] : 0});
   }
-  break_type_loops(m, p);
-  break_self_containment(m, p);
+  merge_and_break_loops(m, p);
 
   // A line block belongs to the unit of the first function that holds one of its lines, or
   // else to the unit whose records it came with.
