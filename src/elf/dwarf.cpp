@@ -128,11 +128,10 @@ class DwarfBuilder {
   // come is filled in when all units are written. Returns whether the DIE got a type.
   bool type_attr(Die& d, uint32_t selfix) const {
     const uint32_t ti = p_.type_at.get(selfix);
-    if (!has_die(ti)) return false;
+    if (!p_.has_die(ti)) return false;
     put_type(d, selfix, ti);
     return true;
   }
-  bool has_die(uint32_t ti) const { return p_.has_die(ti); }
   // The type attribute of a type that has a DIE, of index ti. A type merged with another one
   // refers to that one's DIE.
   template <class D>
@@ -143,7 +142,6 @@ class DwarfBuilder {
     else
       d.ref(DW_AT_type, c == ti ? selfix : m_.types[c].t.selfix);
   }
-  uint32_t ref_of(const TypeFields& t, uint32_t target) const { return p_.ref_of(t, target); }
 
   // The types that a type refers to.
   template <class F>
@@ -345,7 +343,8 @@ class DwarfBuilder {
         bool unknown = params.empty() && t.argc > 0;
         Die d = w_.die(DW_TAG_subroutine_type, !params.empty() || unknown);
         d.flag(DW_AT_prototyped);
-        if (const uint32_t ti = ref_of(t, t.retix); ti != TypeIndex::NONE) put_type(d, t.retix, ti);
+        if (const uint32_t ti = p_.ref_of(t, t.retix); ti != TypeIndex::NONE)
+          put_type(d, t.retix, ti);
         set_die(t.selfix, w_.put(d));
         for (const LocalRec* l : params) {
           Die pd = w_.die(DW_TAG_formal_parameter, false);
@@ -364,7 +363,7 @@ class DwarfBuilder {
           base_die(t.selfix, NEAR_POINTER, static_cast<uint8_t>(size), DW_ATE_address);
           return;
         }
-        const uint32_t ti = ref_of(t, t.typeix);
+        const uint32_t ti = p_.ref_of(t, t.typeix);
         ShapeSlot& slot = shapes_.pointer[ti != TypeIndex::NONE];
         SlotDie d = w_.die(slot, DW_TAG_pointer_type, false);
         d.data1(DW_AT_byte_size, static_cast<uint8_t>(size));
@@ -373,7 +372,7 @@ class DwarfBuilder {
         return;
       }
       case KindClass::Array: {
-        const uint32_t ti = ref_of(t, t.typeix);
+        const uint32_t ti = p_.ref_of(t, t.typeix);
         ShapeSlot& slot = shapes_.array[ti != TypeIndex::NONE];
         SlotDie d = w_.die(slot, DW_TAG_array_type, true);
         if (ti != TypeIndex::NONE) put_type(d, t.typeix, ti);
@@ -389,7 +388,7 @@ class DwarfBuilder {
         return;
       }
       case KindClass::Typedef: {
-        const uint32_t ti = ref_of(t, t.typeix);
+        const uint32_t ti = p_.ref_of(t, t.typeix);
         ShapeSlot& slot = shapes_.typedef_[ti != TypeIndex::NONE];
         SlotDie d = w_.die(slot, DW_TAG_typedef, false);
         d.strp(DW_AT_name, str_of(t.name));
@@ -436,7 +435,7 @@ class DwarfBuilder {
 
   void variable(dwarf::Tag tag, const LocalRec& l) {
     const uint32_t ti = p_.type_at.get(l.typeix);
-    const bool typed = has_die(ti);
+    const bool typed = p_.has_die(ti);
     const bool located = p_.no_location.empty() || !p_.no_location.count(&l);
     ShapeSlot& slot = shapes_.variable[(tag == DW_TAG_formal_parameter ? 8 : 0) |
                                        (l.name.empty() ? 0 : 4) | (typed ? 2 : 0) | located];

@@ -123,8 +123,7 @@ class TypeMerger {
   Verdict alike_at_once(uint32_t x, uint32_t y) {
     if (x == y) return Verdict::Alike;
     pairs_.clear();
-    int64_t work = 0;
-    if (!same_die(x, y, work)) return Verdict::Unlike;
+    if (!same_die(x, y)) return Verdict::Unlike;
     for (const auto& [a, b] : pairs_)
       if (find(a) != find(b)) return Verdict::Open;
     parent_[x] = y;
@@ -150,7 +149,8 @@ class TypeMerger {
       }
       partner_[x] = y;
       assumed_.push_back(x);
-      ok = same_die(x, y, work);
+      work += m_.types[x].members.count;
+      ok = same_die(x, y);
     }
     for (uint32_t x : assumed_) {
       if (ok) {
@@ -173,7 +173,7 @@ class TypeMerger {
   // Whether the DIEs of x and y hold the same attributes and children, their references aside
   // (those are put in pairs_ to compare). The fields of the records are compared whole, even
   // where the DIE uses a part of them.
-  bool same_die(uint32_t x, uint32_t y, int64_t& work) {
+  bool same_die(uint32_t x, uint32_t y) {
     const TypeRec& a = m_.types[x];
     const TypeRec& b = m_.types[y];
     const TypeFields& s = a.t;
@@ -191,7 +191,6 @@ class TypeMerger {
       case KindClass::Typedef:
         return same_ref(p_.ref_of(s, s.typeix), p_.ref_of(t, t.typeix));
       case KindClass::Enum:
-        work += a.members.count;
         for (uint32_t k = 0; k < a.members.count; ++k) {
           const MemberRec& u = m_.members[a.members.first + k];
           const MemberRec& v = m_.members[b.members.first + k];
@@ -199,7 +198,6 @@ class TypeMerger {
         }
         return true;
       case KindClass::Aggregate:
-        work += a.members.count;
         for (uint32_t k = 0; k < a.members.count; ++k) {
           const MemberRec& u = m_.members[a.members.first + k];
           const MemberRec& v = m_.members[b.members.first + k];
@@ -219,7 +217,6 @@ class TypeMerger {
         p_.params_of_type(s.selfix, params_x_);
         p_.params_of_type(t.selfix, params_y_);
         if (params_x_.size() != params_y_.size()) return false;
-        work += params_x_.size();
         for (size_t k = 0; k < params_x_.size(); ++k)
           if (!same_ref(param_type(*params_x_[k]), param_type(*params_y_[k]))) return false;
         return true;
