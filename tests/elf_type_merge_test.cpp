@@ -7,49 +7,12 @@
 
 #include "elf_support.hpp"
 #include "optional_tools.hpp"
+#include "type_records.hpp"
 
 using namespace elftest;
+using namespace typerecords;
 
 namespace {
-
-using tek::MemberValue;
-using tek::TypeValue;
-
-constexpr uint32_t INT = tektest::T_INT, CHAR = tektest::T_CHAR;
-
-// A TYPE record and the MEMBER records that follow it.
-struct TypeRecords {
-  TypeValue type;
-  std::vector<MemberValue> members;
-};
-
-TypeRecords type(uint32_t kind, uint32_t selfix, const char* name = "") {
-  TypeRecords r;
-  r.type.kind = kind;
-  r.type.selfix = selfix;
-  r.type.name = name;
-  return r;
-}
-TypeRecords refers(uint32_t kind, uint32_t selfix, uint32_t to, const char* name = "") {
-  TypeRecords r = type(kind, selfix, name);
-  r.type.typeix = to;
-  return r;
-}
-TypeRecords structure(uint32_t selfix, const char* name, uint32_t size,
-                      std::vector<std::pair<const char*, std::pair<uint32_t, uint32_t>>> fields) {
-  TypeRecords r = type(tek::K_STRUCT, selfix, name);
-  r.type.size = size;
-  for (const auto& [field, at] : fields) {
-    MemberValue m;
-    m.kind = tek::K_STRUCT;
-    m.name = field;
-    m.typeix = at.first;
-    m.offset = at.second;
-    r.members.push_back(m);
-  }
-  r.type.count = static_cast<uint32_t>(r.members.size());
-  return r;
-}
 
 // One unit's types, from selfix base on: two structures that point to each other (a loop
 // through both), an array and a typedef of the first, an enumeration, and a function type with
@@ -80,16 +43,6 @@ std::vector<TypeRecords> unit_types(uint32_t base) {
   t.back().type.retix = INT;
   t.push_back(refers(tek::K_32POINTER, base + TO_FUNCTION, base + FUNCTION));
   return t;
-}
-
-// The TYPE records of the predefined types, 256 on.
-void put_predefined_types(tek::ElfSink& sink) {
-  for (size_t i = 0; i < tek::PREDEFINED_COUNT; ++i) {
-    TypeValue t;
-    t.kind = tek::PREDEFINED_KINDS[i];
-    t.selfix = 256 + static_cast<uint32_t>(i);
-    sink.put(t);
-  }
 }
 
 // Two SH units with the same types (from 300 and from 400), and variables of them in each

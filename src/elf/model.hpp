@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -113,10 +114,13 @@ class Chunked {
   };
 
   void push_back(T v) {
-    if ((n_ & MASK) == 0) blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
-    new (blocks_.back()[n_ & MASK].bytes) T(std::move(v));
+    if ((n_ >> SHIFT) == blocks_.size())
+      blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
+    new (blocks_[n_ >> SHIFT][n_ & MASK].bytes) T(std::move(v));
     ++n_;
   }
+  // Drops the elements from index n on; their blocks are kept for the elements added next.
+  void truncate(size_t n) { n_ = std::min(n_, n); }
   T& operator[](size_t i) { return *std::launder(reinterpret_cast<T*>(slot(i).bytes)); }
   const T& operator[](size_t i) const {
     return *std::launder(reinterpret_cast<const T*>(slot(i).bytes));
@@ -386,6 +390,11 @@ struct ElfModel {
   bool block_open = false;
   Chunked<TypeRec> types;
   uint32_t max_selfix = 0;  // of the types
+  // TYPE records dropped as they came for copying an earlier type (TypeCopies), in record
+  // order: each one's selfix and the index in types of the type it stands for. No record
+  // before a copy defined its selfix.
+  std::vector<std::pair<uint32_t, uint32_t>> type_copies;
+  size_t copied_members = 0;  // the MEMBER records of the copies
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
   std::vector<ElfWarning> warnings;

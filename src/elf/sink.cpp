@@ -5,6 +5,7 @@
 #include "elf/image.hpp"
 #include "elf/model.hpp"
 #include "elf/symbols.hpp"
+#include "elf/type_copies.hpp"
 #include "format/elf/constants.hpp"
 #include "format/elf/file.hpp"
 
@@ -12,13 +13,17 @@ namespace tek {
 
 ElfSink::ElfSink(uint64_t budget)
     : m_(std::make_unique<ElfModel>()),
+      copies_(std::make_unique<TypeCopies>()),
       budget_{budget},
       own_(std::make_unique<elf::MemoryOutput>(own_bytes_)),
       out_(own_.get()) {
   out_->append_zeros(elf::EHDR_SIZE);
 }
 ElfSink::ElfSink(elf::Output& out, uint64_t budget)
-    : m_(std::make_unique<ElfModel>()), budget_{budget}, out_(&out) {
+    : m_(std::make_unique<ElfModel>()),
+      copies_(std::make_unique<TypeCopies>()),
+      budget_{budget},
+      out_(&out) {
   out_->append_zeros(elf::EHDR_SIZE);
 }
 ElfSink::~ElfSink() = default;
@@ -107,6 +112,7 @@ void ElfSink::record(const SetLocalValue& v) {
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
+  copies_->settle_last(*m_);  // its members are all in
   TypeFields t;
   t.kind = static_cast<uint8_t>(std::min<uint32_t>(v.kind, 0xFF));  // 0xFF: no kind
   t.selfix = v.selfix;
@@ -172,6 +178,7 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
 }
 
 void ElfSink::finish() {
+  copies_.reset();
   const Program p = derive_program(*m_);
   elf::FileSpec spec;
   spec.machine = p.target.machine;

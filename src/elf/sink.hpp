@@ -23,6 +23,7 @@ class Output;
 namespace tek {
 
 struct ElfModel;
+class TypeCopies;
 struct ElfWarning;
 struct InputPlace;
 
@@ -67,12 +68,15 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   // Problems found in completing the file (units of different processors, overlapping image
   // data, ...), each at the record it concerns, in order: the caller reports them.
   const std::vector<ElfWarning>& warnings() const;
+  // What has been collected so far (the copies of types already dropped), for inspection.
+  const ElfModel& model() const { return *m_; }
 
  private:
   InputPlace here() const;
   [[gnu::noinline]] void open_unnamed_block();
 
   std::unique_ptr<ElfModel> m_;
+  std::unique_ptr<TypeCopies> copies_;  // while the records come
   std::function<InputPlace()> here_;
   Budget budget_;
   std::vector<uint8_t> own_bytes_;

@@ -26,7 +26,10 @@ class TypeMerger {
   TypeMerger(const ElfModel& m, const Program& p)
       : m_(m), p_(p), n_(static_cast<uint32_t>(m.types.size())), parent_(n_), partner_(n_, NONE) {
     std::iota(parent_.begin(), parent_.end(), uint32_t{0});
-    budget_ = 2 * static_cast<int64_t>(n_ + m.members.size()) + 4096;
+    // The copies dropped as they came count as they would have here.
+    budget_ =
+        2 * static_cast<int64_t>(n_ + m.type_copies.size() + m.members.size() + m.copied_members) +
+        4096;
   }
 
   std::vector<uint32_t> run() {
