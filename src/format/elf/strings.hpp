@@ -46,63 +46,67 @@ inline uint32_t short_hash(std::string_view s) {
 class StringTable {
  public:
   // With a leading empty string at offset 0, as .strtab needs.
-  explicit StringTable(bool leading_empty) : slots_(64) {
+  explicit StringTable(bool leading_empty) : tags_(64), places_(64) {
     if (leading_empty) add("");
   }
 
   // The offset of s in the table, added when it is not there yet. Two strings are the same
   // when all their bytes are, so one with a NUL inside is stored apart from its prefix.
   uint32_t add(std::string_view s) {
-    const uint32_t h = hash(s);
-    size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-      Slot& slot = slots_[i];
-      if (slot.len == EMPTY) break;
-      if (slot.hash == h && slot.len == s.size() &&
-          (s.empty() || std::memcmp(bytes_.data().data() + slot.offset, s.data(), s.size()) == 0))
-        return slot.offset;
+    const uint32_t tag = tag_of(s);
+    const size_t mask = tags_.size() - 1;
+    size_t i = tag & mask;
+    for (; tags_[i] != FREE; i = (i + 1) & mask) {
+      if (tags_[i] != tag) continue;
+      const Place& p = places_[i];
+      if (p.len == s.size() &&
+          (s.empty() || std::memcmp(bytes_.data().data() + p.offset, s.data(), s.size()) == 0))
+        return p.offset;
     }
     const uint32_t offset = static_cast<uint32_t>(bytes_.size());
     bytes_.str(s);
-    if (++count_ * 2 > slots_.size()) grow();
-    insert({offset, static_cast<uint32_t>(s.size()), h});
+    tags_[i] = tag;
+    places_[i] = {offset, static_cast<uint32_t>(s.size())};
+    if (++count_ * 2 > tags_.size()) rehash(tags_.size() * 2);
     return offset;
   }
   // Room for n strings in all without growing the table on the way.
   void reserve(size_t n) {
-    size_t slots = slots_.size();
+    size_t slots = tags_.size();
     while (slots < 2 * n) slots *= 2;
-    if (slots == slots_.size()) return;
-    std::vector<Slot> old(slots);
-    old.swap(slots_);
-    for (const Slot& s : old)
-      if (s.len != EMPTY) insert(s);
+    if (slots != tags_.size()) rehash(slots);
   }
   const Bytes& bytes() const { return bytes_; }
   Bytes& bytes() { return bytes_; }
   size_t count() const { return count_; }
 
  private:
-  static constexpr uint32_t EMPTY = UINT32_MAX;  // the length of a free slot
-  struct Slot {
-    uint32_t offset = 0, len = EMPTY, hash = 0;
+  // A slot holds the string's hash, never 0, which the search reads alone, and apart from it
+  // where the string lies, read only when the hashes are equal: a search for a string not there
+  // yet, as most are, touches 4 bytes in a table a third the size.
+  static constexpr uint32_t FREE = 0;
+  struct Place {
+    uint32_t offset = 0, len = 0;
   };
-  static uint32_t hash(std::string_view s) { return short_hash(s); }
-  void insert(const Slot& s) {
-    const size_t mask = slots_.size() - 1;
-    size_t i = s.hash & mask;
-    while (slots_[i].len != EMPTY) i = (i + 1) & mask;
-    slots_[i] = s;
-  }
-  void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& s : old)
-      if (s.len != EMPTY) insert(s);
+  static uint32_t tag_of(std::string_view s) { return short_hash(s) | 1; }
+  void rehash(size_t slots) {
+    std::vector<uint32_t> tags(slots, FREE);
+    std::vector<Place> places(slots);
+    const size_t mask = slots - 1;
+    for (size_t k = 0; k < tags_.size(); ++k) {
+      if (tags_[k] == FREE) continue;
+      size_t i = tags_[k] & mask;
+      while (tags[i] != FREE) i = (i + 1) & mask;
+      tags[i] = tags_[k];
+      places[i] = places_[k];
+    }
+    tags_.swap(tags);
+    places_.swap(places);
   }
 
   Bytes bytes_;
-  std::vector<Slot> slots_;  // a power of two of them, at most half in use
+  std::vector<uint32_t> tags_;  // a power of two of them, at most half in use
+  std::vector<Place> places_;   // by slot
   size_t count_ = 0;
 };
 
