@@ -163,7 +163,6 @@ TEST(ElfModelStore, PackedPlaceRoundTrips) {
 
 TEST(ElfModelStore, TypeIndexKeepsFirstDefinition) {
   TypeIndex ix;
-  ix.size_for(4, UINT32_MAX);  // a flat part of 1032 selfixes
   struct Case {
     uint32_t selfix, index;
     bool fresh;
@@ -181,6 +180,26 @@ TEST(ElfModelStore, TypeIndexKeepsFirstDefinition) {
   EXPECT_EQ(ix.get(0), 7u);
   EXPECT_EQ(ix.get(0x103), TypeIndex::NONE);
   EXPECT_EQ(ix.get(0x80000000), TypeIndex::NONE);
+  // A selfix set again stands for the index given last (a copy's for the type it copies).
+  ix.set(0x102, 9);
+  EXPECT_EQ(ix.get(0x102), 9u);
+}
+
+TEST(ElfModelStore, TypeIndexGrowsOverTheSelfixesSet) {
+  TypeIndex ix;
+  ix.set(200000, 1);  // far beyond what a few selfixes set allow the flat part: in the map
+  for (uint32_t s = 2000; s < 40000; ++s) ix.set(s, s);
+  ix.set(150000, 2);
+  ix.set(210000, 3);  // the flat part now covers 200000, which moves into it
+  ix.set(200000 + 1, 4);
+  EXPECT_EQ(ix.get(200000), 1u);
+  EXPECT_EQ(ix.get(150000), 2u);
+  EXPECT_EQ(ix.get(210000), 3u);
+  EXPECT_EQ(ix.get(200001), 4u);
+  for (uint32_t s = 2000; s < 40000; s += 997) EXPECT_EQ(ix.get(s), s);
+  EXPECT_EQ(ix.get(199999), TypeIndex::NONE);
+  ix.set(200000, 5);
+  EXPECT_EQ(ix.get(200000), 5u);
 }
 
 }  // namespace

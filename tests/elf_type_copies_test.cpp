@@ -20,19 +20,21 @@ struct Settled {
   std::map<uint32_t, uint32_t> copies;  // selfix of a copy: selfix of the type it stands for
 };
 
-// Feeds the predefined types and then types to the ELF writer, and a last type that only
-// closes the records before it.
+// Feeds the predefined types and then types to the ELF writer, and ends the type records.
 Settled settle(const std::vector<TypeRecords>& types) {
   tek::ElfSink sink;
   put_predefined_types(sink);
   put_types(sink, types);
-  constexpr uint32_t END = 0x7FFF;
-  sink.put(type(tek::K_VOID, END).type);
+  sink.end_types();
   const tek::ElfModel& m = sink.model();
   Settled s;
   for (const tek::TypeRec& t : m.types)
-    if (t.t.selfix >= 300 && t.t.selfix != END) s.kept.push_back(t.t.selfix);
-  for (const auto& [selfix, i] : m.type_copies) s.copies[selfix] = m.types[i].t.selfix;
+    if (t.t.selfix >= 300) s.kept.push_back(t.t.selfix);
+  for (const TypeRecords& t : types) {
+    const uint32_t i = m.type_at.get(t.type.selfix);
+    if (m.types[i].t.selfix != t.type.selfix) s.copies[t.type.selfix] = m.types[i].t.selfix;
+  }
+  EXPECT_EQ(m.copied_types, s.copies.size());
   return s;
 }
 

@@ -113,11 +113,16 @@ class Chunked {
     size_t i_ = 0;
   };
 
-  void push_back(T v) {
+  void push_back(T v) { emplace_back() = std::move(v); }
+  // Adds an element made by its default constructor, to be filled in place: an element built
+  // apart field by field and then copied whole would be read back before its fields reach the
+  // cache.
+  T& emplace_back() {
     if ((n_ >> SHIFT) == blocks_.size())
       blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
-    new (blocks_[n_ >> SHIFT][n_ & MASK].bytes) T(std::move(v));
+    T* p = new (blocks_[n_ >> SHIFT][n_ & MASK].bytes) T;
     ++n_;
+    return *p;
   }
   // Drops the elements from index n on; their blocks are kept for the elements added next.
   void truncate(size_t n) { n_ = std::min(n_, n); }
@@ -216,6 +221,15 @@ struct LooseLocal {
   ptrdiff_t after_scope = -1;
 };
 
+// A field of a value that the caller has just stored field by field: read by itself, not
+// together with its neighbour as one wider load, which would wait until both stores have
+// reached the cache.
+inline uint32_t read_alone(const uint32_t& field) {
+  uint32_t v = field;
+  asm("" : "+r"(v));
+  return v;
+}
+
 // The line rows of the line blocks, one after the other, each as its change from the row before
 // it in its block (line and address as zigzag ULEB128): a row mostly takes two or three bytes.
 // The bytes lie in blocks of 64 KiB, written and read through a pointer; a row does not cross
@@ -286,8 +300,10 @@ class LineRows {
     if (static_cast<size_t>(end_ - cur_) < MAX_ROW) new_block();
     // The values are read before the bytes are written, through a local pointer: a byte store
     // may alias anything, and would make the compiler reload them and store cur_ at each byte.
-    const int64_t line = int64_t{v.line} - last_.line, addr = int64_t{v.addr} - last_.addr;
-    last_ = v;
+    const uint32_t to_line = read_alone(v.line), to_addr = read_alone(v.addr);
+    const int64_t line = int64_t{to_line} - last_.line, addr = int64_t{to_addr} - last_.addr;
+    last_.line = to_line;
+    last_.addr = to_addr;
     uint8_t* p = cur_;
     put(p, line);
     put(p, addr);
@@ -374,6 +390,53 @@ struct TypeRec {
   PackedPlace at;
 };
 
+// Type indices by selfix: a flat array for the selfixes below a bound that the number of types
+// set keeps small, a map for any beyond it.
+class TypeIndex {
+ public:
+  static constexpr uint32_t NONE = UINT32_MAX;
+  // Sets the index of a selfix, first or again. The flat part grows to cover a selfix up to four
+  // times the count of those set (and takes in the map's selfixes it comes to cover).
+  void set(uint32_t selfix, uint32_t i) {
+    ++set_;
+    if (selfix >= flat_.size()) grow_for(selfix);
+    if (selfix < flat_.size())
+      flat_[selfix] = i;
+    else
+      map_.insert_or_assign(selfix, i);
+  }
+  // Keeps the first index of a selfix; false when the selfix had one.
+  bool try_emplace(uint32_t selfix, uint32_t i) {
+    if (get(selfix) != NONE) return false;
+    set(selfix, i);
+    return true;
+  }
+  uint32_t get(uint32_t selfix) const {
+    if (selfix < flat_.size()) return flat_[selfix];
+    if (map_.empty()) return NONE;
+    auto it = map_.find(selfix);
+    return it == map_.end() ? NONE : it->second;
+  }
+
+ private:
+  void grow_for(uint32_t selfix) {
+    const size_t bound = std::min(4 * set_ + 65536, size_t{1} << 26);
+    if (selfix >= bound) return;
+    flat_.resize(std::min(bound, std::max(size_t{selfix} + 1, 2 * flat_.size())), NONE);
+    for (auto it = map_.begin(); it != map_.end();) {
+      if (it->first >= flat_.size()) {
+        ++it;
+        continue;
+      }
+      flat_[it->first] = it->second;
+      it = map_.erase(it);
+    }
+  }
+  std::vector<uint32_t> flat_;
+  std::unordered_map<uint32_t, uint32_t> map_;
+  size_t set_ = 0;
+};
+
 struct ElfModel {
   NameStore names;
   Chunked<LocalRec> locals;    // of the scopes
@@ -389,12 +452,10 @@ struct ElfModel {
   std::vector<LineBlock> blocks;
   bool block_open = false;
   Chunked<TypeRec> types;
-  uint32_t max_selfix = 0;  // of the types
-  // TYPE records dropped as they came for copying an earlier type (TypeCopies), in record
-  // order: each one's selfix and the index in types of the type it stands for. No record
-  // before a copy defined its selfix.
-  std::vector<std::pair<uint32_t, uint32_t>> type_copies;
-  size_t copied_members = 0;  // the MEMBER records of the copies
+  // By selfix, the index in types of its first definition, or of the type that a TYPE record
+  // dropped as a copy (TypeCopies) stands for; complete when the type records have ended.
+  TypeIndex type_at;
+  size_t copied_types = 0, copied_members = 0;  // the TYPE and MEMBER records of the copies
   std::vector<AddrFlagValue> addr_flags;
   std::vector<ImageChunk> image;  // in record order
   std::vector<ElfWarning> warnings;
@@ -438,34 +499,6 @@ struct Cu {
   std::vector<size_t> globals;    // indices in Program::data
   std::vector<size_t> statics;    // indices in Program::statics
   std::vector<size_t> blocks;     // indices in ElfModel::blocks
-};
-
-// Type indices by selfix: a flat array for the selfixes below a bound that the number of types
-// keeps small, a map for any beyond it.
-class TypeIndex {
- public:
-  static constexpr uint32_t NONE = UINT32_MAX;
-  // The flat part covers the selfixes up to the highest one met, within a bound the number of
-  // types keeps small.
-  void size_for(size_t types, uint32_t max_selfix) {
-    flat_.assign(std::min({2 * types + 1024, size_t{max_selfix} + 1, size_t{1} << 26}), NONE);
-  }
-  // Keeps the first index of a selfix; false when the selfix had one.
-  bool try_emplace(uint32_t selfix, uint32_t i) {
-    if (selfix >= flat_.size()) return map_.try_emplace(selfix, i).second;
-    if (flat_[selfix] != NONE) return false;
-    flat_[selfix] = i;
-    return true;
-  }
-  uint32_t get(uint32_t selfix) const {
-    if (selfix < flat_.size()) return flat_[selfix];
-    auto it = map_.find(selfix);
-    return it == map_.end() ? NONE : it->second;
-  }
-
- private:
-  std::vector<uint32_t> flat_;
-  std::unordered_map<uint32_t, uint32_t> map_;
 };
 
 struct Program {

@@ -493,14 +493,11 @@ Program derive_program(ElfModel& m) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
     p.cu_by_modix.try_emplace(m.modules[i].modix, i);
   }
-  p.type_at.size_for(m.types.size() + m.type_copies.size(), m.max_selfix);
-  // No record before a copy defined its selfix: defining the copies first keeps the first
-  // definition of each selfix.
-  for (const auto& [selfix, i] : m.type_copies) p.type_at.try_emplace(selfix, i);
+  p.type_at = std::move(m.type_at);
   p.kinds.resize(m.types.size());
   for (size_t i = 0; i < m.types.size(); ++i) {
     p.kinds[i] = m.types[i].t.kind;
-    if (!p.type_at.try_emplace(m.types[i].t.selfix, static_cast<uint32_t>(i)))
+    if (p.type_at.get(m.types[i].t.selfix) != i)
       m.warn(m.types[i].at, format("type 0x%X is defined again: the first definition is kept",
                                    m.types[i].t.selfix));
   }

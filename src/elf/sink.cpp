@@ -112,8 +112,11 @@ void ElfSink::record(const SetLocalValue& v) {
 // Type stream.
 void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
-  copies_->settle_last(*m_);  // its members are all in
-  TypeFields t;
+  if (copies_) copies_->settle_last(*m_);  // its members are all in
+  TypeRec& r = m_->types.emplace_back();
+  r.members = {static_cast<uint32_t>(m_->members.size()), 0};
+  r.at = here();
+  TypeFields& t = r.t;
   t.kind = static_cast<uint8_t>(std::min<uint32_t>(v.kind, 0xFF));  // 0xFF: no kind
   t.selfix = v.selfix;
   t.size = v.size;
@@ -138,14 +141,14 @@ void ElfSink::record(const TypeValue& v) {
       break;
   }
   t.name = m_->names.add(v.name);
-  m_->max_selfix = std::max(m_->max_selfix, t.selfix);
-  m_->types.push_back({t, {static_cast<uint32_t>(m_->members.size()), 0}, here()});
+  // After the type records ended (no copies are looked for then): the index takes it in.
+  if (!copies_) m_->type_at.try_emplace(t.selfix, static_cast<uint32_t>(m_->types.size() - 1));
 }
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
   if (m_->types.empty()) return;
   TypeRec& t = m_->types.back();
-  MemberRec r;
+  MemberRec& r = m_->members.emplace_back();
   r.typeix = v.typeix;
   const MemberForm form = kind_info(t.t.kind).members;
   if (form == MemberForm::Enumerator) {
@@ -157,7 +160,6 @@ void ElfSink::record(const MemberValue& v) {
     r.offset = v.offset;
   }
   r.name = m_->names.add(v.name);
-  m_->members.push_back(r);
   ++t.members.count;
 }
 
@@ -177,8 +179,15 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
   if (own_) write(own_bytes_.data(), own_bytes_.size());
 }
 
-void ElfSink::finish() {
+void ElfSink::end_types() {
+  if (!copies_) return;
+  copies_->settle_last(*m_);
+  m_->type_at = copies_->take_index();
   copies_.reset();
+}
+
+void ElfSink::finish() {
+  end_types();
   const Program p = derive_program(*m_);
   elf::FileSpec spec;
   spec.machine = p.target.machine;

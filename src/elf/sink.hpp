@@ -58,6 +58,9 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   // to the whole program. Without a call, addresses are taken as linear.
   void unit_address_form(uint32_t modix, int form) override;
 
+  // Ends the type records: the last type is settled, and the model's index of the types by
+  // selfix is complete. finish() begins with it.
+  void end_types();
   // Completes the file; call once after the pass.
   void finish();
   // For a sink made without an output: completes the file and writes it whole.
@@ -76,7 +79,7 @@ class ElfSink : public RecordSinkOf<ElfSink> {
   [[gnu::noinline]] void open_unnamed_block();
 
   std::unique_ptr<ElfModel> m_;
-  std::unique_ptr<TypeCopies> copies_;  // while the records come
+  std::unique_ptr<TypeCopies> copies_;  // until the type records end
   std::function<InputPlace()> here_;
   Budget budget_;
   std::vector<uint8_t> own_bytes_;

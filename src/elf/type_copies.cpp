@@ -58,19 +58,6 @@ void TypeCopies::refs_of(const ElfModel& m, const TypeRec& t, F&& f) {
   }
 }
 
-void TypeCopies::define(uint32_t selfix, uint32_t i) {
-  ++defined_count_;
-  if (selfix >= flat_.size()) {
-    const size_t bound = std::min(4 * defined_count_ + 65536, size_t{1} << 26);
-    if (selfix < bound)
-      flat_.resize(std::min(bound, std::max(size_t{selfix} + 1, 2 * flat_.size())), NONE);
-  }
-  if (selfix < flat_.size())
-    flat_[selfix] = i;
-  else
-    far_.insert_or_assign(selfix, i);
-}
-
 void TypeCopies::settle_last(ElfModel& m) {
   if (m.types.empty()) return;
   const uint32_t i = static_cast<uint32_t>(m.types.size() - 1);
@@ -113,7 +100,7 @@ void TypeCopies::settle_alone(ElfModel& m, uint32_t i) {
   if (may_copy(t.t)) {
     if (const uint32_t o = find_original(m, t); o != NONE) {
       const uint32_t original = originals_[o].type;
-      m.type_copies.push_back({t.t.selfix, original});
+      ++m.copied_types;
       m.copied_members += t.members.count;
       define(t.t.selfix, original);
       m.members.truncate(t.members.first);
@@ -219,7 +206,7 @@ void TypeCopies::settle_open_types(ElfModel& m) {
   for (uint32_t k = 0; k < count; ++k) {
     TypeRec t = m.types[from + k];
     if (final_[k] != NONE) {
-      m.type_copies.push_back({t.t.selfix, final_[k]});
+      ++m.copied_types;
       m.copied_members += t.members.count;
       define(t.t.selfix, final_[k]);
       continue;

@@ -29,6 +29,8 @@ class TypeCopies {
   // When the open types refer only to types come, the copies among them are dropped with their
   // members, and the others move down in their place.
   void settle_last(ElfModel& m);
+  // Hands over the index of the types by selfix, when the type records have ended.
+  TypeIndex take_index() { return std::move(index_); }
 
  private:
   static constexpr uint32_t NONE = TypeIndex::NONE;
@@ -39,13 +41,8 @@ class TypeCopies {
   static constexpr size_t MAX_WAITING = 256;
 
   // The type that a selfix stands for (its first definition or the type it copies), or NONE.
-  uint32_t defined(uint32_t selfix) const {
-    if (selfix < flat_.size() && flat_[selfix] != NONE) return flat_[selfix];
-    if (far_.empty()) return NONE;
-    auto it = far_.find(selfix);
-    return it == far_.end() ? NONE : it->second;
-  }
-  void define(uint32_t selfix, uint32_t i);
+  uint32_t defined(uint32_t selfix) const { return index_.get(selfix); }
+  void define(uint32_t selfix, uint32_t i) { index_.set(selfix, i); }
   // Settles type i, the only open one, whose references lead to the settled types refs_.
   void settle_alone(ElfModel& m, uint32_t i);
   // Settles the open types as they are, none of them an original of copies.
@@ -85,9 +82,7 @@ class TypeCopies {
   void add_original(const ElfModel& m, uint32_t i);
   void grow_table();
 
-  std::vector<uint32_t> flat_;                  // by selfix, up to a bound the count keeps small
-  std::unordered_map<uint32_t, uint32_t> far_;  // the selfixes above it
-  size_t defined_count_ = 0;
+  TypeIndex index_;
   // By type, settled: its references lead only to settled types (0 while it is open).
   std::vector<uint8_t> closed_;
   uint32_t open_from_ = 0;         // the open types: from here to the last one taken in

@@ -28,8 +28,7 @@ class TypeMerger {
     std::iota(parent_.begin(), parent_.end(), uint32_t{0});
     // The copies dropped as they came count as they would have here.
     budget_ =
-        2 * static_cast<int64_t>(n_ + m.type_copies.size() + m.members.size() + m.copied_members) +
-        4096;
+        2 * static_cast<int64_t>(n_ + m.copied_types + m.members.size() + m.copied_members) + 4096;
   }
 
   std::vector<uint32_t> run() {
