@@ -2,6 +2,7 @@
 // grown by blocks, input places in 8 bytes, type indices by selfix.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -200,6 +201,22 @@ TEST(ElfModelStore, TypeIndexGrowsOverTheSelfixesSet) {
   EXPECT_EQ(ix.get(199999), TypeIndex::NONE);
   ix.set(200000, 5);
   EXPECT_EQ(ix.get(200000), 5u);
+}
+
+// Selfixes that each lie just beyond the flat part and below the bound that the count sets
+// (four times the count of selfixes set, and 65,536), with many in the map: the flat part grows
+// by doubling, so the map is walked a few times, not once for each selfix.
+TEST(ElfModelStore, TypeIndexGrowsByDoubling) {
+  TypeIndex ix;
+  constexpr uint32_t FAR = 100000;
+  for (uint32_t k = 0; k < FAR; ++k) ix.set(0x10000000 + 16 * k, k);
+  const auto start = std::chrono::steady_clock::now();
+  uint32_t s = 4 * (FAR + 1) + 65536 - 1;
+  for (uint32_t k = 0; k < 200000; ++k, s += 4) ix.set(s, k);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took.count(), 5.0);
+  EXPECT_EQ(ix.get(0x10000000 + 16 * (FAR - 1)), FAR - 1);
+  EXPECT_EQ(ix.get(s - 4), 199999u);
 }
 
 }  // namespace

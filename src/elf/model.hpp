@@ -395,7 +395,7 @@ struct TypeRec {
 class TypeIndex {
  public:
   static constexpr uint32_t NONE = UINT32_MAX;
-  // Sets the index of a selfix, first or again. The flat part grows to cover a selfix up to four
+  // Sets the index of a selfix, first or again. The flat part grows to cover a selfix below four
   // times the count of those set (and takes in the map's selfixes it comes to cover).
   void set(uint32_t selfix, uint32_t i) {
     ++set_;
@@ -420,9 +420,10 @@ class TypeIndex {
 
  private:
   void grow_for(uint32_t selfix) {
-    const size_t bound = std::min(4 * set_ + 65536, size_t{1} << 26);
-    if (selfix >= bound) return;
-    flat_.resize(std::min(bound, std::max(size_t{selfix} + 1, 2 * flat_.size())), NONE);
+    constexpr size_t MAX_FLAT = size_t{1} << 26;
+    if (selfix >= std::min(4 * set_ + 65536, MAX_FLAT)) return;
+    // By doubling at least: the map is walked once per growth.
+    flat_.resize(std::min(std::max(size_t{selfix} + 1, 2 * flat_.size()), MAX_FLAT), NONE);
     for (auto it = map_.begin(); it != map_.end();) {
       if (it->first >= flat_.size()) {
         ++it;
