@@ -48,6 +48,8 @@ uint32_t TypeCopies::ref_at(const ElfModel& m, const TypeRec& t, uint32_t j) {
                                                          : t.t.typeix;
 }
 
+// The walk of the open types takes references by position (ref_at); settling a type goes
+// through them in order, where the members' iterator is cheaper than indexing each.
 template <class F>
 void TypeCopies::refs_of(const ElfModel& m, const TypeRec& t, F&& f) {
   const KindClass cls = kind_info(t.t.kind).cls;
