@@ -1,6 +1,9 @@
 // Whole-file tests of the ELF writer: headers, program headers, sections, symbols and DWARF of
 // small programs, fed as finished context files or record by record.
 #include <algorithm>
+#include <map>
+#include <set>
+#include <string>
 
 #include "elf_sample.hpp"
 #include "elf_support.hpp"
@@ -276,6 +279,77 @@ TEST_F(ElfFile, LargeImageThroughObjcopy) {
   EXPECT_EQ(base, 0x100000u);
   EXPECT_TRUE(tektest::file_bytes("big.bin") == expected);
   EXPECT_EQ(header_of(r.elf).machine, 20);
+}
+
+}  // namespace
+
+namespace {
+
+// The sections of an ELF32 file by name: where their bytes lie.
+std::map<std::string, std::pair<uint32_t, uint32_t>> section_places(const Bytes& elf) {
+  const bool big = elf[5] == 2;
+  const uint32_t shoff = get(elf, 32, 4, big), count = get(elf, 48, 2, big);
+  const uint32_t names = shoff + 40 * get(elf, 50, 2, big);
+  const uint32_t names_at = get(elf, names + 16, 4, big);
+  std::map<std::string, std::pair<uint32_t, uint32_t>> places;
+  for (uint32_t i = 1; i < count; ++i) {
+    const uint32_t h = shoff + 40 * i;
+    const char* name = reinterpret_cast<const char*>(elf.data() + names_at + get(elf, h, 4, big));
+    places[name] = {get(elf, h + 16, 4, big), get(elf, h + 20, 4, big)};
+  }
+  return places;
+}
+
+// Public names alike to a type's, a member's, a module's, a source file's and to each other
+// are stored once in .strtab and in .debug_str, and every symbol still reads its own name.
+TEST_F(ElfFile, EachStringOnceInTheStringTables) {
+  using namespace tekrec;
+  using tektest::sym;
+  Builder b;
+  b.hdr().unit("main", "SH7032", 2, 0x04).cl(0x1000, "P").cl(0x2000, "D");
+  b.dbgunit(0x01, 0).srcfiles({{"", "main.c"}}).basetype(1, 3, 4, 0);
+  b.symbol(tektest::structure(0x11, "point", 8));
+  b.aggr_begin();
+  b.symbol(tektest::member("x", 1, 0));
+  b.symbol(tektest::member("main", 1, 4));
+  b.aggr_end();
+  b.symbol(sym(VARIABLE, "point", type_id(0x11), in_section(2, 1, 0x0, 8)));
+  b.symbol(sym(VARIABLE, "x", basic_type(1), in_section(2, 1, 0x8, 4)));
+  b.symbol(sym(VARIABLE, "x", basic_type(1), in_section(5, 1, 0xC, 4)));
+  b.symbol(sym(VARIABLE, "main.c", basic_type(1), in_section(2, 1, 0x10, 4)));
+  b.symbol(sym(FUNCTION, "main", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
+  b.blkend(0x20);
+  b.sect(0, 0).curfile(0).lines({{3, 0x10}}).data(std::vector<uint8_t>(0x40, 0));
+  b.end();
+  const Bytes elf = elf_of_ctx(tektest::convert(b), {{1, tek::PROC_SH7032}}).elf;
+  const auto places = section_places(elf);
+
+  auto strings_of = [&](const std::string& section) {
+    const auto [at, size] = places.at(section);
+    std::multiset<std::string> strings;
+    for (uint32_t i = at; i < at + size;) {
+      const std::string s(reinterpret_cast<const char*>(elf.data() + i));
+      strings.insert(s);
+      i += static_cast<uint32_t>(s.size() + 1);
+    }
+    return strings;
+  };
+  for (const char* section : {".strtab", ".debug_str"}) {
+    const std::multiset<std::string> strings = strings_of(section);
+    for (const std::string& s : strings) EXPECT_EQ(strings.count(s), 1u) << section << ": " << s;
+  }
+  EXPECT_EQ(strings_of(".debug_str").count("main.c"), 1u);
+
+  // The symbols by name and type.
+  const auto [symtab, symtab_size] = places.at(".symtab");
+  const uint32_t strtab = places.at(".strtab").first;
+  std::multiset<std::pair<std::string, int>> symbols;
+  for (uint32_t at = symtab + 16; at < symtab + symtab_size; at += 16)
+    symbols.insert({reinterpret_cast<const char*>(elf.data() + strtab + get(elf, at, 4, true)),
+                    elf[at + 12] & 0xF});
+  const std::multiset<std::pair<std::string, int>> want = {{"main", 4}, {"main", 2}, {"point", 1},
+                                                           {"x", 1},    {"x", 1},    {"main.c", 1}};
+  EXPECT_EQ(symbols, want);
 }
 
 }  // namespace

@@ -85,6 +85,35 @@ TEST(ElfModelStore, NamesComingAgainInTheirOrder) {
   EXPECT_EQ(ids.size(), first.size());
 }
 
+// Names stored apart (public names) take, when interned, the number of the first name with
+// their bytes, whether it was added or interned before them; find() sees both kinds.
+TEST(ElfModelStore, InternedNamesTakeTheFirstNumber) {
+  NameStore store;
+  const Name point = store.add("point"), x = store.add("x");
+  struct Case {
+    std::string bytes;
+    uint32_t want;  // the expected number; 0: the name's own
+  };
+  std::vector<Case> cases = {
+      {"point", point.id}, {"count", 0}, {"x", x.id}, {std::string("x\0y", 3), 0}, {"poin", 0},
+  };
+  // More names than the room made for them, so that the table also grows as they come.
+  for (int i = 0; i < 3000; ++i) cases.push_back({"pub_" + std::to_string(i), 0});
+  std::vector<Name> stored;
+  for (const Case& c : cases) stored.push_back(store.add_new(c.bytes));
+  const Name again = store.add_new("count");
+  store.reserve(100);
+  for (size_t i = 0; i < cases.size(); ++i)
+    EXPECT_EQ(store.intern(stored[i]).id, cases[i].want ? cases[i].want : stored[i].id) << i;
+  EXPECT_EQ(store.intern(again).id, stored[1].id);
+  EXPECT_EQ(store.find("count").id, stored[1].id);
+  EXPECT_EQ(store.find("point").id, point.id);
+  EXPECT_EQ(store.find("pub_2999").id, stored.back().id);
+  EXPECT_TRUE(store.find("counts").empty());
+  EXPECT_TRUE(store.find("").empty());
+  EXPECT_TRUE(store.intern(Name{}).empty());
+}
+
 TEST(ElfModelStore, ChunkedArrayKeepsOrderAndPlaces) {
   Chunked<uint32_t> a;
   EXPECT_TRUE(a.empty());

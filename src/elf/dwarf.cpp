@@ -99,7 +99,6 @@ class DwarfBuilder {
       line_.data().clear();
     }
     w_.stream_to(out);
-    w_.reserve_strings(m_.names.size());
     assign_types();
     for (const TypeRec& t : m_.types)
       if (t.t.kind == K_ARRAY && t.t.limit > INT32_MAX) wide_index_ = true;
@@ -171,13 +170,22 @@ class DwarfBuilder {
   uint32_t type_of_key(uint64_t key) const {
     return key < INDEX_TYPE ? p_.type_at.get(static_cast<uint32_t>(key)) : TypeIndex::NONE;
   }
-  // The offset in .debug_str of a name of the records, kept by the name's number.
+  // The offset in .debug_str of a name of the records, kept by the name's number: equal names
+  // have equal numbers (the public names are interned).
   uint32_t str_of(Name n) {
     const uint32_t offset = str_of_name_[n.id];
     return offset != NONE ? offset : add_str(n);
   }
-  // A name's first time: it goes into .debug_str.
-  [[gnu::noinline]] uint32_t add_str(Name n) { return str_of_name_[n.id] = w_.string(m_.name(n)); }
+  // The offset in .debug_str of another string (a unit's name and directory, a base type's
+  // name, a label): that of the name with its bytes where there is one, so it is stored once.
+  uint32_t str_of(std::string_view s) {
+    const Name n = m_.names.find(s);
+    return n.empty() ? w_.string(s) : str_of(n);
+  }
+  // A name's first time: it goes into .debug_str. No other string there has its bytes.
+  [[gnu::noinline]] uint32_t add_str(Name n) {
+    return str_of_name_[n.id] = w_.add_string(m_.name(n));
+  }
 
   void set_die(uint64_t key, uint32_t offset) {
     if (const uint32_t ti = type_of_key(key); ti != TypeIndex::NONE)
@@ -270,7 +278,7 @@ class DwarfBuilder {
   // A base type DIE: its name, size in bytes and encoding.
   void base_die(uint32_t selfix, const char* name, uint8_t size, uint8_t encoding) {
     SlotDie d = w_.die(shapes_.base, DW_TAG_base_type, false);
-    d.str(DW_AT_name, name).data1(DW_AT_byte_size, size).data1(DW_AT_encoding, encoding);
+    d.strp(DW_AT_name, str_of(name)).data1(DW_AT_byte_size, size).data1(DW_AT_encoding, encoding);
     set_die(selfix, w_.put(d));
   }
 
@@ -464,7 +472,7 @@ class DwarfBuilder {
     if (f.pub && !f.pub->name.empty())
       d.strp(DW_AT_name, str_of(f.pub->name));
     else
-      d.str(DW_AT_name, UNNAMED_FILE);
+      d.strp(DW_AT_name, str_of(UNNAMED_FILE));
     if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
     if (ft) type_attr(d, ft->t.retix);
@@ -487,7 +495,7 @@ class DwarfBuilder {
       }
     for (const auto& [name, addr] : f.labels) {
       Die l = w_.die(DW_TAG_label, false);
-      if (!name.empty()) l.str(DW_AT_name, name);
+      if (!name.empty()) l.strp(DW_AT_name, str_of(name));
       l.addr(DW_AT_low_pc, addr);
       w_.put(l);
     }
@@ -632,8 +640,10 @@ class DwarfBuilder {
     const bool children = (cu == 0 && wide_index_) || !types_of_cu_[cu].empty() ||
                           !c.globals.empty() || !c.statics.empty() || !c.functions.empty();
     Die d = w_.die(DW_TAG_compile_unit, children);
-    d.str(DW_AT_producer, "tekconv").data2(DW_AT_language, DW_LANG_C89).str(DW_AT_name, name);
-    if (!comp_dir.empty()) d.str(DW_AT_comp_dir, comp_dir);
+    d.strp(DW_AT_producer, str_of("tekconv"))
+        .data2(DW_AT_language, DW_LANG_C89)
+        .strp(DW_AT_name, str_of(name));
+    if (!comp_dir.empty()) d.strp(DW_AT_comp_dir, str_of(comp_dir));
     if (stmt_list) d.sec_offset(DW_AT_stmt_list, *stmt_list);
     if (ranges.size() == 1) {
       d.addr(DW_AT_low_pc, ranges[0].lo)
@@ -650,7 +660,7 @@ class DwarfBuilder {
     w_.put(d);
     if (cu == 0 && wide_index_) {
       Die x = w_.die(DW_TAG_base_type, false);
-      x.str(DW_AT_name, "unsigned long")
+      x.strp(DW_AT_name, str_of("unsigned long"))
           .data1(DW_AT_byte_size, 4)
           .data1(DW_AT_encoding, DW_ATE_unsigned);
       set_die(INDEX_TYPE, w_.put(x));

@@ -58,13 +58,24 @@ class NameStore {
   // would only fill the table that finds the repeated ones.
   Name add_new(std::string_view s);
   std::string_view view(Name n) const;
+  // The first name added with the bytes of n, which add_new may have stored again. Once every
+  // name is added or interned, equal names have equal numbers, and what is made of a name can
+  // be kept by its number alone.
+  Name intern(Name n);
+  // Room for n more names in the table of add() and intern(), made at once.
+  void reserve(size_t n);
+  // The name with the bytes of s among those added or interned; the empty name if none.
+  Name find(std::string_view s) const;
   // The numbers of the names are below this.
   size_t size() const { return places_.size(); }
 
  private:
   static constexpr size_t BLOCK = size_t{1} << 20;
   Name look_up(std::string_view s);
-  void grow_table();
+  // The slot of the table that holds s, or the free slot where it would go.
+  size_t slot_of(std::string_view s, uint32_t hash) const;
+  void enter(size_t slot, Name n, uint32_t hash);
+  void grow_table(size_t slots);
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;
   std::vector<uint32_t> places_{0};   // by number: the block (12 bits) and the offset in it

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "elf/model.hpp"
@@ -30,15 +31,47 @@ Name NameStore::add(std::string_view s) {
 
 Name NameStore::look_up(std::string_view s) {
   if (table_.empty()) table_.resize(1024);
-  const size_t mask = table_.size() - 1;
   const uint32_t h = elf::short_hash(s);
-  size_t i = h & mask;
-  for (; table_[i].id != 0; i = (i + 1) & mask)
-    if (table_[i].hash == h && view(Name{table_[i].id}) == s) return Name{table_[i].id};
+  const size_t i = slot_of(s, h);
+  if (table_[i].id != 0) return Name{table_[i].id};
   const Name n = add_new(s);
-  table_[i] = {n.id, h};
-  if (++in_table_ * 4 > table_.size() * 3) grow_table();
+  enter(i, n, h);
   return n;
+}
+
+Name NameStore::intern(Name n) {
+  if (n.empty()) return n;
+  if (table_.empty()) table_.resize(1024);
+  const std::string_view s = view(n);
+  const uint32_t h = elf::short_hash(s);
+  const size_t i = slot_of(s, h);
+  if (table_[i].id != 0) return Name{table_[i].id};
+  enter(i, n, h);
+  return n;
+}
+
+void NameStore::reserve(size_t n) {
+  size_t slots = std::max<size_t>(table_.size(), 1024);
+  while ((in_table_ + n) * 4 > slots * 3) slots *= 2;
+  if (slots != table_.size()) grow_table(slots);
+}
+
+Name NameStore::find(std::string_view s) const {
+  if (s.empty() || table_.empty()) return {};
+  return Name{table_[slot_of(s, elf::short_hash(s))].id};
+}
+
+size_t NameStore::slot_of(std::string_view s, uint32_t hash) const {
+  const size_t mask = table_.size() - 1;
+  size_t i = hash & mask;
+  for (; table_[i].id != 0; i = (i + 1) & mask)
+    if (table_[i].hash == hash && view(Name{table_[i].id}) == s) break;
+  return i;
+}
+
+void NameStore::enter(size_t slot, Name n, uint32_t hash) {
+  table_[slot] = {n.id, hash};
+  if (++in_table_ * 4 > table_.size() * 3) grow_table(table_.size() * 2);
 }
 
 Name NameStore::add_new(std::string_view s) {
@@ -75,8 +108,8 @@ std::string_view NameStore::view(Name n) const {
   return {reinterpret_cast<const char*>(p), len};
 }
 
-void NameStore::grow_table() {
-  std::vector<Slot> old(table_.size() * 2);
+void NameStore::grow_table(size_t slots) {
+  std::vector<Slot> old(slots);
   old.swap(table_);
   const size_t mask = table_.size() - 1;
   for (const Slot& s : old) {

@@ -372,8 +372,9 @@ class InfoWriter {
   elf::Bytes& str() { return strings_.bytes(); }
   // The offset of s in .debug_str, where it is added when it is not there yet.
   uint32_t string(std::string_view s) { return strings_.add(s); }
-  // Room in .debug_str's table for n strings in all.
-  void reserve_strings(size_t n) { strings_.reserve(n); }
+  // Adds s to .debug_str without looking for it, and returns its offset: for a string that the
+  // caller knows is not there yet and keeps the offset of. string() does not find it.
+  uint32_t add_string(std::string_view s) { return strings_.append(s); }
 
  private:
   friend class Die;

@@ -70,6 +70,13 @@ class StringTable {
     if (++count_ * 2 > tags_.size()) rehash(tags_.size() * 2);
     return offset;
   }
+  // Stores s at the end without looking for it or entering it for add() to find: for a string
+  // that the caller knows is not in the table yet, and keeps the offset of.
+  uint32_t append(std::string_view s) {
+    const uint32_t offset = static_cast<uint32_t>(bytes_.size());
+    bytes_.str(s);
+    return offset;
+  }
   // Room for n strings in all without growing the table on the way.
   void reserve(size_t n) {
     size_t slots = tags_.size();
