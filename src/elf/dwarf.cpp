@@ -512,13 +512,19 @@ class DwarfBuilder {
   }
 
   // Merges the rows set apart into the kept rows, which ascend: the rows set apart are sorted
-  // stably and come after every kept row of their address.
+  // stably and come after every kept row of their address. The merge runs from the end, in
+  // the room the rows were given, so the kept rows are not copied to a buffer of their own.
   static void merge_apart(std::vector<LineRow>& rows, std::vector<LineRow>& apart) {
     auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
     std::stable_sort(apart.begin(), apart.end(), by_addr);
-    std::vector<LineRow> sorted(rows.size() + apart.size());
-    std::merge(rows.begin(), rows.end(), apart.begin(), apart.end(), sorted.begin(), by_addr);
-    rows.swap(sorted);
+    size_t kept = rows.size(), from_apart = apart.size(), to = kept + from_apart;
+    rows.resize(to);
+    while (from_apart > 0) {
+      if (kept > 0 && rows[kept - 1].addr > apart[from_apart - 1].addr)
+        rows[--to] = rows[--kept];
+      else
+        rows[--to] = apart[--from_apart];
+    }
   }
 
   // The line number program of a unit; its sequences' ranges are added to ranges. The unit's

@@ -518,6 +518,10 @@ Program derive_program(ElfModel& m) {
       function_publics.push_back({pub.addr, static_cast<uint32_t>(i)});
   }
   std::sort(function_publics.begin(), function_publics.end());
+  // Room for every function and data symbol there can be, made once: the pages of a vector's
+  // room are not touched until it is filled.
+  p.functions.reserve(m.scopes.size() + function_publics.size());
+  p.data.reserve(m.publics.size() - function_publics.size());
   std::vector<size_t> cu_of_scope(m.scopes.size(), 0);
   for (size_t s = 0; s < m.scopes.size(); ++s) {
     const ScopeRec& scope = m.scopes[s];
@@ -614,6 +618,16 @@ Program derive_program(ElfModel& m) {
       }
     }
     p.cus[cu].blocks.push_back(b);
+  }
+  // Each unit's lists are counted before they are filled.
+  {
+    std::vector<size_t> functions(p.cus.size(), 0), globals(p.cus.size(), 0);
+    for (const Function& f : p.functions) ++functions[f.cu];
+    for (const DataSymbol& d : p.data) ++globals[d.cu];
+    for (size_t cu = 0; cu < p.cus.size(); ++cu) {
+      p.cus[cu].functions.reserve(functions[cu]);
+      p.cus[cu].globals.reserve(globals[cu]);
+    }
   }
   for (size_t i = 0; i < p.functions.size(); ++i) p.cus[p.functions[i].cu].functions.push_back(i);
   for (size_t i = 0; i < p.data.size(); ++i) p.cus[p.data[i].cu].globals.push_back(i);
