@@ -117,9 +117,13 @@ void TypeCopies::settle_alone(ElfModel& m, uint32_t i) {
 }
 
 uint32_t TypeCopies::find_original(const ElfModel& m, const TypeRec& t) {
-  if (last_ != NONE) {
-    const uint32_t guess = next_[last_];
-    if (guess != NONE && copies(m, originals_[guess], t)) return met(guess);
+  if (follow_ < trace_.size()) {
+    const uint32_t guess = trace_[follow_];
+    if (copies(m, originals_[guess], t)) {
+      trace_.push_back(guess);
+      ++follow_;
+      return guess;
+    }
   }
   hash_ = hash_of(m, t);
   free_ = &slot_of(hash_, m, t);
@@ -127,8 +131,17 @@ uint32_t TypeCopies::find_original(const ElfModel& m, const TypeRec& t) {
 }
 
 uint32_t TypeCopies::met(uint32_t o) {
-  if (last_ != NONE) next_[last_] = o;
-  return last_ = o;
+  // Where the trace lost its way, o is looked for a little ahead (types left out of this
+  // unit), and else where it came first.
+  size_t at = first_at_[o];
+  for (size_t k = follow_ + 1; k < std::min(trace_.size(), follow_ + 8); ++k)
+    if (trace_[k] == o) {
+      at = k;
+      break;
+    }
+  trace_.push_back(o);
+  follow_ = at + 1;
+  return o;
 }
 
 void TypeCopies::add_original(const ElfModel& m, uint32_t i) {
@@ -143,7 +156,7 @@ void TypeCopies::add_original(const ElfModel& m, uint32_t i) {
   }
   *free_ = {hash_, static_cast<uint32_t>(originals_.size())};
   originals_.push_back(o);
-  next_.push_back(NONE);
+  first_at_.push_back(static_cast<uint32_t>(trace_.size()));
   met(static_cast<uint32_t>(originals_.size() - 1));
   if (originals_.size() * 2 > table_.size()) grow_table();
 }

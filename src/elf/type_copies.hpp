@@ -71,11 +71,14 @@ class TypeCopies {
   };
   // The slot of the original that t copies, or the free slot where the search ended.
   Slot& slot_of(uint32_t hash, const ElfModel& m, const TypeRec& t);
-  // The original that type t, whose references lead to refs_, copies, or NONE. The copies
-  // come in the order of their originals, so the original met after the last one met, last
-  // time, is tried first; the table is searched when it differs.
+  // The original that type t, whose references lead to refs_, copies, or NONE. The units
+  // repeat the types of the headers they include in the same order, so the copies come in
+  // the order their originals came: the trace is followed, and the table is searched when it
+  // differs.
   uint32_t find_original(const ElfModel& m, const TypeRec& t);
-  uint32_t met(uint32_t original);
+  // Records original o as met where the trace did not foresee it, and finds where to follow
+  // the trace on.
+  uint32_t met(uint32_t o);
   // Makes type i, whose references lead to refs_, an original, in the slot that
   // find_original() just found free for it.
   void add_original(const ElfModel& m, uint32_t i);
@@ -90,10 +93,12 @@ class TypeCopies {
   std::vector<Slot> table_;        // the originals, by a hash of what they hold
   std::vector<Original> originals_;
   std::vector<MemberRec> original_members_;  // typeix: the type it leads to, for an aggregate
-  std::vector<uint32_t> next_;               // by original: the original met after it last time
-  uint32_t last_ = NONE;                     // the original met last
-  uint32_t hash_ = 0;                        // of the type find_original() found no original for
-  Slot* free_ = nullptr;                     // and the slot it found free
+  // The trace: the originals in the order they were met, each time. By original, where it
+  // was first met in the trace; and the place in the trace of the original foreseen next.
+  std::vector<uint32_t> trace_, first_at_;
+  size_t follow_ = 0;
+  uint32_t hash_ = 0;     // of the type find_original() found no original for
+  Slot* free_ = nullptr;  // and the slot it found free
   // Settling the open types, by position among them.
   std::vector<uint32_t> order_, final_;
   std::vector<uint8_t> state_;
