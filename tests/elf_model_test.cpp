@@ -148,6 +148,16 @@ TEST(ElfModelStore, LineRowsReadBackAsAdded) {
       {},
       {{0xFFFFFFFF, 0}, {0, 0xFFFFFFFF}},
   };
+  // Changes at the edges of each width a row may take: the first byte of a short row must
+  // never read as the mark of a wider one.
+  std::vector<tek::LineValue> edges = {{1000, 0x10000}};
+  for (int32_t line : {-126, -127, -128, 127, 128, -32768, -32769, 32767, 32768})
+    for (int32_t addr : {-128, -129, 127, 128, -32768, -32769, 32767, 32768}) {
+      const tek::LineValue& last = edges.back();
+      edges.push_back(
+          {last.line + static_cast<uint32_t>(line), last.addr + static_cast<uint32_t>(addr)});
+    }
+  blocks.push_back(edges);
   std::vector<tek::LineValue> many;
   for (uint32_t i = 0; i < 20000; ++i) many.push_back({i * 3 % 1000, i * 0x10001u});
   blocks.push_back(many);

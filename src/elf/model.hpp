@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -57,7 +58,6 @@ class NameStore {
   // Stores s without looking for it: for names that are seldom repeated (public symbols), which
   // would only fill the table that finds the repeated ones.
   Name add_new(std::string_view s);
-  std::string_view view(Name n) const;
   // The first name added with the bytes of n, which add_new may have stored again. Once every
   // name is added or interned, equal names have equal numbers, and what is made of a name can
   // be kept by its number alone.
@@ -66,6 +66,7 @@ class NameStore {
   void reserve(size_t n);
   // The name with the bytes of s among those added or interned; the empty name if none.
   Name find(std::string_view s) const;
+  std::string_view view(Name n) const;
   // The numbers of the names are below this.
   size_t size() const { return places_.size(); }
 
@@ -242,9 +243,11 @@ inline uint32_t read_alone(const uint32_t& field) {
 }
 
 // The line rows of the line blocks, one after the other, each as its change from the row before
-// it in its block (line and address as zigzag ULEB128): a row mostly takes two or three bytes.
-// The bytes lie in blocks of 64 KiB, written and read through a pointer; a row does not cross
-// from one block to the next, so only a row's start checks for the block's end.
+// it in its block. A row mostly takes two bytes, the changes of line and address as signed
+// bytes; a first byte 0x81 gives them as two 16-bit numbers, 0x80 gives the row's line and
+// address whole. A row is read with one test of its first byte. The bytes lie in blocks of
+// 64 KiB, written and read through a pointer; a row does not cross from one block to the
+// next, so only a row's start checks for the block's end.
 class LineRows {
  public:
   // A block's rows: count rows from position first (block << 16 | offset).
@@ -283,8 +286,7 @@ class LineRows {
           p_ = of_->blocks_[++block_].get();
           end_ = of_->block_end(block_);
         }
-        v_.line += static_cast<uint32_t>(get(p_));
-        v_.addr += static_cast<uint32_t>(get(p_));
+        p_ = get(p_, v_);
       }
       const LineRows* of_ = nullptr;
       const uint8_t* p_ = nullptr;
@@ -312,13 +314,18 @@ class LineRows {
     // The values are read before the bytes are written, through a local pointer: a byte store
     // may alias anything, and would make the compiler reload them and store cur_ at each byte.
     const uint32_t to_line = read_alone(v.line), to_addr = read_alone(v.addr);
-    const int64_t line = int64_t{to_line} - last_.line, addr = int64_t{to_addr} - last_.addr;
+    const int32_t line = static_cast<int32_t>(to_line - last_.line),
+                  addr = static_cast<int32_t>(to_addr - last_.addr);
     last_.line = to_line;
     last_.addr = to_addr;
     uint8_t* p = cur_;
-    put(p, line);
-    put(p, addr);
-    cur_ = p;
+    if (line >= -126 && line <= 127 && addr >= -128 && addr <= 127) {
+      p[0] = static_cast<uint8_t>(line);
+      p[1] = static_cast<uint8_t>(addr);
+      cur_ = p + 2;
+    } else {
+      cur_ = p + put_long(p, line, addr, to_line, to_addr);
+    }
   }
   // The bytes stored.
   uint64_t size() const {
@@ -330,8 +337,8 @@ class LineRows {
  private:
   static constexpr unsigned SHIFT = 16;
   static constexpr size_t BLOCK = size_t{1} << SHIFT;
-  // Two changes of 32-bit values: 33 bits each after the zigzag, five bytes.
-  static constexpr size_t MAX_ROW = 10;
+  static constexpr size_t MAX_ROW = 9;  // 0x80 and two 32-bit values
+  static constexpr uint8_t WIDE = 0x81, WHOLE = 0x80;
 
   // Out of line: a row seldom begins a block, and add() is taken for every row.
   [[gnu::noinline]] void new_block() {
@@ -343,22 +350,40 @@ class LineRows {
   const uint8_t* block_end(size_t b) const {
     return b < fill_.size() ? blocks_[b].get() + fill_[b] : cur_;
   }
-  static void put(uint8_t*& p, int64_t d) {
-    uint64_t z = static_cast<uint64_t>(d) << 1 ^ static_cast<uint64_t>(d >> 63);
-    for (; z > 0x7F; z >>= 7) *p++ = static_cast<uint8_t>(z | 0x80);
-    *p++ = static_cast<uint8_t>(z);
-  }
-  static int64_t get(const uint8_t*& p) {
-    uint64_t z = *p++;
-    if (z & 0x80) {
-      z &= 0x7F;
-      for (unsigned shift = 7;; shift += 7) {
-        const uint8_t b = *p++;
-        z |= uint64_t{b & 0x7Fu} << shift;
-        if (!(b & 0x80)) break;
-      }
+  // A row whose changes do not fit in bytes: returns its length.
+  [[gnu::noinline]] static size_t put_long(uint8_t* p, int32_t line, int32_t addr, uint32_t to_line,
+                                           uint32_t to_addr) {
+    if (line >= INT16_MIN && line <= INT16_MAX && addr >= INT16_MIN && addr <= INT16_MAX) {
+      const int16_t changes[2] = {static_cast<int16_t>(line), static_cast<int16_t>(addr)};
+      p[0] = WIDE;
+      std::memcpy(p + 1, changes, 4);
+      return 5;
     }
-    return static_cast<int64_t>(z >> 1) ^ -static_cast<int64_t>(z & 1);
+    const uint32_t whole[2] = {to_line, to_addr};
+    p[0] = WHOLE;
+    std::memcpy(p + 1, whole, 8);
+    return 9;
+  }
+  // Reads the row at p after the row v, and returns the byte after it.
+  static const uint8_t* get(const uint8_t* p, LineValue& v) {
+    const uint8_t first = p[0];
+    if (first != WIDE && first != WHOLE) [[likely]] {
+      v.line += static_cast<uint32_t>(static_cast<int8_t>(first));
+      v.addr += static_cast<uint32_t>(static_cast<int8_t>(p[1]));
+      return p + 2;
+    }
+    if (first == WIDE) {
+      int16_t changes[2];
+      std::memcpy(changes, p + 1, 4);
+      v.line += static_cast<uint32_t>(int32_t{changes[0]});
+      v.addr += static_cast<uint32_t>(int32_t{changes[1]});
+      return p + 5;
+    }
+    uint32_t whole[2];
+    std::memcpy(whole, p + 1, 8);
+    v.line = whole[0];
+    v.addr = whole[1];
+    return p + 9;
   }
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   std::vector<uint32_t> fill_;  // the bytes used in each block but the last
