@@ -58,12 +58,12 @@ class NameStore {
   // Stores s without looking for it: for names that are seldom repeated (public symbols), which
   // would only fill the table that finds the repeated ones.
   Name add_new(std::string_view s);
-  // The first name added with the bytes of n, which add_new may have stored again. Once every
-  // name is added or interned, equal names have equal numbers, and what is made of a name can
-  // be kept by its number alone.
-  Name intern(Name n);
-  // Room for n more names in the table of add() and intern(), made at once.
-  void reserve(size_t n);
+  // Replaces each name by the first one added or interned with its bytes, which add_new may
+  // have stored again. Once every name is added or interned, equal names have equal numbers,
+  // and what is made of a name can be kept by its number alone. The slot of each is fetched
+  // into the cache a few names ahead: most of these names are new, and their slots lie at
+  // random in a large table.
+  void intern(std::vector<Name>& names);
   // The name with the bytes of s among those added or interned; the empty name if none.
   Name find(std::string_view s) const;
   std::string_view view(Name n) const;
@@ -76,6 +76,7 @@ class NameStore {
   // The slot of the table that holds s, or the free slot where it would go.
   size_t slot_of(std::string_view s, uint32_t hash) const;
   void enter(size_t slot, Name n, uint32_t hash);
+  void reserve(size_t n);  // room in the table for n more names, made at once
   void grow_table(size_t slots);
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   size_t used_ = 0;

@@ -14,6 +14,26 @@ size_t uleb_size(size_t v) {
   return n;
 }
 
+// Whether names a and b have the same bytes. Most names are short: up to 16 bytes they are
+// compared as two overlapping loads each, without calling memcmp.
+bool same(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const char *p = a.data(), *q = b.data();
+  auto load = [](const char* at, auto word) {
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  };
+  if (n > 16) return std::memcmp(p, q, n) == 0;
+  if (n >= 8)
+    return load(p, uint64_t{}) == load(q, uint64_t{}) &&
+           load(p + n - 8, uint64_t{}) == load(q + n - 8, uint64_t{});
+  if (n >= 4)
+    return load(p, uint32_t{}) == load(q, uint32_t{}) &&
+           load(p + n - 4, uint32_t{}) == load(q + n - 4, uint32_t{});
+  return n == 0 || (p[0] == q[0] && p[n / 2] == q[n / 2] && p[n - 1] == q[n - 1]);
+}
+
 }  // namespace
 
 Name NameStore::add(std::string_view s) {
@@ -21,7 +41,7 @@ Name NameStore::add(std::string_view s) {
   // The name that followed the last one when that one came before is compared first, where it
   // lies: the bytes of names that came in order lie in order, and the table's slots, met at
   // random, are not read.
-  if (const uint32_t guess = follows_[last_]; guess != 0 && view(Name{guess}) == s)
+  if (const uint32_t guess = follows_[last_]; guess != 0 && same(view(Name{guess}), s))
     return Name{last_ = guess};
   const Name n = look_up(s);
   follows_[last_] = n.id;
@@ -39,15 +59,21 @@ Name NameStore::look_up(std::string_view s) {
   return n;
 }
 
-Name NameStore::intern(Name n) {
-  if (n.empty()) return n;
-  if (table_.empty()) table_.resize(1024);
-  const std::string_view s = view(n);
-  const uint32_t h = elf::short_hash(s);
-  const size_t i = slot_of(s, h);
-  if (table_[i].id != 0) return Name{table_[i].id};
-  enter(i, n, h);
-  return n;
+void NameStore::intern(std::vector<Name>& names) {
+  reserve(names.size());
+  std::vector<uint32_t> hashes(names.size());
+  for (size_t k = 0; k < names.size(); ++k) hashes[k] = elf::short_hash(view(names[k]));
+  const size_t mask = table_.size() - 1;
+  constexpr size_t AHEAD = 8;
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (k + AHEAD < names.size()) __builtin_prefetch(&table_[hashes[k + AHEAD] & mask]);
+    if (names[k].empty()) continue;
+    const size_t i = slot_of(view(names[k]), hashes[k]);
+    if (table_[i].id != 0)
+      names[k] = Name{table_[i].id};
+    else
+      enter(i, names[k], hashes[k]);
+  }
 }
 
 void NameStore::reserve(size_t n) {
@@ -65,7 +91,7 @@ size_t NameStore::slot_of(std::string_view s, uint32_t hash) const {
   const size_t mask = table_.size() - 1;
   size_t i = hash & mask;
   for (; table_[i].id != 0; i = (i + 1) & mask)
-    if (table_[i].hash == hash && view(Name{table_[i].id}) == s) break;
+    if (table_[i].hash == hash && same(view(Name{table_[i].id}), s)) break;
   return i;
 }
 

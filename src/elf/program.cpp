@@ -491,9 +491,12 @@ Program derive_program(ElfModel& m) {
 
   // The public names were stored without a search, as most come once; each now takes the
   // number of the first name with its bytes, so that the string tables keep names by number.
-  m.names.reserve(m.publics.size());
-  for (size_t i = 0; i < m.publics.size(); ++i)
-    m.publics[i].name = m.names.intern(m.publics[i].name);
+  {
+    std::vector<Name> names(m.publics.size());
+    for (size_t i = 0; i < m.publics.size(); ++i) names[i] = m.publics[i].name;
+    m.names.intern(names);
+    for (size_t i = 0; i < m.publics.size(); ++i) m.publics[i].name = names[i];
+  }
 
   for (size_t i = 0; i < m.modules.size(); ++i) {
     p.cus.push_back({m.modules[i].name, {}, {}, {}, {}});
