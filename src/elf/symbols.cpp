@@ -33,8 +33,6 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
     return it != thumb_from.begin() && std::prev(it)->second;
   };
 
-  // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
-  // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx.
   // .strtab holds each string once. Equal names of the records have equal numbers, so a name's
   // offset is kept by its number; the other strings (module names, mapping symbols) are looked
   // up among the names first, and those that are none are found by the table itself.
@@ -52,7 +50,9 @@ void symbol_sections(const ElfModel& m, const Program& p, const std::vector<Imag
     const Name n = m.names.find(s);
     return n.empty() ? strtab.add(s) : name_str(n);
   };
-  // The symbols are counted first, so that the table is made once and filled in place.
+  // Symbols: per module a file symbol and its local symbols, then the global ones. A symbol in
+  // a section from SHN_LORESERVE on has SHN_XINDEX, its index in .symtab_shndx. They are
+  // counted first, so that the table is made once and filled in place.
   const size_t symbols = 1 + p.cus.size() + m.publics.size() + m.addr_flags.size();
   std::vector<uint8_t> symtab(symbols * elf::SYM_SIZE);
   size_t written = 0;
