@@ -77,12 +77,6 @@ class StringTable {
     bytes_.str(s);
     return offset;
   }
-  // Room for n strings in all without growing the table on the way.
-  void reserve(size_t n) {
-    size_t slots = tags_.size();
-    while (slots < 2 * n) slots *= 2;
-    if (slots != tags_.size()) rehash(slots);
-  }
   const Bytes& bytes() const { return bytes_; }
   Bytes& bytes() { return bytes_; }
   size_t count() const { return count_; }
