@@ -436,8 +436,8 @@ class DwarfBuilder {
       uint8_t ops[11] = {DW_OP_fbreg};
       d.expr(DW_AT_location, ops, 1 + elf::encode_sleb(static_cast<int32_t>(l.offset), ops + 1));
     } else {
-      d.expr(DW_AT_location,
-             register_location(p_.processor, be_, l.offset, p_.type_size(l.typeix)));
+      const RegisterLocation r = register_location(p_.processor, l.offset, p_.type_size(l.typeix));
+      d.expr(DW_AT_location, r.ops, r.size);
     }
   }
 

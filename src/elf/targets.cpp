@@ -43,17 +43,17 @@ uint32_t sh_flags(int p) {
 // 8086 register table order (ax bx cx dx sp bp si di cs ds ss es) to the i386 DWARF numbers.
 constexpr uint8_t X86_DWARF[12] = {0, 3, 1, 2, 4, 5, 6, 7, 41, 43, 42, 40};
 
-void reg_op(elf::Bytes& b, uint32_t n) {
+void reg_op(RegisterLocation& b, uint32_t n) {
   if (n < 32) {
-    b.u8(dwarf::DW_OP_reg0 + n);
+    b.op(static_cast<uint8_t>(dwarf::DW_OP_reg0 + n));
   } else {
-    b.u8(dwarf::DW_OP_regx);
+    b.op(dwarf::DW_OP_regx);
     b.uleb(n);
   }
 }
 
-void bit_piece(elf::Bytes& b, uint32_t bits, uint32_t offset) {
-  b.u8(dwarf::DW_OP_bit_piece);
+void bit_piece(RegisterLocation& b, uint32_t bits, uint32_t offset) {
+  b.op(dwarf::DW_OP_bit_piece);
   b.uleb(bits);
   b.uleb(offset);
 }
@@ -87,8 +87,8 @@ ElfTarget elf_target(int p) {
   return {};
 }
 
-elf::Bytes register_location(int p, bool big_endian, uint32_t reg, uint64_t type_size) {
-  elf::Bytes b(big_endian);
+RegisterLocation register_location(int p, uint32_t reg, uint64_t type_size) {
+  RegisterLocation b;
   switch (family(p)) {
     case SH:
       // R0-R15 keep their numbers. FR registers: 16 + n is FRn; a double in the pair FRn,
@@ -99,10 +99,10 @@ elf::Bytes register_location(int p, bool big_endian, uint32_t reg, uint64_t type
       } else if (reg >= 32 || (reg == 16 && type_size == 8)) {
         uint32_t n = reg >= 32 ? reg - 32 : 0;
         reg_op(b, SH_FR0 + n);
-        b.u8(dwarf::DW_OP_piece);
+        b.op(dwarf::DW_OP_piece);
         b.uleb(4);
         reg_op(b, SH_FR0 + n + 1);
-        b.u8(dwarf::DW_OP_piece);
+        b.op(dwarf::DW_OP_piece);
         b.uleb(4);
       } else {
         reg_op(b, SH_FR0 + reg - 16);

@@ -20,8 +20,17 @@ struct ElfTarget {
 
 ElfTarget elf_target(int processor);
 
-// The DWARF location of a register variable: reg is the register number of a SETLOCAL record
-// of class REG, type_size the size of the variable's type (0 when unknown).
-elf::Bytes register_location(int processor, bool big_endian, uint32_t reg, uint64_t type_size);
+// The DWARF location expression of a register variable, held in place: a variable's location
+// is a few operations (16 bytes at most), and the writer asks for one per register variable.
+struct RegisterLocation {
+  uint8_t ops[24] = {};
+  uint8_t size = 0;
+  void op(uint8_t v) { ops[size++] = v; }
+  void uleb(uint32_t v) { size = static_cast<uint8_t>(size + elf::encode_uleb(v, ops + size)); }
+};
+
+// The location of a register variable: reg is the register number of a SETLOCAL record of
+// class REG, type_size the size of the variable's type (0 when unknown).
+RegisterLocation register_location(int processor, uint32_t reg, uint64_t type_size);
 
 }  // namespace tek
