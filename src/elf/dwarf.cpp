@@ -467,16 +467,21 @@ class DwarfBuilder {
     bool children = !f.labels.empty() ||
                     (locals && std::any_of(locals->begin(), locals->end(),
                                            [&](const LocalRec& l) { return !is_label(l); }));
-    Die d = w_.die(DW_TAG_subprogram, children);
+    const bool external = f.pub && f.pub->cls == 1, ranged = has_range(f);
+    const uint32_t ret = ft ? p_.type_at.get(ft->t.retix) : TypeIndex::NONE;
+    const bool typed = p_.has_die(ret);
+    ShapeSlot& slot = shapes_.subprogram[(children ? 8 : 0) | (ranged ? 4 : 0) | (typed ? 2 : 0) |
+                                         (external ? 1 : 0)];
+    SlotDie d = w_.die(slot, DW_TAG_subprogram, children);
     // Readers drop a subprogram without a name (gdb: "missing name for subprogram").
     if (f.pub && !f.pub->name.empty())
       d.strp(DW_AT_name, str_of(f.pub->name));
     else
       d.strp(DW_AT_name, str_of(UNNAMED_FILE));
-    if (f.pub && f.pub->cls == 1) d.flag(DW_AT_external);
+    if (external) d.flag(DW_AT_external);
     d.flag(DW_AT_prototyped);
-    if (ft) type_attr(d, ft->t.retix);
-    if (has_range(f)) {
+    if (typed) put_type(d, ft->t.retix, ret);
+    if (ranged) {
       d.addr(DW_AT_low_pc, f.lo);
       d.data4(DW_AT_high_pc, end32(f.hi) - f.lo);
     } else {
@@ -706,7 +711,7 @@ class DwarfBuilder {
   struct Shapes {
     ShapeSlot base;  // name, byte size, encoding
     ShapeSlot member[8], aggregate[12], enumeration[4], enumerator, pointer[2], array[2],
-        subrange[4], typedef_[2], variable[16];
+        subrange[4], typedef_[2], variable[16], subprogram[16];
   } shapes_;
   // The frame base of every function: its target's frame register.
   const elf::Bytes frame_base_ = frame_base(p_.target.frame_register, be_);

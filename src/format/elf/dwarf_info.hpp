@@ -208,6 +208,7 @@ class SlotDie {
   static constexpr size_t ROOM = 5 + MAX_ATTRS * (SHORT_EXPR + 1);
 
   SlotDie& addr(Attr at, uint32_t a) { return u32(at, DW_FORM_addr, a); }
+  SlotDie& data4(Attr at, uint32_t v) { return u32(at, DW_FORM_data4, v); }
   SlotDie& data1(Attr at, uint8_t v) {
     pair(at, DW_FORM_data1);
     *p_++ = v;
@@ -231,7 +232,7 @@ class SlotDie {
   SlotDie& str(Attr at, std::string_view s);
   SlotDie& ref_to(Attr at, uint32_t offset) { return u32(at, DW_FORM_ref_addr, offset); }
   SlotDie& ref(Attr at, uint64_t key);
-  SlotDie& expr(Attr at, const uint8_t* ops, size_t n) {
+  [[gnu::always_inline]] SlotDie& expr(Attr at, const uint8_t* ops, size_t n) {
     if (n > SHORT_EXPR) make_room(n);
     pair(at, DW_FORM_exprloc);
     p_ += elf::encode_uleb(n, p_);
