@@ -519,16 +519,19 @@ class DwarfBuilder {
   // Merges the rows set apart into the kept rows, which ascend: the rows set apart are sorted
   // stably and come after every kept row of their address. The merge runs from the end, in
   // the room the rows were given, so the kept rows are not copied to a buffer of their own.
+  // Each row set apart finds its place by a binary search, and the kept rows above it move up
+  // in one block: a kept row moves once, as far as the rows set apart below it.
   static void merge_apart(std::vector<LineRow>& rows, std::vector<LineRow>& apart) {
     auto by_addr = [](const LineRow& a, const LineRow& b) { return a.addr < b.addr; };
     std::stable_sort(apart.begin(), apart.end(), by_addr);
-    size_t kept = rows.size(), from_apart = apart.size(), to = kept + from_apart;
-    rows.resize(to);
-    while (from_apart > 0) {
-      if (kept > 0 && rows[kept - 1].addr > apart[from_apart - 1].addr)
-        rows[--to] = rows[--kept];
-      else
-        rows[--to] = apart[--from_apart];
+    size_t kept = rows.size(), left = apart.size();
+    rows.resize(kept + left);
+    for (; left > 0; --left) {
+      const LineRow& a = apart[left - 1];
+      const auto at = std::upper_bound(rows.begin(), rows.begin() + kept, a, by_addr);
+      std::move_backward(at, rows.begin() + kept, rows.begin() + kept + left);
+      kept = static_cast<size_t>(at - rows.begin());
+      rows[kept + left - 1] = a;
     }
   }
 
