@@ -508,10 +508,14 @@ class DwarfBuilder {
   }
 
   void global(const DataSymbol& g) {
-    Die d = w_.die(DW_TAG_variable, false);
-    if (!g.pub->name.empty()) d.strp(DW_AT_name, str_of(g.pub->name));
-    type_attr(d, g.pub->typeix);
-    if (g.pub->cls == 1) d.flag(DW_AT_external);
+    const PublicRec& pub = *g.pub;
+    const uint32_t ti = p_.type_at.get(pub.typeix);
+    const bool named = !pub.name.empty(), typed = p_.has_die(ti), external = pub.cls == 1;
+    ShapeSlot& slot = shapes_.global[(named ? 4 : 0) | (typed ? 2 : 0) | (external ? 1 : 0)];
+    SlotDie d = w_.die(slot, DW_TAG_variable, false);
+    if (named) d.strp(DW_AT_name, str_of(pub.name));
+    if (typed) put_type(d, pub.typeix, ti);
+    if (external) d.flag(DW_AT_external);
     addr_location(d, g.addr);
     w_.put(d);
   }
@@ -714,7 +718,7 @@ class DwarfBuilder {
   struct Shapes {
     ShapeSlot base;  // name, byte size, encoding
     ShapeSlot member[8], aggregate[12], enumeration[4], enumerator, pointer[2], array[2],
-        subrange[4], typedef_[2], variable[16], subprogram[16];
+        subrange[4], typedef_[2], variable[16], subprogram[16], global[8];
   } shapes_;
   // The frame base of every function: its target's frame register.
   const elf::Bytes frame_base_ = frame_base(p_.target.frame_register, be_);
