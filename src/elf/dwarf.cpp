@@ -553,7 +553,14 @@ class DwarfBuilder {
     std::vector<LineRow> rows, apart;
     size_t row_count = 0;
     for (size_t b : c.blocks) row_count += m_.blocks[b].lines.size();
-    rows.reserve(row_count);
+    // The kept rows are written through a pointer into room made for all of them, with what
+    // the loop reads held in locals: a store through the pointer could alias the fields it
+    // would otherwise read again at every row.
+    rows.resize(row_count);
+    LineRow* kept = rows.data();
+    uint32_t last = 0;  // the address of the last kept row; the first row is kept
+    const int form = p_.form;
+    const bool zero_in_image = p_.zero_in_image;
     for (size_t b : c.blocks) {
       const LineBlock& blk = m_.blocks[b];
       auto [it, fresh] =
@@ -576,15 +583,19 @@ class DwarfBuilder {
         files.push_back(f);
       }
       // Readers drop a sequence that has a row at address 0 outside every section.
+      const uint32_t file = it->second;
       for (const LineValue& lv : blk.lines) {
-        const uint32_t addr = p_.linear(lv.addr);
-        if (!p_.zero_in_image && addr == 0) continue;
-        if (rows.empty() || addr >= rows.back().addr)
-          rows.push_back({addr, lv.line, it->second});
-        else
-          apart.push_back({addr, lv.line, it->second});
+        const uint32_t addr = Program::linear(form, lv.addr);
+        if (!zero_in_image && addr == 0) continue;
+        if (addr >= last) {
+          *kept++ = {addr, lv.line, file};
+          last = addr;
+        } else {
+          apart.push_back({addr, lv.line, file});
+        }
       }
     }
+    rows.resize(static_cast<size_t>(kept - rows.data()));
     if (!apart.empty()) merge_apart(rows, apart);
     // One sequence per function that the rows fall into; rows outside functions form
     // sequences of their own, ending after their last address.

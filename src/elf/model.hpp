@@ -568,7 +568,8 @@ struct Program {
 
   // The segmented forms keep a page number in the upper half and the offset in the lower
   // half: 16-byte pages (form 1) or 256-byte pages (form 2).
-  uint32_t linear(uint32_t a) const {
+  uint32_t linear(uint32_t a) const { return linear(form, a); }
+  static uint32_t linear(int form, uint32_t a) {
     switch (form) {
       case 1:
         return ((a >> 16) << 4) + (a & 0xFFFF);
