@@ -165,7 +165,8 @@ TEST(ElfTypeCopiesBound, ManyReferencesWaiting) {
   for (uint32_t k = 0; k < 300; ++k) {
     MemberValue m;
     m.kind = tek::K_STRUCT;
-    m.name = "f" + std::to_string(k);
+    m.name = "f";
+    m.name += std::to_string(k);
     m.typeix = 1000 + k;  // types that never come
     m.offset = 4 * k;
     wide.members.push_back(m);

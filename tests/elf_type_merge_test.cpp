@@ -204,7 +204,8 @@ TEST(ElfTypeMergeBound, LongChainsThatDifferAtTheirEnd) {
   for (uint32_t unit = 1; unit <= 2; ++unit) {
     const uint32_t base = 1000 + unit * LENGTH;
     for (uint32_t k = 0; k < LENGTH; ++k) {
-      const std::string name = "t" + std::to_string(k);
+      std::string name = "t";
+      name += std::to_string(k);
       sink.put(refers(tek::K_TYPEDEF, base + k, k == 0 ? (unit == 1 ? INT : CHAR) : base + k - 1,
                       name.c_str())
                    .type);
