@@ -436,11 +436,11 @@ class TypeIndex {
   // times the count of those set (and takes in the map's selfixes it comes to cover).
   void set(uint32_t selfix, uint32_t i) {
     ++set_;
-    if (selfix >= flat_.size()) grow_for(selfix);
-    if (selfix < flat_.size())
+    if (selfix < flat_.size()) [[likely]] {
       flat_[selfix] = i;
-    else
-      map_.insert_or_assign(selfix, i);
+      return;
+    }
+    set_beyond(selfix, i);
   }
   // Keeps the first index of a selfix; false when the selfix had one.
   bool try_emplace(uint32_t selfix, uint32_t i) {
@@ -449,10 +449,9 @@ class TypeIndex {
     return true;
   }
   uint32_t get(uint32_t selfix) const {
-    if (selfix < flat_.size()) return flat_[selfix];
-    if (map_.empty()) return NONE;
-    auto it = map_.find(selfix);
-    return it == map_.end() ? NONE : it->second;
+    if (selfix < flat_.size()) [[likely]]
+      return flat_[selfix];
+    return map_.empty() ? NONE : get_beyond(selfix);
   }
 
  private:
@@ -461,6 +460,19 @@ class TypeIndex {
     if (selfix >= std::min(4 * set_ + 65536, MAX_FLAT)) return;
     // By doubling at least: the map is walked once per growth.
     flat_.resize(std::min(std::max(size_t{selfix} + 1, 2 * flat_.size()), MAX_FLAT), NONE);
+  // A selfix beyond the flat part: the part grows to cover it, or the map takes it. Out of line,
+  // as set() is taken for every TYPE record.
+  [[gnu::noinline]] void set_beyond(uint32_t selfix, uint32_t i) {
+    grow_for(selfix);
+    if (selfix < flat_.size())
+      flat_[selfix] = i;
+    else
+      map_.insert_or_assign(selfix, i);
+  }
+  [[gnu::noinline]] uint32_t get_beyond(uint32_t selfix) const {
+    auto it = map_.find(selfix);
+    return it == map_.end() ? NONE : it->second;
+  }
     for (auto it = map_.begin(); it != map_.end();) {
       if (it->first >= flat_.size()) {
         ++it;
