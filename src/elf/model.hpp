@@ -131,8 +131,8 @@ class Chunked {
   // apart field by field and then copied whole would be read back before its fields reach the
   // cache.
   T& emplace_back() {
-    if ((n_ >> SHIFT) == blocks_.size())
-      blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
+    if ((n_ >> SHIFT) == blocks_.size()) [[unlikely]]
+      new_block();
     T* p = new (blocks_[n_ >> SHIFT][n_ & MASK].bytes) T;
     ++n_;
     return *p;
@@ -157,6 +157,11 @@ class Chunked {
   };
   Slot& slot(size_t i) { return blocks_[i >> SHIFT][i & MASK]; }
   const Slot& slot(size_t i) const { return blocks_[i >> SHIFT][i & MASK]; }
+  // Out of line: a block is added once in 4096 elements, and the code of the vector's growth
+  // would take registers from every caller of emplace_back().
+  [[gnu::noinline]] void new_block() {
+    blocks_.push_back(std::make_unique_for_overwrite<Slot[]>(MASK + 1));
+  }
   std::vector<std::unique_ptr<Slot[]>> blocks_;
   size_t n_ = 0;
 };
@@ -455,11 +460,6 @@ class TypeIndex {
   }
 
  private:
-  void grow_for(uint32_t selfix) {
-    constexpr size_t MAX_FLAT = size_t{1} << 26;
-    if (selfix >= std::min(4 * set_ + 65536, MAX_FLAT)) return;
-    // By doubling at least: the map is walked once per growth.
-    flat_.resize(std::min(std::max(size_t{selfix} + 1, 2 * flat_.size()), MAX_FLAT), NONE);
   // A selfix beyond the flat part: the part grows to cover it, or the map takes it. Out of line,
   // as set() is taken for every TYPE record.
   [[gnu::noinline]] void set_beyond(uint32_t selfix, uint32_t i) {
@@ -473,6 +473,11 @@ class TypeIndex {
     auto it = map_.find(selfix);
     return it == map_.end() ? NONE : it->second;
   }
+  void grow_for(uint32_t selfix) {
+    constexpr size_t MAX_FLAT = size_t{1} << 26;
+    if (selfix >= std::min(4 * set_ + 65536, MAX_FLAT)) return;
+    // By doubling at least: the map is walked once per growth.
+    flat_.resize(std::min(std::max(size_t{selfix} + 1, 2 * flat_.size()), MAX_FLAT), NONE);
     for (auto it = map_.begin(); it != map_.end();) {
       if (it->first >= flat_.size()) {
         ++it;
