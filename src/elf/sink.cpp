@@ -114,6 +114,7 @@ void ElfSink::record(const TypeValue& v) {
   budget_.charge(6);
   if (copies_) copies_->settle_last(*m_);  // its members are all in
   TypeRec& r = m_->types.emplace_back();
+  open_type_ = &r;
   r.members = {static_cast<uint32_t>(m_->members.size()), 0};
   r.at = here();
   TypeFields& t = r.t;
@@ -146,8 +147,8 @@ void ElfSink::record(const TypeValue& v) {
 }
 void ElfSink::record(const MemberValue& v) {
   budget_.charge(1);
-  if (m_->types.empty()) return;
-  TypeRec& t = m_->types.back();
+  if (!open_type_) return;
+  TypeRec& t = *open_type_;
   MemberRec& r = m_->members.emplace_back();
   r.typeix = v.typeix;
   const MemberForm form = kind_info(t.t.kind).members;
@@ -181,7 +182,8 @@ void ElfSink::finish(const std::function<void(const uint8_t*, size_t)>& write) {
 
 void ElfSink::end_types() {
   if (!copies_) return;
-  copies_->settle_last(*m_);
+  copies_->settle_last(*m_);  // which may drop the last type
+  open_type_ = nullptr;
   m_->type_at = copies_->take_index();
   copies_.reset();
 }

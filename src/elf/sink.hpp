@@ -23,6 +23,7 @@ class Output;
 namespace tek {
 
 struct ElfModel;
+struct TypeRec;
 class TypeCopies;
 struct ElfWarning;
 struct InputPlace;
@@ -80,6 +81,9 @@ class ElfSink : public RecordSinkOf<ElfSink> {
 
   std::unique_ptr<ElfModel> m_;
   std::unique_ptr<TypeCopies> copies_;  // until the type records end
+  // The type that MEMBER records go to: the last one taken in (elements of the model's types
+  // do not move), none before the first TYPE record and once the type records end.
+  TypeRec* open_type_ = nullptr;
   std::function<InputPlace()> here_;
   Budget budget_;
   std::vector<uint8_t> own_bytes_;
