@@ -536,13 +536,14 @@ TEST_F(ElfDwarf, RegisterOutsideTheTableHasNoLocation) {
 
 // A header's rows after the function that includes them: the line table holds every row in
 // address order, and rows of one address in the order they came (the function's row first).
+// One row lies below every row before it, outside the function: a sequence of its own first.
 TEST_F(ElfDwarf, RowsOutOfOrderAreSortedStably) {
   Builder b = with_code();
   b.srcfiles({{"", "main.c"}, {"", "util.h"}});
   b.symbol(sym(FUNCTION, "f", basic_type(1), in_section(2, 0, 0x10, 0x20), 0x20));
   b.blkend(0x40);
   b.sect(0, 0).curfile(0).lines({{10, 0x10}, {11, 0x14}, {12, 0x20}});
-  b.sect(0, 0).curfile(1).lines({{3, 0x14}, {4, 0x18}, {2, 0x10}});
+  b.sect(0, 0).curfile(1).lines({{3, 0x14}, {4, 0x18}, {2, 0x10}, {1, 0x0C}});
   b.end();
   EXPECT_EQ(make(b), std::vector<std::string>{});
   expect_valid();
@@ -555,8 +556,9 @@ TEST_F(ElfDwarf, RowsOutOfOrderAreSortedStably) {
     fields >> addr >> line >> column >> file;
     rows.push_back(addr.substr(addr.size() - 4) + " " + line + " " + file);
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"1010 10 1", "1010 2 2", "1014 11 1", "1014 3 2",
-                                            "1018 4 2", "1020 12 1", "1030 12 1"}));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"100c 1 2", "100d 1 2", "1010 10 1", "1010 2 2", "1014 11 1",
+                                      "1014 3 2", "1018 4 2", "1020 12 1", "1030 12 1"}));
 }
 
 // A unit whose lines begin before its first function, here one without a module name: its
