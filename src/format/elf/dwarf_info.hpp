@@ -7,9 +7,9 @@
 // once. References between DIEs are DW_FORM_ref_addr: to a DIE already written by its offset
 // (ref_to), otherwise to a key of the caller's choosing, resolved to .debug_info offsets when
 // all units are written, so that a DIE can refer to one that comes later or lies in another
-// unit. The DIEs written by the hundred thousand (members, variables, the types of one kind)
-// take a quicker way (SlotDie): their shape is chosen before they open, so their code is known
-// and their values need no check each.
+// unit. The DIEs written by the ten thousand (members, variables, functions, the types of one
+// kind) take a quicker way (SlotDie): their shape is chosen before they open, so their code is
+// known and their values need no check each.
 //
 // Written to an output file (stream_to), .debug_info does not stay in memory: between DIEs,
 // once a megabyte has gathered, the bytes are appended to the file, and the fields known only
@@ -192,10 +192,10 @@ struct ShapeSlot {
   uint32_t code = 0;
 };
 
-// A DIE of a slot's shape, the quick way for the DIEs written most (members, variables, the
-// types of one kind): InfoWriter::die(slot, ...) writes its code when it opens, known from the
-// slot but for the slot's first DIE, and its values go straight into .debug_info through a
-// pointer. Room for every value is made when it opens, for MAX_ATTRS attributes; a longer
+// A DIE of a slot's shape, the quick way for the DIEs written most (members, variables,
+// functions, the types of one kind): InfoWriter::die(slot, ...) writes its code when it opens,
+// known from the slot but for the slot's first DIE, and its values go straight into .debug_info
+// through a pointer. Room for every value is made when it opens, for MAX_ATTRS attributes; a longer
 // expression makes room for itself. More attributes, or using the handle after put(), is an
 // error of the caller (std::logic_error), as for Die. Its steps are forced inline: the compiler
 // does not inline them on its own, and the calls cost as much as the work.
